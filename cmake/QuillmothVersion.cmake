@@ -1,0 +1,15 @@
+# qm_add_version(target description file-name): gives a binary its version
+# resource from the project's version.
+function(qm_add_version target description filename)
+  set(QM_FILE_DESCRIPTION "${description}")
+  set(QM_ORIGINAL_FILENAME "${filename}")
+  get_filename_component(QM_INTERNAL_NAME "${filename}" NAME_WE)
+  if(filename MATCHES "\\.exe$")
+    set(QM_FILE_TYPE VFT_APP)
+  else()
+    set(QM_FILE_TYPE VFT_DLL)
+  endif()
+  set(out ${CMAKE_CURRENT_BINARY_DIR}/${target}_version.rc)
+  configure_file(${QM_SOURCE_ROOT}/cmake/version.rc.in ${out} @ONLY)
+  target_sources(${target} PRIVATE ${out})
+endfunction()

@@ -1,0 +1,33 @@
+// The host's command-line record: its switches and their values.
+#ifndef MYCOMMANDLINEINFO_H
+#define MYCOMMANDLINEINFO_H
+
+#include "framework/CommandLineInfo.h"
+
+class CMyCommandLineInfo : public CCommandLineInfo {
+public:
+  void ParseParam(const char *param, bool isSwitch, bool isLast) override;
+
+  bool m_load = false;
+  bool m_hide = false;
+  bool m_install = false;
+  bool m_uninstall = false;
+  bool m_version = false;
+  bool m_hc = false;
+  bool m_unknownOption = false;
+  bool m_help = false;
+  bool m_application = false;
+  bool m_debug = false;
+  bool m_logfile = false;
+  bool m_proxy = false;
+  bool m_account = false;
+  bool m_password = false;
+
+  std::string m_debugValue;
+  std::string m_loadFile;
+  std::string m_accountValue;
+  std::string m_passwordValue;
+  std::string m_logfileValue;
+};
+
+#endif

@@ -1,0 +1,245 @@
+#include "NTService.h"
+#include "ModulePath.h"
+#include "QuillmothApp.h"
+
+#include <stdio.h>
+#include <string.h>
+
+CNTService *CNTService::s_instance = NULL;
+
+namespace {
+
+const char kServicesKey[] = "SYSTEM\\CurrentControlSet\\Services\\";
+const char kEventLogKey[] = "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\";
+
+// Closes a service handle without disturbing the thread's last error, which
+// callers report to the operator.
+void CloseKeepingError(SC_HANDLE handle) {
+  DWORD error = GetLastError();
+  CloseServiceHandle(handle);
+  SetLastError(error);
+}
+
+} // namespace
+
+CNTService::CNTService(const char *serviceName)
+    : m_statusHandle(NULL), m_running(0), m_eventSource(NULL) {
+  m_serviceName[0] = '\0';
+  SetName(serviceName);
+  m_status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
+  m_status.dwCurrentState = SERVICE_STOPPED;
+  m_status.dwControlsAccepted = SERVICE_ACCEPT_STOP;
+  m_status.dwWin32ExitCode = 0;
+  m_status.dwServiceSpecificExitCode = 0;
+  m_status.dwCheckPoint = 0;
+  m_status.dwWaitHint = 0;
+  s_instance = this;
+
+  // Every start of the host begins a fresh diagnostic log.
+  char program[MAX_PATH];
+  DWORD length = GetModuleFileNameA(NULL, program, sizeof program);
+  if (length > 0 && length < sizeof program) {
+    ModulePath log(program);
+    std::string path = log.Directory() + log.FileName() + ".log";
+    FILE *file = fopen(path.c_str(), "w");
+    if (file)
+      fclose(file);
+  }
+}
+
+CNTService::~CNTService() {
+  if (m_eventSource)
+    DeregisterEventSource(m_eventSource);
+  if (s_instance == this)
+    s_instance = NULL;
+}
+
+void CNTService::SetName(const char *name) {
+  snprintf(m_serviceName, sizeof m_serviceName, "%s", name ? name : "");
+}
+
+void CNTService::Run() {
+  while (m_running == 1)
+    Sleep(5000);
+}
+BOOL CNTService::OnInit() { return TRUE; }
+void CNTService::OnStop() {}
+void CNTService::OnInterrogate() {}
+void CNTService::OnPause() {}
+void CNTService::OnContinue() {}
+void CNTService::OnShutdown() {}
+BOOL CNTService::OnUserControl(DWORD) { return FALSE; }
+
+BOOL CNTService::IsInstalled() {
+  SC_HANDLE manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_ALL_ACCESS);
+  if (!manager)
+    return FALSE;
+  BOOL installed = FALSE;
+  SC_HANDLE service = OpenServiceA(manager, m_serviceName, SERVICE_QUERY_CONFIG);
+  if (service) {
+    installed = TRUE;
+    CloseServiceHandle(service);
+  }
+  CloseServiceHandle(manager);
+  return installed;
+}
+
+BOOL CNTService::Install(const char *account, const char *password, bool demandStart) {
+  SC_HANDLE manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_ALL_ACCESS);
+  if (!manager)
+    return FALSE;
+
+  char program[MAX_PATH];
+  DWORD length = GetModuleFileNameA(NULL, program, sizeof program);
+  if (length == 0 || length >= sizeof program) {
+    CloseKeepingError(manager);
+    return FALSE;
+  }
+  bool hasAccount = account && *account;
+  DWORD type = hasAccount ? SERVICE_WIN32_OWN_PROCESS
+                          : SERVICE_WIN32_OWN_PROCESS | SERVICE_INTERACTIVE_PROCESS;
+  SC_HANDLE service = CreateServiceA(
+      manager, m_serviceName, m_serviceName, SERVICE_ALL_ACCESS, type,
+      demandStart ? SERVICE_DEMAND_START : SERVICE_AUTO_START, SERVICE_ERROR_NORMAL, program, NULL,
+      NULL, NULL, hasAccount ? account : NULL, (password && *password) ? password : NULL);
+  if (!service) {
+    CloseKeepingError(manager);
+    return FALSE;
+  }
+  CloseServiceHandle(service);
+  CloseServiceHandle(manager);
+
+  char keyName[sizeof kEventLogKey + sizeof m_serviceName];
+  snprintf(keyName, sizeof keyName, "%s%s", kEventLogKey, m_serviceName);
+  HKEY key = NULL;
+  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, keyName, 0, NULL, 0, KEY_SET_VALUE, NULL, &key, NULL) !=
+      ERROR_SUCCESS)
+    return FALSE;
+  RegSetValueExA(key, "EventMessageFile", 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE *>(program),
+                 static_cast<DWORD>(strlen(program) + 1));
+  DWORD types = EVENTLOG_ERROR_TYPE | EVENTLOG_WARNING_TYPE | EVENTLOG_INFORMATION_TYPE;
+  RegSetValueExA(key, "TypesSupported", 0, REG_DWORD, reinterpret_cast<const BYTE *>(&types),
+                 sizeof types);
+  RegCloseKey(key);
+
+  LogEvent(EVENTLOG_INFORMATION_TYPE, EVMSG_INSTALLED, m_serviceName);
+  return TRUE;
+}
+
+BOOL CNTService::Uninstall() {
+  SC_HANDLE manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_ALL_ACCESS);
+  if (!manager)
+    return FALSE;
+  SC_HANDLE service = OpenServiceA(manager, m_serviceName, DELETE);
+  if (!service) {
+    CloseKeepingError(manager);
+    return FALSE;
+  }
+  BOOL removed = DeleteService(service);
+  DWORD error = GetLastError();
+  CloseServiceHandle(service);
+  CloseServiceHandle(manager);
+  if (removed)
+    LogEvent(EVENTLOG_INFORMATION_TYPE, EVMSG_REMOVED, m_serviceName);
+  else
+    LogEvent(EVENTLOG_ERROR_TYPE, EVMSG_NOTREMOVED, m_serviceName);
+  SetLastError(error);
+  return removed;
+}
+
+void CNTService::LogEvent(WORD type, DWORD id, const char *text1, const char *text2,
+                          const char *text3) {
+  if (!m_eventSource)
+    m_eventSource = RegisterEventSourceA(NULL, m_serviceName);
+  if (!m_eventSource)
+    return;
+  const char *texts[3];
+  WORD count = 0;
+  for (const char *text : {text1, text2, text3})
+    if (text)
+      texts[count++] = text;
+  ReportEventA(m_eventSource, type, 0, id, NULL, count, 0, count ? texts : NULL, NULL);
+}
+
+BOOL CNTService::SetStatus(DWORD state) {
+  m_status.dwCurrentState = state;
+  return m_statusHandle && SetServiceStatus(m_statusHandle, &m_status);
+}
+
+BOOL CNTService::StartDispatcher() {
+  char entryName[] = "dummy";
+  SERVICE_TABLE_ENTRYA table[] = {{entryName, ServiceMain}, {NULL, NULL}};
+  return StartServiceCtrlDispatcherA(table);
+}
+
+BOOL CNTService::Initialize() {
+  SetStatus(SERVICE_START_PENDING);
+  BOOL ok = OnInit();
+  m_status.dwWin32ExitCode = GetLastError();
+  m_status.dwCheckPoint = 0;
+  m_status.dwWaitHint = 0;
+  if (!ok) {
+    LogEvent(EVENTLOG_ERROR_TYPE, EVMSG_FAILEDINIT);
+    SetStatus(SERVICE_STOPPED);
+    return FALSE;
+  }
+  LogEvent(EVENTLOG_INFORMATION_TYPE, EVMSG_STARTED);
+  SetStatus(SERVICE_RUNNING);
+  return TRUE;
+}
+
+void WINAPI CNTService::ServiceMain(DWORD argc, LPSTR *argv) {
+  CNTService *service = s_instance;
+  if (!service)
+    return;
+  if (argc >= 2 && argv[1] && strcmp(argv[1], "-proxy") == 0) {
+    theApp.SwitchToProxy();
+    service->SetName(theApp.ServiceName());
+  }
+  service->m_status.dwCurrentState = SERVICE_START_PENDING;
+  service->m_statusHandle = RegisterServiceCtrlHandlerA(service->m_serviceName, Handler);
+  if (!service->m_statusHandle) {
+    service->LogEvent(EVENTLOG_ERROR_TYPE, EVMSG_CTRLHANDLERNOTINSTALLED);
+    return;
+  }
+  if (service->Initialize()) {
+    service->m_running = 1;
+    service->m_status.dwWin32ExitCode = 0;
+    service->m_status.dwCheckPoint = 0;
+    service->m_status.dwWaitHint = 0;
+    service->Run();
+  }
+  service->SetStatus(SERVICE_STOPPED);
+}
+
+void WINAPI CNTService::Handler(DWORD code) {
+  CNTService *service = s_instance;
+  if (!service)
+    return;
+  switch (code) {
+  case SERVICE_CONTROL_STOP:
+    service->SetStatus(SERVICE_STOP_PENDING);
+    service->OnStop();
+    service->m_running = 0;
+    service->LogEvent(EVENTLOG_INFORMATION_TYPE, EVMSG_STOPPED);
+    break;
+  case SERVICE_CONTROL_PAUSE:
+    service->OnPause();
+    break;
+  case SERVICE_CONTROL_CONTINUE:
+    service->OnContinue();
+    break;
+  case SERVICE_CONTROL_INTERROGATE:
+    service->OnInterrogate();
+    break;
+  case SERVICE_CONTROL_SHUTDOWN:
+    service->OnShutdown();
+    break;
+  default:
+    if (code < 128 || !service->OnUserControl(code))
+      service->LogEvent(EVENTLOG_ERROR_TYPE, EVMSG_BADREQUEST);
+    break;
+  }
+  if (service->m_statusHandle)
+    SetServiceStatus(service->m_statusHandle, &service->m_status);
+}

@@ -1,0 +1,265 @@
+#include "QuillmothApp.h"
+#include "ModulePath.h"
+#include "MyService.h"
+#include "QuillmothRun.h"
+#include "SystemErrorText.h"
+
+#include <stdio.h>
+#include <memory>
+
+CQuillmothApp theApp;
+CVariableManager g_variables;
+DWORD g_versionMS = 0xDEADBEEF;
+DWORD g_versionLS = 0xDEADBEEF;
+
+const char kApplicationTitle[] = "Quillmoth";
+const char kServiceName[] = "Quillmoth";
+const char kProxyServiceName[] = "Quillmoth Proxy";
+
+namespace {
+
+const char kWhere[] = "CQuillmothApp::InitSystemInfo";
+const DWORD kPathBuffer = 8192;
+
+bool IsDirectory(const std::string &path) {
+  DWORD attributes = GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+std::string ModuleFileName() {
+  char path[MAX_PATH];
+  DWORD length = GetModuleFileNameA(NULL, path, sizeof path);
+  return (length > 0 && length < sizeof path) ? std::string(path, length) : std::string();
+}
+
+// The whole value of an environment variable, however long.
+std::string ReadEnvironment(const char *name) {
+  std::vector<char> buffer(kPathBuffer);
+  DWORD length = GetEnvironmentVariableA(name, buffer.data(), kPathBuffer);
+  if (length >= kPathBuffer) {
+    buffer.resize(length);
+    length = GetEnvironmentVariableA(name, buffer.data(), length);
+    if (length >= buffer.size())
+      length = 0;
+  }
+  return std::string(buffer.data(), length);
+}
+
+int ShowMessage(const std::string &text, UINT style = MB_OK) {
+  return MessageBoxA(NULL, text.c_str(), kApplicationTitle, style);
+}
+
+} // namespace
+
+BOOL WINAPI ConsoleCtrlHandler(DWORD event) {
+  switch (event) {
+  case CTRL_C_EVENT:
+  case CTRL_BREAK_EVENT:
+  case CTRL_CLOSE_EVENT:
+  case CTRL_LOGOFF_EVENT:
+  case CTRL_SHUTDOWN_EVENT:
+    return TRUE;
+  default:
+    return FALSE;
+  }
+}
+
+CQuillmothApp::CQuillmothApp()
+    : m_platform(PLATFORM_UNKNOWN), m_serviceName(kServiceName), m_mainWindow(NULL),
+      m_programPath(ModuleFileName()) {}
+
+void CQuillmothApp::SwitchToProxy() {
+  m_cmdInfo.m_proxy = true;
+  m_serviceName = kProxyServiceName;
+}
+
+void CQuillmothApp::Diagnostic(int line, const std::string &text) {
+  m_pendingDiagnostics.emplace_back(line, text);
+}
+
+void CQuillmothApp::FlushDiagnostics() {
+  for (const auto &entry : m_pendingDiagnostics)
+    QMR_DebugMessage(entry.first, kWhere, "%s", entry.second.c_str());
+  m_pendingDiagnostics.clear();
+}
+
+void CQuillmothApp::InitSystemInfo() {
+  OSVERSIONINFOA version = {};
+  version.dwOSVersionInfoSize = sizeof version;
+  if (GetVersionExA(&version))
+    m_platform = version.dwPlatformId == VER_PLATFORM_WIN32_NT ? PLATFORM_NT : PLATFORM_OTHER;
+
+  g_variables.InitVariableStore("Brenlow Software", "Quillmoth", "QM.ENVIRONMENT",
+                                "QM.LAST_ERROR");
+
+  ModulePath program(m_programPath.c_str());
+  g_variables.SetVariable(NULL, "QM.ROOT_DIR", program.Directory().c_str(), VAR_MODE_STORED);
+
+  ModulePath scripts(m_programPath.c_str());
+  scripts.AppendDirectory("Scripts");
+  bool found = false;
+  if (IsDirectory(scripts.Directory())) {
+    g_variables.SetVariable(NULL, "QM.DEFAULT_DIR", scripts.Directory().c_str(), VAR_MODE_STORED);
+    found = true;
+  } else {
+    char *stored = g_variables.GetVariable(NULL, "QM.DEFAULT_DIR", VAR_MODE_STORED);
+    if (stored && IsDirectory(stored)) {
+      std::string notFound = scripts.Directory();
+      scripts = ModulePath();
+      scripts.SetPath(stored);
+      found = !scripts.Path().empty();
+      if (!found)
+        Diagnostic(305, "Can't find Scripts directory from: " + notFound);
+    } else {
+      Diagnostic(305, "Can't find Scripts directory from: " + scripts.Directory());
+    }
+    CVariableManager::FreeText(stored);
+  }
+  if (found)
+    ExtendSearchPath(scripts.Directory());
+
+  char user[128];
+  DWORD userLength = sizeof user;
+  if (!GetUserNameA(user, &userLength))
+    user[0] = '\0';
+  g_variables.SetVariable(NULL, "QM.ACCOUNT", user, VAR_MODE_PROCESS);
+
+  g_variables.SetVariable(NULL, "QM.TCHANGE_THRESHOLD", "1024", VAR_MODE_STORED);
+  g_variables.SetVariable(NULL, "QM.POOL_SIZE", "16", VAR_MODE_STORED);
+
+  ReadVersion();
+}
+
+// PATH := parent\Scripts\;parent\Sample Scripts\;parent\Diag\;old PATH.
+void CQuillmothApp::ExtendSearchPath(const std::string &scriptsDirectory) {
+  ModulePath parent(scriptsDirectory.c_str());
+  parent.UpOneLevel();
+  std::string directories;
+  for (const char *name : {"Scripts", "Sample Scripts", "Diag"}) {
+    ModulePath sibling = parent;
+    sibling.AppendDirectory(name);
+    if (!directories.empty())
+      directories += ';';
+    directories += sibling.Directory();
+  }
+  std::string path = directories + ";" + ReadEnvironment("PATH");
+  // A PATH longer than the environment holds is left as it was, never cut.
+  if (g_variables.SetVariable(NULL, "PATH", path.c_str(), VAR_MODE_PROCESS) != 0)
+    Diagnostic(__LINE__, "Can't extend PATH: the search path would be " +
+                             std::to_string(path.size()) + " characters long");
+}
+
+void CQuillmothApp::ReadVersion() {
+  DWORD ignored = 0;
+  DWORD size = GetFileVersionInfoSizeA(m_programPath.c_str(), &ignored);
+  std::vector<BYTE> data(size ? size : 1);
+  VS_FIXEDFILEINFO *info = NULL;
+  UINT infoSize = 0;
+  if (size && GetFileVersionInfoA(m_programPath.c_str(), 0, size, data.data()) &&
+      VerQueryValueA(data.data(), "\\", reinterpret_cast<void **>(&info), &infoSize) && info &&
+      infoSize >= sizeof *info) {
+    g_versionMS = info->dwProductVersionMS;
+    g_versionLS = info->dwProductVersionLS;
+    return;
+  }
+  QMR_DebugMessage(438, kWhere, "Can't get version information for %s", m_programPath.c_str());
+}
+
+void CQuillmothApp::ParseCommandLine(const char *commandLine) {
+  ::ParseCommandLine(commandLine, m_cmdInfo);
+}
+
+std::string CQuillmothApp::HelpText() {
+  char head[64];
+  snprintf(head, sizeof head, "Quillmoth Version %d.%d\n", VersionMajor(), VersionMinor());
+  return std::string(head) +
+         "-application\t\tforce service to run as application\n"
+         "-help\t\tthis screen\n"
+         "-hide\t\thide the Quillmoth UI on launch\n"
+         "-install\t\tinstall Quillmoth as a service (NT/W2K only)\n"
+         "-load filename\tload a Quillmoth script\n"
+         "-uninstall\t\tuninstall Quillmoth as a service (NT/W2K only)\n"
+         "-version\t\tdisplay version information\n"
+         "-account\t\tUser account. Used with -install (NT/W2K only)\n"
+         "-password\t\tAccount Password. Used with -install (NT/W2K only)\n";
+}
+
+std::string CQuillmothApp::OneShotMessage(CMyService &service) {
+  const char *name = m_serviceName;
+  char text[1024];
+  if (m_cmdInfo.m_version) {
+    snprintf(text, sizeof text, "%s Version %d.%d\nThe service is %s installed\n", name,
+             VersionMajor(), VersionMinor(), service.IsInstalled() ? "currently" : "not");
+  } else if (m_cmdInfo.m_install) {
+    if (service.IsInstalled())
+      snprintf(text, sizeof text, "%s is already registered as system service\n", name);
+    else if (service.Install(m_cmdInfo.m_accountValue.c_str(), m_cmdInfo.m_passwordValue.c_str(),
+                             m_cmdInfo.m_proxy))
+      snprintf(text, sizeof text, "%s is now registered as a system service\n", name);
+    else
+      snprintf(text, sizeof text, "%s failed to register as service.\n%s\n", name,
+               SystemErrorText(GetLastError(), LANG_USER_DEFAULT).c_str());
+  } else if (m_cmdInfo.m_uninstall) {
+    if (!service.IsInstalled())
+      snprintf(text, sizeof text, "%s is not registered as a system service\n", name);
+    else if (service.Uninstall())
+      snprintf(text, sizeof text, "%s is no longer registered as a system service.\n", name);
+    else
+      snprintf(text, sizeof text, "Could not unregister %s as a system service\n%s\n", name,
+               SystemErrorText(GetLastError(), LANG_USER_DEFAULT).c_str());
+  } else {
+    return std::string();
+  }
+  return text;
+}
+
+int CQuillmothApp::InitInstance(const char *commandLine) {
+  SetConsoleCtrlHandler(ConsoleCtrlHandler, TRUE);
+  InitSystemInfo();
+  ParseCommandLine(commandLine);
+
+  bool notNT = m_platform != PLATFORM_NT;
+  if (m_cmdInfo.m_help || m_cmdInfo.m_unknownOption ||
+      (notNT && (m_cmdInfo.m_install || m_cmdInfo.m_uninstall))) {
+    FlushDiagnostics();
+    ShowMessage(HelpText());
+    return 0;
+  }
+
+  m_serviceName = m_cmdInfo.m_proxy ? kProxyServiceName : kServiceName;
+  std::unique_ptr<CMyService> service(new CMyService(m_serviceName));
+  FlushDiagnostics();
+
+  std::string oneShot = OneShotMessage(*service);
+  if (!oneShot.empty()) {
+    ShowMessage(oneShot);
+    return 0;
+  }
+
+  MSG msg;
+  PeekMessageA(&msg, NULL, 0, 0, PM_NOREMOVE);
+
+  int exitCode = 0;
+  if (m_platform == PLATFORM_NT && service->IsInstalled() && !m_cmdInfo.m_application) {
+    g_variables.SetVariable(NULL, "QM.IS_SERVICE", "1", VAR_MODE_PROCESS);
+    if (!service->StartDispatcher())
+      ShowMessage("You cannot run Quillmoth from the commandline once installed as a service "
+                  "without the \"-application\" switch.",
+                  MB_OK | MB_ICONERROR);
+  } else {
+    exitCode = RunAsApplication();
+  }
+  return exitCode;
+}
+
+int CQuillmothApp::RunAsApplication() {
+  CoInitializeEx(NULL, COINIT_APARTMENTTHREADED);
+  g_variables.SetVariable(NULL, "QM.IS_SERVICE", "0", VAR_MODE_PROCESS);
+  // The console window is not part of this build yet: say so rather than
+  // pretend to run.
+  ShowMessage("The Quillmoth console is not available in this build, so Quillmoth cannot run as "
+              "an application yet.",
+              MB_OK | MB_ICONINFORMATION);
+  CoUninitialize();
+  return 1;
+}

@@ -1,0 +1,66 @@
+// QuillmothRun: the script runtime's exported interface.
+// Every export is a plain __cdecl function exported by its plain name.
+#ifndef QUILLMOTHRUN_H
+#define QUILLMOTHRUN_H
+
+#include <windows.h>
+#include <oaidl.h>
+
+#ifdef QUILLMOTHRUN_BUILD
+#define QMR_EXPORT __declspec(dllexport)
+#else
+#define QMR_EXPORT __declspec(dllimport)
+#endif
+#define QMR_API __cdecl
+
+// Worker flags.
+#define QMR_FLAG_ASYNC   0x1
+#define QMR_FLAG_POOLED  0x2
+#define QMR_FLAG_BUSY    0x4
+#define QMR_FLAG_FLUSHED 0x8
+
+// Result of a finished synchronous unpooled run, and the reply that confirms
+// a registered message was handled.
+#define QMR_DONE 0xDEADBEEFu
+
+// Fixed control messages posted to every worker window for running scripts.
+#define QMR_CTL_SUSPEND    (WM_USER + 205)
+#define QMR_CTL_RESUME     (WM_USER + 206)
+#define QMR_CTL_STOP       (WM_USER + 207)
+#define QMR_CTL_TIMECHANGE (WM_USER + 208)
+#define QMR_CTL_QUIT       (WM_USER + 209)
+
+// Names of the registered messages (RegisterWindowMessage).
+#define QMR_MSG_STARTUP    "QMR_STARTUP"
+#define QMR_MSG_LOAD       "QMR_LOAD"
+#define QMR_MSG_RUN        "QMR_RUN"
+#define QMR_MSG_SHUTDOWN   "QMR_SHUTDOWN"
+#define QMR_MSG_RESET      "QMR_RESET"
+#define QMR_MSG_EMPTY_POOL "QMR_EMPTY_POOL"
+#define QMR_MSG_HANDLE     "QMR_HANDLE"
+#define QMR_MSG_EXIT       "QMR_EXIT"
+#define QMR_MSG_ERROR      "QMR_ERROR"
+#define QMR_MSG_THREAD     "QMR_THREAD"
+#define QMR_MSG_PRINT      "QMR_PRINT"
+#define QMR_MSG_RELAY_PING "RELAY_PING"
+
+// Longest text a notification or a debug line holds (without its zero).
+#define QMR_TEXT_MAX 1023
+
+struct MurrelContext;
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+// Notification relay and diagnostics.
+QMR_EXPORT HWND QMR_API QMR_GetNotificationWindow(void);
+QMR_EXPORT BOOL QMR_API QMR_NotifyMessage(DWORD category, const char *format, ...);
+QMR_EXPORT void QMR_API QMR_DebugMessage(int line, const char *where, const char *format, ...);
+QMR_EXPORT void QMR_API QMR_DebugWrite(const char *text);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

@@ -1,0 +1,26 @@
+// Pieces of the runtime shared between its units but not exported.
+#ifndef RUNTIMEINTERNAL_H
+#define RUNTIMEINTERNAL_H
+
+#include <windows.h>
+
+// Registered message numbers, obtained by name when the library loads.
+struct QmrMessageIds {
+  UINT startup, load, run, shutdown, reset, emptyPool, handle;
+  UINT exit, error, thread, print, relayPing;
+};
+extern QmrMessageIds g_qmrMsg;
+void RegisterRuntimeMessages();
+
+// Sends with a 250 ms limit, else posts. The window's reply, QMR_DONE when the
+// message had to be posted, 0 when it could not be delivered at all.
+LRESULT DeliverMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+// True when the window is a responsive worker window; see the probe rules.
+BOOL IsSignalWnd(HWND window, UINT attempts);
+
+// Removes and dispatches every waiting message of the calling thread except
+// WM_QUIT, which stays queued for the thread's own loop.
+void PumpWaitingMessages();
+
+#endif

@@ -1,0 +1,182 @@
+// The real Quillmoth.exe under Wine, driven as a user would: its message
+// boxes are found among the desktop's windows, read, and clicked.
+#include <gtest/gtest.h>
+
+#include "WineTestSupport.h"
+
+using qmtest::ChildProcess;
+using qmtest::MessageBoxView;
+using qmtest::ReadRegistryText;
+
+namespace {
+
+const char kSectionKey[] = "software\\Brenlow Software\\Quillmoth\\QM.ENVIRONMENT";
+const char kServiceKey[] = "SYSTEM\\CurrentControlSet\\Services\\";
+
+const std::string kHelpText =
+    "Quillmoth Version 1.0\n"
+    "-application\t\tforce service to run as application\n"
+    "-help\t\tthis screen\n"
+    "-hide\t\thide the Quillmoth UI on launch\n"
+    "-install\t\tinstall Quillmoth as a service (NT/W2K only)\n"
+    "-load filename\tload a Quillmoth script\n"
+    "-uninstall\t\tuninstall Quillmoth as a service (NT/W2K only)\n"
+    "-version\t\tdisplay version information\n"
+    "-account\t\tUser account. Used with -install (NT/W2K only)\n"
+    "-password\t\tAccount Password. Used with -install (NT/W2K only)\n";
+
+// An installation of its own: the program and its runtime in a fresh folder.
+class HostInstall {
+public:
+  explicit HostInstall(const char *tag, bool withScripts = true, const char *exeName = "Quillmoth.exe")
+      : dir(tag), exe(dir / exeName) {
+    std::string bin = qmtest::ProgramDirectory();
+    EXPECT_TRUE(CopyFileA((bin + "Quillmoth.exe").c_str(), exe.c_str(), FALSE));
+    EXPECT_TRUE(qmtest::CopyInto(bin + "QuillmothRun.dll", dir.Path()));
+    if (withScripts) {
+      EXPECT_TRUE(qmtest::MakeDirectory(dir / "Scripts"));
+    }
+  }
+
+  // Runs the program, reads the message box it shows, presses OK and waits
+  // for the process to end.
+  MessageBoxView Run(const std::string &arguments, DWORD *exitCode = NULL) {
+    ChildProcess child;
+    MessageBoxView view;
+    EXPECT_TRUE(child.Start(exe, arguments)) << arguments;
+    EXPECT_TRUE(qmtest::WaitForMessageBox(child.Id(), 30000, &view)) << "no message box for " << arguments;
+    if (view.window) {
+      EXPECT_TRUE(qmtest::ClickButton(view.window, IDOK));
+    }
+    DWORD code = 0xFFFFFFFF;
+    EXPECT_TRUE(child.WaitExit(30000, &code)) << arguments << ": the process did not end";
+    if (exitCode)
+      *exitCode = code;
+    return view;
+  }
+
+  qmtest::TempDirectory dir;
+  std::string exe;
+};
+
+TEST(HostProcess, HelpTextForHelpSwitchesAndUnknownOnes) {
+  HostInstall install("help");
+  for (const char *arguments : {"-help", "/?", "-H", "-foo"}) {
+    DWORD code = 1;
+    MessageBoxView box = install.Run(arguments, &code);
+    EXPECT_EQ("Quillmoth", box.title) << arguments;
+    EXPECT_EQ(kHelpText, box.text) << arguments;
+    EXPECT_EQ(std::vector<std::string>{"OK"}, box.buttons) << arguments;
+    EXPECT_EQ(0u, code) << arguments;
+  }
+}
+
+TEST(HostProcess, StartPublishesTheSystemVariablesInTheRegistry) {
+  HostInstall install("vars");
+  qmtest::WriteRegistryText(HKEY_LOCAL_MACHINE, kSectionKey, "QM.POOL_SIZE", "0");
+  MessageBoxView box = install.Run("-version");
+  EXPECT_EQ("Quillmoth Version 1.0\nThe service is not installed\n", box.text);
+
+  EXPECT_EQ(install.dir.Path(), ReadRegistryText(HKEY_LOCAL_MACHINE, kSectionKey, "QM.ROOT_DIR"));
+  EXPECT_EQ(install.dir / "Scripts\\",
+            ReadRegistryText(HKEY_LOCAL_MACHINE, kSectionKey, "QM.DEFAULT_DIR"));
+  EXPECT_EQ("16", ReadRegistryText(HKEY_LOCAL_MACHINE, kSectionKey, "QM.POOL_SIZE"));
+  EXPECT_EQ("1024", ReadRegistryText(HKEY_LOCAL_MACHINE, kSectionKey, "QM.TCHANGE_THRESHOLD"));
+  bool found = true;
+  ReadRegistryText(HKEY_LOCAL_MACHINE, kSectionKey, "QM.IS_SERVICE", &found);
+  EXPECT_FALSE(found) << "QM.IS_SERVICE is a process variable";
+}
+
+TEST(HostProcess, MissingScriptsDirectoryIsLoggedAfterTheLogRestarts) {
+  HostInstall install("noscripts", false);
+  qmtest::WriteRegistryText(HKEY_LOCAL_MACHINE, kSectionKey, "QM.DEFAULT_DIR",
+                            install.dir / "Nowhere\\");
+  std::string log = install.dir / "Quillmoth.log";
+  ASSERT_TRUE(qmtest::WriteTextFile(log, "line of an earlier run\r\n"));
+  install.Run("-version");
+  std::string text = qmtest::ReadTextFile(log);
+  EXPECT_EQ(std::string::npos, text.find("earlier run")) << "every start begins a fresh log";
+  EXPECT_NE(std::string::npos,
+            text.find("[CQuillmothApp::InitSystemInfo](thread="))
+      << text;
+  EXPECT_NE(std::string::npos,
+            text.find(")(line=305): Can't find Scripts directory from: " + install.dir / "Scripts\\\r\n"))
+      << text;
+  qmtest::DeleteRegistryValue(HKEY_LOCAL_MACHINE, kSectionKey, "QM.DEFAULT_DIR");
+}
+
+TEST(HostProcess, InstallRunAndUninstallTheService) {
+  HostInstall install("service");
+  std::string key = std::string(kServiceKey) + "Quillmoth";
+
+  EXPECT_EQ("Quillmoth is now registered as a system service\n", install.Run("-install").text);
+  EXPECT_EQ("\"" + install.exe + "\"" == ReadRegistryText(HKEY_LOCAL_MACHINE, key, "ImagePath") ||
+                install.exe == ReadRegistryText(HKEY_LOCAL_MACHINE, key, "ImagePath"),
+            true)
+      << ReadRegistryText(HKEY_LOCAL_MACHINE, key, "ImagePath");
+  HKEY service;
+  ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, &service));
+  DWORD value = 0, size = sizeof value;
+  RegQueryValueExA(service, "Start", NULL, NULL, reinterpret_cast<BYTE *>(&value), &size);
+  EXPECT_EQ(static_cast<DWORD>(SERVICE_AUTO_START), value);
+  size = sizeof value;
+  RegQueryValueExA(service, "Type", NULL, NULL, reinterpret_cast<BYTE *>(&value), &size);
+  EXPECT_EQ(0x110u, value) << "interactive own-process service without an account";
+  RegCloseKey(service);
+  std::string eventKey = "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Quillmoth";
+  EXPECT_EQ(install.exe, ReadRegistryText(HKEY_LOCAL_MACHINE, eventKey, "EventMessageFile"));
+
+  EXPECT_EQ("Quillmoth is already registered as system service\n", install.Run("-install").text);
+  EXPECT_EQ("Quillmoth Version 1.0\nThe service is currently installed\n",
+            install.Run("-version").text);
+
+  // Installed, started from a command line and without -application: the
+  // dispatcher refuses and the host explains.
+  MessageBoxView refused = install.Run("");
+  EXPECT_EQ("You cannot run Quillmoth from the commandline once installed as a service without "
+            "the \"-application\" switch.",
+            refused.text);
+  EXPECT_TRUE(refused.hasIcon) << "shown with the error icon";
+
+  MessageBoxView application = install.Run("-application");
+  EXPECT_NE(std::string::npos, application.text.find("console is not available"))
+      << application.text;
+
+  EXPECT_EQ("Quillmoth is no longer registered as a system service.\n",
+            install.Run("-uninstall").text);
+  EXPECT_EQ("Quillmoth is not registered as a system service\n", install.Run("-uninstall").text);
+  EXPECT_EQ("Quillmoth Version 1.0\nThe service is not installed\n", install.Run("-version").text);
+}
+
+TEST(HostProcess, ProxyServiceIsRegisteredForStartOnDemand) {
+  HostInstall install("proxy");
+  EXPECT_EQ("Quillmoth Proxy is now registered as a system service\n",
+            install.Run("-install -proxy").text);
+  std::string key = std::string(kServiceKey) + "Quillmoth Proxy";
+  HKEY service;
+  ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, &service));
+  DWORD value = 0, size = sizeof value;
+  RegQueryValueExA(service, "Start", NULL, NULL, reinterpret_cast<BYTE *>(&value), &size);
+  EXPECT_EQ(static_cast<DWORD>(SERVICE_DEMAND_START), value);
+  RegCloseKey(service);
+  EXPECT_EQ("Quillmoth Version 1.0\nThe service is not installed\n", install.Run("-version").text)
+      << "the plain service name is a different service";
+  EXPECT_EQ("Quillmoth Proxy is no longer registered as a system service.\n",
+            install.Run("-uninstall -proxy").text);
+}
+
+TEST(HostProcess, InstallOnAPlatformOtherThanNtShowsHelp) {
+  // Wine reports the platform of the Windows version chosen for a program:
+  // this copy of the host is told it runs on Windows 98.
+  HostInstall install("win98", true, "QuillmothW98.exe");
+  std::string appKey = "Software\\Wine\\AppDefaults\\QuillmothW98.exe";
+  qmtest::WriteRegistryText(HKEY_CURRENT_USER, appKey, "Version", "win98");
+  MessageBoxView box = install.Run("-install");
+  RegDeleteTreeA(HKEY_CURRENT_USER, appKey.c_str());
+  EXPECT_EQ(kHelpText, box.text);
+  bool found = true;
+  ReadRegistryText(HKEY_LOCAL_MACHINE, std::string(kServiceKey) + "Quillmoth", "ImagePath", &found);
+  EXPECT_FALSE(found) << "nothing was installed";
+}
+
+} // namespace

@@ -1,0 +1,41 @@
+#include "RelayFixture.h"
+
+#include <stdio.h>
+
+namespace qmtest {
+
+RelayWindow::RelayWindow() : m_printReply(static_cast<LRESULT>(QMR_DONE)) {
+  char title[32];
+  snprintf(title, sizeof title, "%lX:Relay", GetCurrentProcessId());
+  m_window = CreateWindowExA(0, "STATIC", title, WS_POPUP, 0, 0, 0, 0, NULL, NULL, NULL, NULL);
+  SetWindowLongPtrA(m_window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+  m_staticProc = reinterpret_cast<WNDPROC>(
+      SetWindowLongPtrA(m_window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(Proc)));
+}
+
+RelayWindow::~RelayWindow() {
+  if (m_window)
+    DestroyWindow(m_window);
+}
+
+LRESULT CALLBACK RelayWindow::Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  RelayWindow *self = reinterpret_cast<RelayWindow *>(GetWindowLongPtrA(window, GWLP_USERDATA));
+  if (message >= 0xC000 && message <= 0xFFFF) {
+    RelayEntry entry = {message, wParam, lParam, std::string()};
+    if (message == g_qmrMsg.print) {
+      char text[1024] = "";
+      if (wParam) {
+        GlobalGetAtomNameA(static_cast<ATOM>(wParam), text, sizeof text);
+        GlobalDeleteAtom(static_cast<ATOM>(wParam));
+      }
+      entry.text = text;
+      self->entries.push_back(entry);
+      return self->m_printReply;
+    }
+    self->entries.push_back(entry);
+    return static_cast<LRESULT>(QMR_DONE);
+  }
+  return CallWindowProcA(self->m_staticProc, window, message, wParam, lParam);
+}
+
+} // namespace qmtest

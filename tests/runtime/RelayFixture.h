@@ -1,0 +1,39 @@
+// A relay window on the test thread that records what reaches the host.
+#ifndef RELAYFIXTURE_H
+#define RELAYFIXTURE_H
+
+#include <windows.h>
+#include <string>
+#include <vector>
+
+#include "QuillmothRun.h"
+#include "RuntimeInternal.h"
+
+namespace qmtest {
+
+struct RelayEntry {
+  UINT message;
+  WPARAM wParam;
+  LPARAM lParam;
+  std::string text; // the atom's text for QMR_PRINT
+};
+
+class RelayWindow {
+public:
+  RelayWindow();
+  ~RelayWindow();
+  HWND Handle() const { return m_window; }
+  // The reply given to QMR_PRINT (QMR_DONE unless a test wants a refusal).
+  void SetPrintReply(LRESULT reply) { m_printReply = reply; }
+  std::vector<RelayEntry> entries;
+
+private:
+  static LRESULT CALLBACK Proc(HWND, UINT, WPARAM, LPARAM);
+  HWND m_window;
+  WNDPROC m_staticProc;
+  LRESULT m_printReply;
+};
+
+} // namespace qmtest
+
+#endif

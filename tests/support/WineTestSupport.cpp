@@ -1,0 +1,256 @@
+#include "WineTestSupport.h"
+
+#include <stdio.h>
+
+namespace qmtest {
+
+std::string ProgramDirectory() {
+  char path[MAX_PATH];
+  DWORD length = GetModuleFileNameA(NULL, path, sizeof path);
+  std::string p(path, length);
+  return p.substr(0, p.find_last_of('\\') + 1);
+}
+
+TempDirectory::TempDirectory(const char *tag) {
+  char base[MAX_PATH];
+  GetTempPathA(sizeof base, base);
+  static LONG counter = 0;
+  char name[MAX_PATH];
+  snprintf(name, sizeof name, "%sqm-%s-%lu-%ld\\", base, tag, GetCurrentProcessId(),
+           InterlockedIncrement(&counter));
+  m_path = name;
+  RemoveTree(m_path);
+  MakeDirectory(m_path);
+}
+
+TempDirectory::~TempDirectory() { RemoveTree(m_path); }
+
+bool MakeDirectory(const std::string &path) {
+  return CreateDirectoryA(path.c_str(), NULL) || GetLastError() == ERROR_ALREADY_EXISTS;
+}
+
+bool CopyInto(const std::string &file, const std::string &directory) {
+  std::string name = file.substr(file.find_last_of('\\') + 1);
+  return CopyFileA(file.c_str(), (directory + name).c_str(), FALSE) != 0;
+}
+
+bool WriteTextFile(const std::string &path, const std::string &text) {
+  FILE *f = fopen(path.c_str(), "wb");
+  if (!f)
+    return false;
+  bool ok = fwrite(text.data(), 1, text.size(), f) == text.size();
+  return fclose(f) == 0 && ok;
+}
+
+std::string ReadTextFile(const std::string &path) {
+  std::string text;
+  FILE *f = fopen(path.c_str(), "rb");
+  if (!f)
+    return text;
+  char buffer[4096];
+  size_t got;
+  while ((got = fread(buffer, 1, sizeof buffer, f)) > 0)
+    text.append(buffer, got);
+  fclose(f);
+  return text;
+}
+
+void RemoveTree(const std::string &path) {
+  std::string dir = path;
+  if (!dir.empty() && dir.back() != '\\')
+    dir += '\\';
+  WIN32_FIND_DATAA data;
+  HANDLE find = FindFirstFileA((dir + "*").c_str(), &data);
+  if (find != INVALID_HANDLE_VALUE) {
+    do {
+      std::string name = data.cFileName;
+      if (name == "." || name == "..")
+        continue;
+      if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+        RemoveTree(dir + name);
+      else
+        DeleteFileA((dir + name).c_str());
+    } while (FindNextFileA(find, &data));
+    FindClose(find);
+  }
+  RemoveDirectoryA(dir.c_str());
+}
+
+ChildProcess::~ChildProcess() {
+  if (m_info.hProcess) {
+    if (WaitForSingleObject(m_info.hProcess, 0) == WAIT_TIMEOUT) {
+      TerminateProcess(m_info.hProcess, 99);
+      WaitForSingleObject(m_info.hProcess, 5000);
+    }
+    CloseHandle(m_info.hProcess);
+    CloseHandle(m_info.hThread);
+  }
+}
+
+bool ChildProcess::Start(const std::string &program, const std::string &arguments,
+                         const std::string &directory) {
+  std::string line = "\"" + program + "\"";
+  if (!arguments.empty())
+    line += " " + arguments;
+  std::vector<char> buffer(line.begin(), line.end());
+  buffer.push_back('\0');
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  return CreateProcessA(program.c_str(), buffer.data(), NULL, NULL, FALSE, 0, NULL,
+                        directory.empty() ? NULL : directory.c_str(), &startup, &m_info) != 0;
+}
+
+bool ChildProcess::WaitExit(DWORD milliseconds, DWORD *exitCode) {
+  if (!m_info.hProcess || WaitForSingleObject(m_info.hProcess, milliseconds) != WAIT_OBJECT_0)
+    return false;
+  if (exitCode)
+    GetExitCodeProcess(m_info.hProcess, exitCode);
+  return true;
+}
+
+namespace {
+
+struct FindDialog {
+  DWORD processId;
+  HWND found;
+};
+
+BOOL CALLBACK FindDialogProc(HWND window, LPARAM param) {
+  FindDialog *find = reinterpret_cast<FindDialog *>(param);
+  DWORD owner = 0;
+  GetWindowThreadProcessId(window, &owner);
+  char cls[64];
+  if (owner == find->processId && GetClassNameA(window, cls, sizeof cls) &&
+      strcmp(cls, "#32770") == 0) {
+    find->found = window;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+std::string WindowText(HWND window) {
+  char text[4096] = "";
+  SendMessageTimeoutA(window, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text),
+                      SMTO_ABORTIFHUNG, 2000, NULL);
+  text[sizeof text - 1] = '\0';
+  return text;
+}
+
+BOOL CALLBACK ReadChildProc(HWND child, LPARAM param) {
+  MessageBoxView *view = reinterpret_cast<MessageBoxView *>(param);
+  char cls[64];
+  if (!GetClassNameA(child, cls, sizeof cls))
+    return TRUE;
+  if (_stricmp(cls, "Button") == 0) {
+    view->buttons.push_back(WindowText(child));
+  } else if (_stricmp(cls, "Static") == 0) {
+    LONG style = GetWindowLongA(child, GWL_STYLE);
+    if ((style & SS_TYPEMASK) == SS_ICON) {
+      if (SendMessageA(child, STM_GETICON, 0, 0))
+        view->hasIcon = true;
+    } else {
+      std::string text = WindowText(child);
+      if (text.size() > view->text.size())
+        view->text = text;
+    }
+  }
+  return TRUE;
+}
+
+} // namespace
+
+bool WaitForMessageBox(DWORD processId, DWORD milliseconds, MessageBoxView *view) {
+  DWORD start = GetTickCount();
+  for (;;) {
+    FindDialog find = {processId, NULL};
+    EnumWindows(FindDialogProc, reinterpret_cast<LPARAM>(&find));
+    if (find.found) {
+      // Give the dialog a moment to finish creating its controls.
+      Sleep(200);
+      *view = MessageBoxView();
+      view->window = find.found;
+      view->title = WindowText(find.found);
+      EnumChildWindows(find.found, ReadChildProc, reinterpret_cast<LPARAM>(view));
+      return true;
+    }
+    if (GetTickCount() - start > milliseconds)
+      return false;
+    Sleep(50);
+  }
+}
+
+bool ClickButton(HWND dialog, int id) {
+  HWND button = GetDlgItem(dialog, id);
+  if (!button)
+    return false;
+  PostMessageA(button, BM_CLICK, 0, 0);
+  return true;
+}
+
+std::string ReadRegistryText(HKEY root, const std::string &key, const std::string &value,
+                             bool *found, DWORD *type) {
+  if (found)
+    *found = false;
+  HKEY k;
+  if (RegOpenKeyExA(root, key.c_str(), 0, KEY_QUERY_VALUE, &k) != ERROR_SUCCESS)
+    return std::string();
+  DWORD size = 0, t = 0;
+  std::string text;
+  if (RegQueryValueExA(k, value.c_str(), NULL, &t, NULL, &size) == ERROR_SUCCESS) {
+    std::vector<char> buffer(size + 1, '\0');
+    if (RegQueryValueExA(k, value.c_str(), NULL, &t, reinterpret_cast<BYTE *>(buffer.data()),
+                         &size) == ERROR_SUCCESS) {
+      if (found)
+        *found = true;
+      if (type)
+        *type = t;
+      text = buffer.data();
+    }
+  }
+  RegCloseKey(k);
+  return text;
+}
+
+void DeleteRegistryValue(HKEY root, const std::string &key, const std::string &value) {
+  HKEY k;
+  if (RegOpenKeyExA(root, key.c_str(), 0, KEY_SET_VALUE, &k) == ERROR_SUCCESS) {
+    RegDeleteValueA(k, value.c_str());
+    RegCloseKey(k);
+  }
+}
+
+void WriteRegistryText(HKEY root, const std::string &key, const std::string &value,
+                       const std::string &text) {
+  HKEY k;
+  if (RegCreateKeyExA(root, key.c_str(), 0, NULL, 0, KEY_SET_VALUE, NULL, &k, NULL) ==
+      ERROR_SUCCESS) {
+    RegSetValueExA(k, value.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE *>(text.c_str()),
+                   static_cast<DWORD>(text.size() + 1));
+    RegCloseKey(k);
+  }
+}
+
+std::string EnvironmentValue(const char *name, bool *found) {
+  DWORD length = GetEnvironmentVariableA(name, NULL, 0);
+  if (found)
+    *found = length > 0;
+  if (length == 0)
+    return std::string();
+  std::vector<char> buffer(length);
+  DWORD got = GetEnvironmentVariableA(name, buffer.data(), length);
+  return std::string(buffer.data(), got < length ? got : 0);
+}
+
+void PumpFor(DWORD milliseconds) {
+  DWORD start = GetTickCount();
+  MSG msg;
+  while (GetTickCount() - start < milliseconds) {
+    while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&msg);
+      DispatchMessageA(&msg);
+    }
+    MsgWaitForMultipleObjects(0, NULL, FALSE, 10, QS_ALLINPUT);
+  }
+}
+
+} // namespace qmtest

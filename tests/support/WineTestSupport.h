@@ -1,0 +1,78 @@
+// Helpers for tests that drive real Win32 behaviour under Wine, the way an
+// automation client would: child processes, their windows, the registry.
+#ifndef WINETESTSUPPORT_H
+#define WINETESTSUPPORT_H
+
+#include <windows.h>
+#include <string>
+#include <vector>
+
+namespace qmtest {
+
+// Directory of the running test program, with a trailing backslash.
+std::string ProgramDirectory();
+
+// A fresh, empty directory under the temporary directory; removed with its
+// contents when the object goes away.
+class TempDirectory {
+public:
+  explicit TempDirectory(const char *tag);
+  ~TempDirectory();
+  const std::string &Path() const { return m_path; } // with trailing backslash
+  std::string operator/(const std::string &name) const { return m_path + name; }
+
+private:
+  std::string m_path;
+};
+
+bool MakeDirectory(const std::string &path);
+bool CopyInto(const std::string &file, const std::string &directory);
+bool WriteTextFile(const std::string &path, const std::string &text);
+std::string ReadTextFile(const std::string &path);
+void RemoveTree(const std::string &path);
+
+// A child process started with CreateProcess; killed if still running when
+// the object goes away.
+class ChildProcess {
+public:
+  ChildProcess() {}
+  ~ChildProcess();
+  bool Start(const std::string &program, const std::string &arguments,
+             const std::string &directory = std::string());
+  DWORD Id() const { return m_info.dwProcessId; }
+  // Waits for the process to end; false on time-out.
+  bool WaitExit(DWORD milliseconds, DWORD *exitCode = NULL);
+
+private:
+  PROCESS_INFORMATION m_info = {};
+};
+
+// A message box (dialog class #32770) of the given process, as the user sees it.
+struct MessageBoxView {
+  HWND window = NULL;
+  std::string title;
+  std::string text;                // the message itself
+  std::vector<std::string> buttons;
+  bool hasIcon = false;
+};
+
+// Waits until the process shows a top-level dialog window and reads it.
+bool WaitForMessageBox(DWORD processId, DWORD milliseconds, MessageBoxView *view);
+// Presses a button of a dialog as a user would (BM_CLICK).
+bool ClickButton(HWND dialog, int id);
+
+// Registry helpers; a missing value answers found = false.
+std::string ReadRegistryText(HKEY root, const std::string &key, const std::string &value,
+                             bool *found = NULL, DWORD *type = NULL);
+void DeleteRegistryValue(HKEY root, const std::string &key, const std::string &value);
+void WriteRegistryText(HKEY root, const std::string &key, const std::string &value,
+                       const std::string &text);
+
+std::string EnvironmentValue(const char *name, bool *found = NULL);
+
+// Runs the calling thread's message loop for about the given time.
+void PumpFor(DWORD milliseconds);
+
+} // namespace qmtest
+
+#endif

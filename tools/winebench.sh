@@ -1,0 +1,83 @@
+#!/usr/bin/env bash
+# The Wine test bench: one isolated prefix inside the build tree, headless
+# (null graphics driver), with a wineserver of its own that is always stopped.
+#
+#   winebench.sh arch            print the Windows architecture Wine runs here
+#   winebench.sh up | down       prepare the prefix and start / stop its server
+#   winebench.sh exec PROG ARGS  run one Windows program in the prefix
+#   winebench.sh run CMD ARGS    up, run a shell command with the bench's
+#                                environment, down (also on failure)
+set -uo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+: "${QM_BUILD_DIR:=$root/build}"
+export WINEPREFIX="${QM_WINEPREFIX:-$QM_BUILD_DIR/wineprefix}"
+export WINEDEBUG="${WINEDEBUG:--all}"
+export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml,winemenubuilder.exe=}"
+
+# 32-bit Wine needs a kernel (or sandbox) that runs 32-bit Linux programs;
+# where it does not, 64-bit Wine runs the x86_64 build of the same sources.
+bench_arch() {
+  if /usr/lib/wine/wine --version >/dev/null 2>&1; then echo i686; else echo x86_64; fi
+}
+arch=$(bench_arch)
+if [ "$arch" = i686 ]; then
+  loader=/usr/lib/wine/wine
+  export WINEARCH=win32
+else
+  loader=/usr/lib/wine/wine64
+  export WINEARCH=win64
+fi
+export WINELOADER=$loader
+wineserver=/usr/lib/wine/wineserver
+
+prefix_ready() { [ -f "$WINEPREFIX/.qm-bench-ready" ]; }
+
+make_prefix() {
+  mkdir -p "$WINEPREFIX"
+  echo "winebench: creating Wine prefix $WINEPREFIX" >&2
+  "$loader" wineboot -i </dev/null >/dev/null 2>&1
+  # The graphics driver is read when the desktop process starts: change it
+  # only while no server of this prefix runs.
+  "$loader" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f </dev/null >/dev/null 2>&1
+  "$wineserver" -k >/dev/null 2>&1
+  "$wineserver" -w >/dev/null 2>&1
+  grep -q '"Graphics"="null"' "$WINEPREFIX/user.reg" || {
+    echo "winebench: could not select the null graphics driver" >&2; return 1; }
+  touch "$WINEPREFIX/.qm-bench-ready"
+}
+
+bench_up() {
+  prefix_ready || make_prefix || return 1
+  # A persistent server whose streams (and those of the services it starts)
+  # go nowhere, so no caller's pipe is held open by lingering Wine processes.
+  "$wineserver" -p </dev/null >/dev/null 2>&1
+  # Start the desktop and services once now, detached from our streams.
+  "$loader" cmd /c exit </dev/null >/dev/null 2>&1
+  return 0
+}
+
+bench_down() {
+  "$wineserver" -k >/dev/null 2>&1
+  "$wineserver" -w >/dev/null 2>&1
+  return 0
+}
+
+case "${1:-}" in
+  arch) echo "$arch" ;;
+  up) bench_up ;;
+  down) bench_down ;;
+  exec)
+    shift
+    exec "$loader" "$@"
+    ;;
+  run)
+    shift
+    bench_up || { bench_down; exit 1; }
+    trap bench_down EXIT
+    trap 'exit 130' INT TERM
+    export QM_WINE_ARCH=$arch
+    "$@"
+    ;;
+  *) sed -n '2,9p' "$0" >&2; exit 2 ;;
+esac
