@@ -53,6 +53,25 @@ struct MurrelContext;
 extern "C" {
 #endif
 
+// Workers and the pool. A context is the opaque handle of one worker.
+QMR_EXPORT MurrelContext *QMR_API QMR_Create(DWORD flags);
+QMR_EXPORT BOOL QMR_API QMR_Destroy(MurrelContext *context);
+QMR_EXPORT BOOL QMR_API QMR_Message(MurrelContext *context, UINT message, WPARAM wParam, DWORD timeout);
+QMR_EXPORT MurrelContext *QMR_API QMR_RunScript(DWORD flags, const char *script, const char *arguments,
+                                                VARIANT *result);
+QMR_EXPORT BOOL QMR_API QMR_GetReturnValue(MurrelContext *context, VARIANT *value);
+QMR_EXPORT DWORD QMR_API QMR_GetFlags(MurrelContext *context);
+QMR_EXPORT DWORD QMR_API QMR_SetFlags(MurrelContext *context, DWORD flags);
+QMR_EXPORT BOOL QMR_API QMR_Own(void);
+QMR_EXPORT BOOL QMR_API QMR_Disown(void);
+QMR_EXPORT BOOL QMR_API QMR_Suspend(void);
+QMR_EXPORT BOOL QMR_API QMR_Resume(void);
+QMR_EXPORT BOOL QMR_API QMR_Stop(void);
+QMR_EXPORT BOOL QMR_API QMR_TimeChange(void);
+QMR_EXPORT BOOL QMR_API QMR_QueryStoped(void);
+QMR_EXPORT BOOL QMR_API QMR_FlushPool(void);
+QMR_EXPORT BOOL QMR_API QMR_WaitExit(void);
+
 // Notification relay and diagnostics.
 QMR_EXPORT HWND QMR_API QMR_GetNotificationWindow(void);
 QMR_EXPORT BOOL QMR_API QMR_NotifyMessage(DWORD category, const char *format, ...);

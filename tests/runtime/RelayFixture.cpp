@@ -22,7 +22,7 @@ LRESULT CALLBACK RelayWindow::Proc(HWND window, UINT message, WPARAM wParam, LPA
   RelayWindow *self = reinterpret_cast<RelayWindow *>(GetWindowLongPtrA(window, GWLP_USERDATA));
   if (message >= 0xC000 && message <= 0xFFFF) {
     RelayEntry entry = {message, wParam, lParam, std::string()};
-    if (message == g_qmrMsg.print) {
+    if (message == Print()) {
       char text[1024] = "";
       if (wParam) {
         GlobalGetAtomNameA(static_cast<ATOM>(wParam), text, sizeof text);
@@ -30,12 +30,28 @@ LRESULT CALLBACK RelayWindow::Proc(HWND window, UINT message, WPARAM wParam, LPA
       }
       entry.text = text;
       self->entries.push_back(entry);
+      if (self->onMessage)
+        self->onMessage(entry);
       return self->m_printReply;
     }
     self->entries.push_back(entry);
+    if (self->onMessage)
+      self->onMessage(entry);
     return static_cast<LRESULT>(QMR_DONE);
   }
   return CallWindowProcA(self->m_staticProc, window, message, wParam, lParam);
+}
+
+} // namespace qmtest
+
+namespace qmtest {
+
+std::vector<std::string> RelayWindow::Texts() const {
+  std::vector<std::string> texts;
+  for (const RelayEntry &entry : entries)
+    if (entry.message == Print())
+      texts.push_back(entry.text);
+  return texts;
 }
 
 } // namespace qmtest

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "QuillmothRun.h"
-#include "RuntimeInternal.h"
+#include <functional>
 
 namespace qmtest {
 
@@ -26,6 +26,17 @@ public:
   // The reply given to QMR_PRINT (QMR_DONE unless a test wants a refusal).
   void SetPrintReply(LRESULT reply) { m_printReply = reply; }
   std::vector<RelayEntry> entries;
+  // Called for every registered message after it was recorded.
+  std::function<void(const RelayEntry &)> onMessage;
+
+  // The registered numbers, obtained by name as every deliverable does.
+  static UINT Print() { return RegisterWindowMessageA(QMR_MSG_PRINT); }
+  static UINT Exit() { return RegisterWindowMessageA(QMR_MSG_EXIT); }
+  static UINT Error() { return RegisterWindowMessageA(QMR_MSG_ERROR); }
+  static UINT Thread() { return RegisterWindowMessageA(QMR_MSG_THREAD); }
+
+  // Texts of the QMR_PRINT messages received so far.
+  std::vector<std::string> Texts() const;
 
 private:
   static LRESULT CALLBACK Proc(HWND, UINT, WPARAM, LPARAM);

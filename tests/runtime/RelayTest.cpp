@@ -4,6 +4,7 @@
 #include <process.h>
 
 #include "RelayFixture.h"
+#include "RuntimeInternal.h"
 #include "WineTestSupport.h"
 
 using qmtest::RelayWindow;

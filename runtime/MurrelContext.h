@@ -1,0 +1,33 @@
+// The worker context: one per worker thread, passed around as an opaque
+// handle. Created zero-filled by QMR_Create, freed by QMR_Destroy.
+#ifndef MURRELCONTEXT_H
+#define MURRELCONTEXT_H
+
+#include <windows.h>
+#include <oaidl.h>
+
+class CScriptObject;
+
+// Start-up handshake between QMR_Create and the new thread, so that a thread
+// that starts after its creator gave up frees the context itself.
+enum { WORKER_CREATED = 0, WORKER_STARTED = 1, WORKER_ABANDONED = 2 };
+
+struct MurrelContext {
+  DWORD threadId;
+  HANDLE thread;
+  HANDLE replyEvent;
+  HWND window;
+  ATOM classAtom;
+  char className[32];
+  volatile LONG flags;
+  CScriptObject *script;
+  VARIANT *returnValue;
+  // Kept by the worker thread alone.
+  bool comInitialized;
+  volatile LONG startState;
+};
+
+// The worker thread procedure.
+unsigned __stdcall ThreadProc(void *context);
+
+#endif

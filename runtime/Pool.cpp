@@ -1,0 +1,358 @@
+// The runtime's exports for workers and the pool. The pool is the set of
+// worker windows of this process; there is no other list of workers.
+#include "MurrelContext.h"
+#include "QuillmothRun.h"
+#include "RuntimeInternal.h"
+#include "SystemErrorText.h"
+
+#include <process.h>
+#include <stdlib.h>
+
+namespace {
+
+const DWORD kStartWait = 10000;
+const DWORD kRequestWait = 10000;
+const UINT kProbeOnce = 1;
+const UINT kProbePatiently = 80;
+
+CRITICAL_SECTION *g_poolLock = NULL;
+
+std::string ErrorTextOf(DWORD code) {
+  return SystemErrorText(code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT));
+}
+
+void PostToRelay(UINT message, WPARAM wParam, LPARAM lParam) {
+  HWND relay = QMR_GetNotificationWindow();
+  if (relay)
+    PostMessageA(relay, message, wParam, lParam);
+}
+
+// Worker windows of other processes answer with addresses that mean
+// nothing here: pool operations look at our own windows only.
+bool IsOwnWorker(HWND window, UINT attempts) {
+  DWORD process = 0;
+  GetWindowThreadProcessId(window, &process);
+  return process == GetCurrentProcessId() && IsSignalWnd(window, attempts);
+}
+
+MurrelContext *AskContext(HWND window) {
+  DWORD_PTR reply = 0;
+  if (!SendMessageTimeoutA(window, g_qmrMsg.handle, 0, 0, SMTO_ABORTIFHUNG, 250, &reply))
+    return NULL;
+  return reinterpret_cast<MurrelContext *>(reply);
+}
+
+// Enters the pool lock while keeping the caller's queue moving; WM_QUIT
+// stays queued for the caller's own loop.
+void EnterPoolLock() {
+  while (!TryEnterCriticalSection(g_poolLock)) {
+    MSG msg;
+    if (PeekMessageA(&msg, NULL, 0, WM_QUIT - 1, PM_REMOVE) ||
+        PeekMessageA(&msg, NULL, WM_QUIT + 1, 0xFFFFFFFF, PM_REMOVE)) {
+      TranslateMessage(&msg);
+      DispatchMessageA(&msg);
+    } else {
+      MsgWaitForMultipleObjects(0, NULL, FALSE, 1, QS_ALLINPUT);
+    }
+  }
+}
+
+struct ClaimSearch {
+  LONG asyncBit;
+  MurrelContext *claimed;
+};
+
+BOOL CALLBACK ClaimProc(HWND window, LPARAM param) {
+  ClaimSearch *search = reinterpret_cast<ClaimSearch *>(param);
+  if (!IsOwnWorker(window, kProbeOnce))
+    return TRUE;
+  MurrelContext *context = AskContext(window);
+  if (!context)
+    return TRUE;
+  for (;;) {
+    LONG flags = context->flags;
+    // Only pooled workers are claimed: an unpooled worker that ended its run
+    // is about to be destroyed by the host.
+    if ((flags & (QMR_FLAG_BUSY | QMR_FLAG_FLUSHED)) || !(flags & QMR_FLAG_POOLED))
+      return TRUE;
+    LONG claimed = (flags & ~QMR_FLAG_ASYNC) | search->asyncBit | QMR_FLAG_BUSY;
+    if (InterlockedCompareExchange(&context->flags, claimed, flags) == flags)
+      break;
+  }
+  search->claimed = context;
+  return FALSE;
+}
+
+MurrelContext *ClaimPooledWorker(DWORD flags) {
+  if (!g_poolLock) {
+    QMR_DebugMessage(__LINE__, "QMR_RunScript", "No pool lock (QMR_Own was not called); creating a new worker.");
+    return NULL;
+  }
+  EnterPoolLock();
+  ClaimSearch search = {static_cast<LONG>(flags & QMR_FLAG_ASYNC), NULL};
+  for (int pass = 0; pass < 3; ++pass) {
+    EnumWindows(ClaimProc, reinterpret_cast<LPARAM>(&search));
+    if (search.claimed) {
+      QMR_Message(search.claimed, g_qmrMsg.reset, 0, kRequestWait);
+      break;
+    }
+    QMR_NotifyMessage(1, "RunScript: No thread found in the pool, retrying...");
+    Sleep(100);
+  }
+  LeaveCriticalSection(g_poolLock);
+  return search.claimed;
+}
+
+bool SendAtom(MurrelContext *context, UINT message, const char *text, DWORD timeout) {
+  ATOM atom = (text && *text) ? GlobalAddAtomA(text) : 0;
+  return QMR_Message(context, message, atom, timeout) != FALSE;
+}
+
+template <typename Visit> struct WorkerVisit {
+  UINT attempts;
+  Visit visit;
+};
+
+template <typename Visit> BOOL CALLBACK VisitProc(HWND window, LPARAM param) {
+  WorkerVisit<Visit> *v = reinterpret_cast<WorkerVisit<Visit> *>(param);
+  if (!IsOwnWorker(window, v->attempts))
+    return TRUE;
+  return v->visit(window) ? TRUE : FALSE;
+}
+
+// Calls visit(window) for every responsive worker window of this process
+// until it answers false.
+template <typename Visit> void ForEachWorker(UINT attempts, Visit visit) {
+  WorkerVisit<Visit> v = {attempts, visit};
+  EnumWindows(VisitProc<Visit>, reinterpret_cast<LPARAM>(&v));
+}
+
+BOOL Broadcast(UINT control) {
+  ForEachWorker(kProbePatiently, [control](HWND window) {
+    PostMessageA(window, control, 0, 0);
+    return true;
+  });
+  return TRUE;
+}
+
+} // namespace
+
+extern "C" MurrelContext *QMR_API QMR_Create(DWORD flags) {
+  MurrelContext *context = static_cast<MurrelContext *>(calloc(1, sizeof(MurrelContext)));
+  if (!context) {
+    QMR_DebugMessage(__LINE__, "QMR_Create", "Cannot allocate context.");
+    return NULL;
+  }
+  context->flags = static_cast<LONG>(flags);
+  unsigned threadId = 0;
+  context->thread = reinterpret_cast<HANDLE>(
+      _beginthreadex(NULL, 0, ThreadProc, context, CREATE_SUSPENDED, &threadId));
+  context->threadId = threadId;
+  context->replyEvent = CreateEventA(NULL, TRUE, FALSE, NULL);
+  if (!context->thread || !context->replyEvent) {
+    if (context->thread) {
+      TerminateThread(context->thread, 0xFFFFFFFF);
+      CloseHandle(context->thread);
+    }
+    if (context->replyEvent)
+      CloseHandle(context->replyEvent);
+    QMR_DebugMessage(__LINE__, "QMR_Create", "Failed to create thread.");
+    free(context);
+    return NULL;
+  }
+  ResumeThread(context->thread);
+
+  if (WaitForSingleObject(context->replyEvent, kStartWait) != WAIT_OBJECT_0 &&
+      InterlockedCompareExchange(&context->startState, WORKER_ABANDONED, WORKER_CREATED) ==
+          WORKER_CREATED) {
+    // The thread will find the context abandoned when it starts, and free it
+    // and its event itself.
+    QMR_DebugMessage(__LINE__, "QMR_Create", "Thread failed to start.");
+    CloseHandle(context->thread);
+    return NULL;
+  }
+  WaitForSingleObject(context->replyEvent, INFINITE); // started just as we gave up
+  PostToRelay(g_qmrMsg.thread, context->threadId, 1);
+  ResetEvent(context->replyEvent);
+  return context;
+}
+
+extern "C" BOOL QMR_API QMR_Destroy(MurrelContext *context) {
+  if (!context || !context->replyEvent)
+    return FALSE;
+  if (!PostThreadMessageA(context->threadId, WM_QUIT, 0, 0))
+    QMR_DebugMessage(__LINE__, "QMR_Destroy", "PostThreadMessage failed with error \"%s\"",
+                     ErrorTextOf(GetLastError()).c_str());
+  if (WaitForSingleObject(context->thread, kRequestWait) == WAIT_TIMEOUT) {
+    QMR_DebugMessage(__LINE__, "QMR_Destroy", "TIMEOUT during shutdown, calling TerminateThread.");
+    TerminateThread(context->thread, 0xFFFFFFFF);
+    WaitForSingleObject(context->thread, kRequestWait);
+    // The thread's windows went with it; its class is ours to release.
+    if (context->classAtom)
+      UnregisterClassA(context->className, NULL);
+  }
+  PostToRelay(g_qmrMsg.thread, context->threadId, 0);
+  CloseHandle(context->thread);
+  CloseHandle(context->replyEvent);
+  free(context);
+  return TRUE;
+}
+
+extern "C" BOOL QMR_API QMR_Message(MurrelContext *context, UINT message, WPARAM wParam,
+                                    DWORD timeout) {
+  if (!context)
+    return FALSE;
+  BOOL result = TRUE;
+  if (!PostThreadMessageA(context->threadId, message, wParam, 0))
+    QMR_DebugMessage(__LINE__, "QMR_Message", "PostThreadMessage failed with error \"%s\"",
+                     ErrorTextOf(GetLastError()).c_str());
+  if (timeout != 0 && WaitForSingleObject(context->replyEvent, timeout) != WAIT_OBJECT_0) {
+    QMR_DebugMessage(__LINE__, "QMR_Message", "Thread failed to respond to message %X", message);
+    result = FALSE;
+  }
+  ResetEvent(context->replyEvent);
+  return result;
+}
+
+extern "C" MurrelContext *QMR_API QMR_RunScript(DWORD flags, const char *script,
+                                                const char *arguments, VARIANT *result) {
+  bool pooled = (flags & QMR_FLAG_POOLED) != 0;
+  bool async = (flags & QMR_FLAG_ASYNC) != 0;
+
+  MurrelContext *context = pooled ? ClaimPooledWorker(flags) : NULL;
+  if (!context) {
+    QMR_NotifyMessage(1, "RunScript: Creating a new thread");
+    context = QMR_Create(flags | QMR_FLAG_BUSY);
+    if (!context)
+      return NULL;
+    if (!QMR_Message(context, g_qmrMsg.startup, 0, kRequestWait)) {
+      QMR_Destroy(context);
+      return NULL;
+    }
+  }
+  if (!SendAtom(context, g_qmrMsg.load, "StdLib.vbs", kRequestWait) ||
+      !SendAtom(context, g_qmrMsg.load, script, kRequestWait)) {
+    QMR_Destroy(context);
+    return NULL;
+  }
+  // An argument an atom can't hold (empty, or past 255 characters) is sent
+  // as atom 0 and reaches main as an empty string.
+  if (!SendAtom(context, g_qmrMsg.run, arguments, async ? 0 : INFINITE)) {
+    QMR_Message(context, g_qmrMsg.shutdown, 0, kRequestWait);
+    QMR_Destroy(context);
+    return NULL;
+  }
+  if (!async) {
+    if (result)
+      QMR_GetReturnValue(context, result);
+    if (!pooled) {
+      if (!QMR_Message(context, g_qmrMsg.shutdown, 0, kRequestWait)) {
+        QMR_Destroy(context);
+        return NULL;
+      }
+      QMR_Destroy(context);
+      return reinterpret_cast<MurrelContext *>(static_cast<UINT_PTR>(QMR_DONE));
+    }
+  }
+  return context;
+}
+
+extern "C" BOOL QMR_API QMR_GetReturnValue(MurrelContext *context, VARIANT *value) {
+  if (!context || !value)
+    return FALSE;
+  memset(value, 0, sizeof *value);
+  if (context->returnValue) {
+    *value = *context->returnValue; // ownership moves to the caller
+    V_VT(context->returnValue) = VT_EMPTY;
+    VariantClear(context->returnValue);
+  }
+  return TRUE;
+}
+
+extern "C" DWORD QMR_API QMR_GetFlags(MurrelContext *context) {
+  return context ? static_cast<DWORD>(context->flags) : 0;
+}
+
+extern "C" DWORD QMR_API QMR_SetFlags(MurrelContext *context, DWORD flags) {
+  if (!context)
+    return 0;
+  InterlockedExchange(&context->flags, static_cast<LONG>(flags));
+  return flags;
+}
+
+extern "C" BOOL QMR_API QMR_Own(void) {
+  // A second call keeps the lock that exists rather than leaking it.
+  if (!g_poolLock) {
+    g_poolLock = static_cast<CRITICAL_SECTION *>(calloc(1, sizeof(CRITICAL_SECTION)));
+    if (!g_poolLock)
+      return FALSE;
+    InitializeCriticalSection(g_poolLock);
+  }
+  return TRUE;
+}
+
+extern "C" BOOL QMR_API QMR_Disown(void) {
+  if (g_poolLock) {
+    DeleteCriticalSection(g_poolLock);
+    free(g_poolLock);
+    g_poolLock = NULL;
+  }
+  return TRUE;
+}
+
+extern "C" BOOL QMR_API QMR_Suspend(void) { return Broadcast(QMR_CTL_SUSPEND); }
+extern "C" BOOL QMR_API QMR_Resume(void) { return Broadcast(QMR_CTL_RESUME); }
+extern "C" BOOL QMR_API QMR_Stop(void) { return Broadcast(QMR_CTL_STOP); }
+extern "C" BOOL QMR_API QMR_TimeChange(void) { return Broadcast(QMR_CTL_TIMECHANGE); }
+
+extern "C" BOOL QMR_API QMR_QueryStoped(void) {
+  bool stopped = true;
+  ForEachWorker(kProbePatiently, [&stopped](HWND window) {
+    MurrelContext *context = AskContext(window);
+    if (!context || (context->flags & QMR_FLAG_BUSY)) {
+      stopped = false;
+      return false;
+    }
+    return true;
+  });
+  return stopped ? TRUE : FALSE;
+}
+
+extern "C" BOOL QMR_API QMR_FlushPool(void) {
+  ForEachWorker(kProbePatiently, [](HWND window) {
+    MurrelContext *context = AskContext(window);
+    if (context && !QMR_Message(context, g_qmrMsg.emptyPool, 0, kRequestWait)) {
+      QMR_NotifyMessage(0, "Thread not responding...");
+      QMR_DebugMessage(__LINE__, "MurrelQMRMessageProc", "Thread not responding...");
+    }
+    return true;
+  });
+  return TRUE;
+}
+
+extern "C" BOOL QMR_API QMR_WaitExit(void) {
+  ForEachWorker(kProbePatiently, [](HWND window) {
+    MurrelContext *context = reinterpret_cast<MurrelContext *>(GetWindowLongPtrA(window, 0));
+    // Our own handle: the host may destroy this very worker (and close the
+    // context's handle) while we pump its messages.
+    HANDLE thread = NULL;
+    if (!context || !context->thread ||
+        !DuplicateHandle(GetCurrentProcess(), context->thread, GetCurrentProcess(), &thread,
+                         SYNCHRONIZE, FALSE, 0)) {
+      QMR_DebugMessage(__LINE__, "MurrelWaitExitProc", "GetMurrelThreadHandle failed");
+      return true;
+    }
+    DWORD wait = WAIT_TIMEOUT;
+    for (int round = 0; round < 10 && wait == WAIT_TIMEOUT; ++round) {
+      PumpWaitingMessages();
+      wait = WaitForSingleObject(thread, 1000);
+    }
+    CloseHandle(thread);
+    if (wait == WAIT_TIMEOUT) {
+      QMR_NotifyMessage(0, "Timed out while waiting for murrels to shutdown");
+      QMR_DebugMessage(__LINE__, "MurrelWaitExitProc", "WaitForSingleObject == WAIT_TIMEOUT");
+    }
+    return true;
+  });
+  return TRUE;
+}

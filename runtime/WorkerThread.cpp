@@ -1,0 +1,278 @@
+// The worker thread: a message loop that starts a script engine, loads
+// scripts into it, runs their main procedure and reports to the host.
+#include "MurrelContext.h"
+#include "QuillmothRun.h"
+#include "RuntimeInternal.h"
+#include "ScriptObject.h"
+#include "ScriptPath.h"
+
+#include <stdio.h>
+#include <new>
+
+namespace {
+
+// Result codes of ExecuteProcedure.
+enum { EXEC_OK = 0, EXEC_NO_CONTEXT = 1, EXEC_RAISED = 2, EXEC_FAILED = 3 };
+
+const char kNoEngine[] = "Error: the script engine is not available on this worker.";
+
+void PostToRelay(UINT message, WPARAM wParam, LPARAM lParam) {
+  HWND relay = QMR_GetNotificationWindow();
+  if (relay)
+    PostMessageA(relay, message, wParam, lParam);
+}
+
+// Reports a text to the operator and to the log, as data.
+void Report(int line, const char *where, const std::string &text) {
+  QMR_NotifyMessage(0, "%s", text.c_str());
+  QMR_DebugMessage(line, where, "%s", text.c_str());
+}
+
+std::string TakeAtom(WPARAM atom, const char *initial) {
+  std::string text = initial;
+  if (atom) {
+    char name[260] = "";
+    if (GlobalGetAtomNameA(static_cast<ATOM>(atom), name, sizeof name))
+      text = name;
+    GlobalDeleteAtom(static_cast<ATOM>(atom));
+  }
+  return text;
+}
+
+LRESULT CALLBACK WorkerWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == g_qmrMsg.relayPing && message != 0)
+    return static_cast<LRESULT>(QMR_DONE);
+  if (message == g_qmrMsg.handle && message != 0)
+    return GetWindowLongPtrA(window, 0);
+  if (message == WM_DESTROY)
+    return 0;
+  return DefWindowProcA(window, message, wParam, lParam);
+}
+
+void CreateWorkerWindow(MurrelContext *context) {
+  snprintf(context->className, sizeof context->className, "WORKER:%lX", context->threadId);
+  WNDCLASSA cls = {};
+  cls.lpfnWndProc = WorkerWindowProc;
+  cls.cbWndExtra = sizeof(LONG_PTR);
+  cls.lpszClassName = context->className;
+  context->classAtom = RegisterClassA(&cls);
+  if (!context->classAtom)
+    return;
+  context->window = CreateWindowExA(0, context->className, "WORKER", WS_POPUP, 0, 0, 0, 0, NULL,
+                                    NULL, NULL, NULL);
+  if (!context->window) {
+    UnregisterClassA(context->className, NULL);
+    context->classAtom = 0;
+    return;
+  }
+  SetWindowLongPtrA(context->window, 0, reinterpret_cast<LONG_PTR>(context));
+  SendMessageA(context->window, g_qmrMsg.relayPing, 0, 0);
+}
+
+void OnStartup(MurrelContext *context) {
+  HRESULT hr = CoInitializeEx(NULL, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE |
+                                        COINIT_SPEED_OVER_MEMORY);
+  context->comInitialized = SUCCEEDED(hr);
+  CScriptObject *script = new (std::nothrow) CScriptObject();
+  if (script && SUCCEEDED(script->CreationResult())) {
+    hr = script->SetLanguage("VBScript");
+    if (SUCCEEDED(hr))
+      hr = script->SetTimeout(-1);
+    if (SUCCEEDED(hr))
+      hr = script->SetAllowUI(true);
+  } else {
+    hr = script ? script->CreationResult() : E_OUTOFMEMORY;
+  }
+  if (FAILED(hr)) {
+    delete script;
+    QMR_DebugMessage(__LINE__, "ThreadProc", "Failed to allocate CScriptObject.");
+    QMR_DebugMessage(__LINE__, "ThreadProc", "%s", ComErrorText(hr).c_str());
+    return;
+  }
+  context->script = script;
+  context->returnValue = static_cast<VARIANT *>(calloc(1, sizeof(VARIANT)));
+  if (!context->returnValue) {
+    QMR_DebugMessage(__LINE__, "ThreadProc", "Failed to allocate CScriptObject.");
+    return;
+  }
+  VariantInit(context->returnValue);
+  CreateWorkerWindow(context);
+  if (!context->window)
+    QMR_DebugMessage(__LINE__, "ThreadProc", "Failed to allocate CScriptObject.");
+}
+
+void OnLoad(MurrelContext *context, WPARAM atom) {
+  const char where[] = "ThreadProc::QMR_LOAD";
+  ScriptLocation location = LocateScript(TakeAtom(atom, ""));
+  if (location.path.empty()) {
+    std::string text = "Unable to locate: \"" + location.path + "\"";
+    Report(__LINE__, where, text);
+  } else if (GetFileAttributesA(location.path.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    Report(__LINE__, where, "Unable to locate " + location.path);
+  } else if (!context->script) {
+    Report(__LINE__, where, kNoEngine);
+  } else if (!context->script->LoadFile(location.path)) {
+    Report(__LINE__, where, context->script->ErrorText());
+  }
+}
+
+// Calls a procedure of the loaded code with one argument text.
+int ExecuteProcedure(MurrelContext *context, const char *procedure, const std::string &argument) {
+  if (!context)
+    return EXEC_NO_CONTEXT;
+  CScriptObject *script = context->script;
+  std::string name = procedure;
+  if (script)
+    for (const std::string &listed : script->Procedures())
+      if (lstrcmpiA(listed.c_str(), procedure) == 0) {
+        name = listed;
+        break;
+      }
+
+  SAFEARRAY *arguments = NULL;
+  int result = EXEC_OK;
+  try {
+    SAFEARRAYBOUND bound = {argument.empty() ? 0u : 1u, 0};
+    arguments = SafeArrayCreate(VT_VARIANT, 1, &bound);
+    if (!arguments) {
+      QMR_DebugMessage(__LINE__, "Execute(3):", "%s", ComErrorText(E_OUTOFMEMORY).c_str());
+      return EXEC_RAISED;
+    }
+    if (!argument.empty()) {
+      std::string text = argument == "\r" ? std::string() : argument;
+      int wide = MultiByteToWideChar(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), NULL, 0);
+      VARIANT element;
+      VariantInit(&element);
+      V_VT(&element) = VT_BSTR;
+      V_BSTR(&element) = SysAllocStringLen(NULL, wide);
+      if (!V_BSTR(&element)) {
+        SafeArrayDestroy(arguments);
+        QMR_DebugMessage(__LINE__, "Execute(3):", "%s", ComErrorText(E_OUTOFMEMORY).c_str());
+        return EXEC_RAISED;
+      }
+      MultiByteToWideChar(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), V_BSTR(&element), wide);
+      LONG index = 0;
+      HRESULT hr = SafeArrayPutElement(arguments, &index, &element);
+      VariantClear(&element);
+      if (FAILED(hr)) {
+        SafeArrayDestroy(arguments);
+        QMR_DebugMessage(__LINE__, "Execute(3):", "%s", ComErrorText(hr).c_str());
+        return EXEC_RAISED;
+      }
+    }
+
+    if (context->returnValue)
+      VariantClear(context->returnValue);
+    VARIANT value;
+    VariantInit(&value);
+    if (!script || !script->CallProcedure(name, arguments, &value)) {
+      result = EXEC_FAILED;
+    } else {
+      HRESULT hr = context->returnValue ? VariantCopy(context->returnValue, &value) : S_OK;
+      if (FAILED(hr)) {
+        QMR_DebugMessage(__LINE__, "Execute(1):", "%s", ComErrorText(hr).c_str());
+        result = EXEC_RAISED;
+      }
+      VariantClear(&value);
+    }
+  } catch (...) {
+    QMR_DebugMessage(__LINE__, "Execute(4):", "%s", "catch(...)");
+    result = EXEC_RAISED;
+  }
+  SafeArrayDestroy(arguments);
+  return result;
+}
+
+void OnRun(MurrelContext *context, WPARAM atom) {
+  std::string argument = TakeAtom(atom, "\r");
+  int result = ExecuteProcedure(context, "main", argument);
+  if (result != EXEC_OK) {
+    std::string text = context->script ? context->script->ErrorText() : std::string(kNoEngine);
+    QMR_NotifyMessage(0, "%s", text.c_str());
+    QMR_DebugMessage(__LINE__, "ThreadProc::QMR_RUN", "Exec error %d: %s", result, text.c_str());
+    PostToRelay(g_qmrMsg.error, static_cast<WPARAM>(context->flags),
+                reinterpret_cast<LPARAM>(context));
+  }
+  if (context->flags & QMR_FLAG_ASYNC)
+    PostToRelay(g_qmrMsg.exit, static_cast<WPARAM>(context->flags),
+                reinterpret_cast<LPARAM>(context));
+  InterlockedAnd(&context->flags, ~static_cast<LONG>(QMR_FLAG_BUSY));
+}
+
+void OnShutdown(MurrelContext *context) {
+  if (context->returnValue) {
+    VariantClear(context->returnValue);
+    free(context->returnValue);
+    context->returnValue = NULL;
+  }
+  if (context->script) {
+    context->script->ResetEngine();
+    delete context->script;
+    context->script = NULL;
+  }
+  if (context->window) {
+    DestroyWindow(context->window);
+    UnregisterClassA(context->className, NULL);
+    context->window = NULL;
+    context->classAtom = 0;
+  }
+  if (context->comInitialized) {
+    CoUninitialize();
+    context->comInitialized = false;
+  }
+}
+
+void OnEmptyPool(MurrelContext *context) {
+  LONG flags = InterlockedOr(&context->flags, QMR_FLAG_FLUSHED) | QMR_FLAG_FLUSHED;
+  if (flags & QMR_FLAG_POOLED)
+    PostToRelay(g_qmrMsg.exit, static_cast<WPARAM>(flags), reinterpret_cast<LPARAM>(context));
+}
+
+} // namespace
+
+unsigned __stdcall ThreadProc(void *param) {
+  MurrelContext *context = static_cast<MurrelContext *>(param);
+  MSG msg;
+  PeekMessageA(&msg, NULL, 0, 0, PM_NOREMOVE);
+  // A creator that stopped waiting has left the context to us.
+  if (InterlockedCompareExchange(&context->startState, WORKER_STARTED, WORKER_CREATED) ==
+      WORKER_ABANDONED) {
+    CloseHandle(context->replyEvent);
+    free(context);
+    return 1;
+  }
+  SetEvent(context->replyEvent);
+
+  for (;;) {
+    BOOL got = GetMessageA(&msg, NULL, 0, 0);
+    if (got == 0 || got == -1)
+      break;
+    if (msg.hwnd) {
+      TranslateMessage(&msg);
+      DispatchMessageA(&msg);
+      continue;
+    }
+    UINT m = msg.message;
+    if (m == 0)
+      continue;
+    if (m == g_qmrMsg.startup)
+      OnStartup(context);
+    else if (m == g_qmrMsg.load)
+      OnLoad(context, msg.wParam);
+    else if (m == g_qmrMsg.run)
+      OnRun(context, msg.wParam);
+    else if (m == g_qmrMsg.shutdown)
+      OnShutdown(context);
+    else if (m == g_qmrMsg.reset) {
+      if (context->script)
+        context->script->ResetEngine();
+    } else if (m == g_qmrMsg.emptyPool)
+      OnEmptyPool(context);
+    else if (m < WM_USER)
+      continue; // a system message such as a stray timer tick is no request
+    else
+      break;
+    SetEvent(context->replyEvent);
+  }
+  return 1;
+}

@@ -1,0 +1,426 @@
+// The worker pool and the script host, through the runtime's exports, with
+// real worker threads running the platform's VBScript engine. The test plays
+// the host: a relay window on the test thread records what workers report.
+#include <gtest/gtest.h>
+#include <functional>
+
+#include "RelayFixture.h"
+#include "WineTestSupport.h"
+
+using qmtest::RelayEntry;
+using qmtest::RelayWindow;
+
+namespace {
+
+const UINT kShutdown = RegisterWindowMessageA(QMR_MSG_SHUTDOWN);
+const char kPoolRetry[] = "RunScript: No thread found in the pool, retrying...";
+const char kNewThread[] = "RunScript: Creating a new thread";
+
+bool IsDone(MurrelContext *context) {
+  return reinterpret_cast<UINT_PTR>(context) == QMR_DONE;
+}
+
+struct WorkerWindowCount {
+  int count = 0;
+  static BOOL CALLBACK Proc(HWND window, LPARAM param) {
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    char cls[64];
+    if (process == GetCurrentProcessId() && GetClassNameA(window, cls, sizeof cls) &&
+        strncmp(cls, "WORKER:", 7) == 0)
+      ++reinterpret_cast<WorkerWindowCount *>(param)->count;
+    return TRUE;
+  }
+};
+
+int LiveWorkerWindows() {
+  WorkerWindowCount counter;
+  EnumWindows(WorkerWindowCount::Proc, reinterpret_cast<LPARAM>(&counter));
+  return counter.count;
+}
+
+class RuntimeTest : public ::testing::Test {
+protected:
+  RuntimeTest() : dir("runtime") {}
+
+  void SetUp() override {
+    ASSERT_TRUE(relay.Handle());
+    ASSERT_TRUE(QMR_Own());
+    savedPath = qmtest::EnvironmentValue("PATH");
+    SetEnvironmentVariableA("PATH", (dir.Path() + ";" + savedPath).c_str());
+    Script("StdLib.vbs", "Function Bracket(s)\r\n  Bracket = \"[\" & s & \"]\"\r\nEnd Function\r\n");
+    // The host's rule: a worker that is not pooled, or was flushed, is shut
+    // down and destroyed when its run ends.
+    relay.onMessage = [this](const RelayEntry &entry) {
+      if (entry.message != RelayWindow::Exit() || !hostRules)
+        return;
+      if (!(entry.wParam & QMR_FLAG_POOLED) || (entry.wParam & QMR_FLAG_FLUSHED)) {
+        MurrelContext *context = reinterpret_cast<MurrelContext *>(entry.lParam);
+        QMR_Message(context, kShutdown, 0, 10000);
+        QMR_Destroy(context);
+      }
+    };
+  }
+
+  void TearDown() override {
+    hostRules = true;
+    QMR_FlushPool();
+    QMR_WaitExit();
+    qmtest::PumpFor(100);
+    EXPECT_EQ(0, LiveWorkerWindows()) << "every worker is gone at the end";
+    QMR_Disown();
+    SetEnvironmentVariableA("PATH", savedPath.c_str());
+  }
+
+  void Script(const std::string &name, const std::string &text) {
+    ASSERT_TRUE(qmtest::WriteTextFile(dir / name, text));
+  }
+
+  // Pumps the test thread's messages until the condition holds.
+  bool PumpUntil(const std::function<bool()> &done, DWORD milliseconds = 20000) {
+    DWORD start = GetTickCount();
+    while (!done()) {
+      if (GetTickCount() - start > milliseconds)
+        return false;
+      qmtest::PumpFor(10);
+    }
+    return true;
+  }
+
+  std::vector<RelayEntry> Entries(UINT message) const {
+    std::vector<RelayEntry> out;
+    for (const RelayEntry &entry : relay.entries)
+      if (entry.message == message)
+        out.push_back(entry);
+    return out;
+  }
+
+  size_t Count(UINT message) const { return Entries(message).size(); }
+
+  bool TextSeen(const std::string &text) const {
+    for (const std::string &t : relay.Texts())
+      if (t == text)
+        return true;
+    return false;
+  }
+
+  // Runs synchronously without pooling and answers main's return value.
+  std::string RunForValue(const std::string &script, const char *argument) {
+    VARIANT value;
+    VariantInit(&value);
+    MurrelContext *result = QMR_RunScript(0, script.c_str(), argument, &value);
+    EXPECT_TRUE(IsDone(result));
+    std::string text;
+    if (V_VT(&value) == VT_BSTR) {
+      int bytes = WideCharToMultiByte(CP_ACP, 0, V_BSTR(&value), -1, NULL, 0, NULL, NULL);
+      text.resize(bytes > 0 ? bytes - 1 : 0);
+      WideCharToMultiByte(CP_ACP, 0, V_BSTR(&value), -1, &text[0], bytes, NULL, NULL);
+    }
+    VariantClear(&value);
+    return text;
+  }
+
+  qmtest::TempDirectory dir;
+  RelayWindow relay;
+  std::string savedPath;
+  bool hostRules = true;
+};
+
+TEST_F(RuntimeTest, SynchronousRunReturnsMainsValueAndDestroysTheWorker) {
+  Script("echo.vbs", "Function main(arg)\r\n  main = Bracket(arg) & \"!\"\r\nEnd Function\r\n");
+  EXPECT_EQ("[hello]!", RunForValue("echo.vbs", "hello"));
+  qmtest::PumpFor(50);
+  std::vector<RelayEntry> threads = Entries(RelayWindow::Thread());
+  ASSERT_EQ(2u, threads.size());
+  EXPECT_EQ(1, threads[0].lParam) << "the worker started";
+  EXPECT_EQ(0, threads[1].lParam) << "and was destroyed";
+  EXPECT_EQ(threads[0].wParam, threads[1].wParam) << "the same thread";
+  EXPECT_EQ(0, LiveWorkerWindows());
+  EXPECT_TRUE(TextSeen(kNewThread));
+  EXPECT_EQ(0u, Count(RelayWindow::Exit())) << "a synchronous run posts no QMR_EXIT";
+}
+
+TEST_F(RuntimeTest, ArgumentsReachMainAsOneString) {
+  Script("echo.vbs", "Function Main(arg)\r\n  Main = Bracket(arg) & TypeName(arg)\r\nEnd Function\r\n");
+  EXPECT_EQ("[abc def]String", RunForValue("echo.vbs", "abc def"));
+  EXPECT_EQ("[]String", RunForValue("echo.vbs", ""));
+  EXPECT_EQ("[]String", RunForValue("echo.vbs", NULL));
+  EXPECT_EQ("[]String", RunForValue("echo.vbs", std::string(300, 'a').c_str()))
+      << "an argument longer than an atom holds arrives empty";
+  std::string longest(255, 'b');
+  EXPECT_EQ("[" + longest + "]String", RunForValue("echo.vbs", longest.c_str()));
+}
+
+TEST_F(RuntimeTest, MainIsFoundInAnyCase) {
+  Script("upper.vbs", "Function MAIN(x)\r\n  MAIN = \"upper \" & x\r\nEnd Function\r\n");
+  EXPECT_EQ("upper y", RunForValue("upper.vbs", "y"));
+  Script("mixed.vbs", "Function mAiN(x)\r\n  mAiN = 42\r\nEnd Function\r\n");
+  VARIANT value;
+  VariantInit(&value);
+  EXPECT_TRUE(IsDone(QMR_RunScript(0, "mixed.vbs", NULL, &value)));
+  EXPECT_EQ(VT_I2, V_VT(&value));
+  EXPECT_EQ(42, V_I2(&value));
+}
+
+TEST_F(RuntimeTest, AsynchronousPooledRunStaysInThePoolAndIsClaimedAgain) {
+  Script("quick.vbs", "Sub main(x)\r\nEnd Sub\r\n");
+  const DWORD flags = QMR_FLAG_ASYNC | QMR_FLAG_POOLED;
+  MurrelContext *context = QMR_RunScript(flags, "quick.vbs", "1", NULL);
+  ASSERT_TRUE(context);
+  ASSERT_FALSE(IsDone(context));
+  ASSERT_TRUE(PumpUntil([&] { return Count(RelayWindow::Exit()) == 1; }));
+  RelayEntry exit = Entries(RelayWindow::Exit())[0];
+  EXPECT_EQ(reinterpret_cast<LPARAM>(context), exit.lParam);
+  EXPECT_EQ(flags | QMR_FLAG_BUSY, exit.wParam) << "the busy bit is still set when QMR_EXIT is posted";
+  ASSERT_TRUE(PumpUntil([&] { return (QMR_GetFlags(context) & QMR_FLAG_BUSY) == 0; }));
+  EXPECT_EQ(1, LiveWorkerWindows()) << "the pooled worker stays";
+  std::vector<std::string> texts = relay.Texts();
+  EXPECT_EQ(3, std::count(texts.begin(), texts.end(), std::string(kPoolRetry)))
+      << "three passes found no idle worker";
+
+  // The idle worker is claimed: no new thread, no new QMR_THREAD.
+  relay.entries.clear();
+  MurrelContext *again = QMR_RunScript(flags, "quick.vbs", "2", NULL);
+  EXPECT_EQ(context, again);
+  ASSERT_TRUE(PumpUntil([&] { return Count(RelayWindow::Exit()) == 1; }));
+  EXPECT_EQ(0u, Count(RelayWindow::Thread()));
+  EXPECT_FALSE(TextSeen(kNewThread));
+  EXPECT_FALSE(TextSeen(kPoolRetry));
+
+  // Flushed, it reports QMR_EXIT with the flushed bit and the host ends it.
+  relay.entries.clear();
+  ASSERT_TRUE(PumpUntil([&] { return (QMR_GetFlags(context) & QMR_FLAG_BUSY) == 0; }));
+  EXPECT_TRUE(QMR_FlushPool());
+  ASSERT_TRUE(PumpUntil([&] { return Count(RelayWindow::Thread()) == 1; }));
+  ASSERT_EQ(1u, Count(RelayWindow::Exit()));
+  EXPECT_TRUE(Entries(RelayWindow::Exit())[0].wParam & QMR_FLAG_FLUSHED);
+  EXPECT_EQ(0, Entries(RelayWindow::Thread())[0].lParam);
+  EXPECT_EQ(0, LiveWorkerWindows());
+}
+
+TEST_F(RuntimeTest, FlushedWorkersAreNeverClaimed) {
+  Script("quick.vbs", "Sub main(x)\r\nEnd Sub\r\n");
+  hostRules = false; // keep the flushed worker alive for a while
+  MurrelContext *first = QMR_RunScript(QMR_FLAG_POOLED, "quick.vbs", NULL, NULL);
+  ASSERT_TRUE(first);
+  EXPECT_TRUE(QMR_FlushPool());
+  MurrelContext *second = QMR_RunScript(QMR_FLAG_POOLED, "quick.vbs", NULL, NULL);
+  ASSERT_TRUE(second);
+  EXPECT_NE(first, second);
+  hostRules = true;
+  QMR_Message(first, kShutdown, 0, 10000);
+  QMR_Destroy(first);
+}
+
+TEST_F(RuntimeTest, ScriptWithoutMainReportsAnErrorThenExits) {
+  Script("nomain.vbs", "Sub other()\r\nEnd Sub\r\n");
+  MurrelContext *context = QMR_RunScript(QMR_FLAG_ASYNC, "nomain.vbs", NULL, NULL);
+  ASSERT_TRUE(context);
+  ASSERT_TRUE(PumpUntil([&] { return Count(RelayWindow::Thread()) == 2; }));
+  EXPECT_TRUE(TextSeen("Error: Unknown VBScript error."));
+  // QMR_ERROR comes before QMR_EXIT, both with the context.
+  int errorAt = -1, exitAt = -1;
+  for (size_t i = 0; i < relay.entries.size(); ++i) {
+    if (relay.entries[i].message == RelayWindow::Error() && errorAt < 0)
+      errorAt = static_cast<int>(i);
+    if (relay.entries[i].message == RelayWindow::Exit() && exitAt < 0)
+      exitAt = static_cast<int>(i);
+  }
+  ASSERT_GE(errorAt, 0);
+  ASSERT_GE(exitAt, 0);
+  EXPECT_LT(errorAt, exitAt);
+  EXPECT_EQ(reinterpret_cast<LPARAM>(context), relay.entries[errorAt].lParam);
+  EXPECT_TRUE(relay.entries[errorAt].wParam & QMR_FLAG_BUSY);
+  std::string log = qmtest::ReadTextFile(qmtest::ProgramDirectory() + "runtime_test.log");
+  EXPECT_NE(std::string::npos, log.find("Exec error 3: Error: Unknown VBScript error."));
+}
+
+TEST_F(RuntimeTest, RuntimeErrorNamesTheFailingLine) {
+  std::string text;
+  for (int line = 1; line < 12; ++line)
+    text += "' line " + std::to_string(line) + "\r\n";
+  text += "Function main(x): Err.Raise 1000, \"job\", \"the job failed at 50% done\": End Function\r\n";
+  Script("fails.vbs", text);
+  EXPECT_TRUE(IsDone(QMR_RunScript(0, "fails.vbs", NULL, NULL)))
+      << "a failed synchronous run still ends its worker";
+  qmtest::PumpFor(50);
+  std::vector<std::string> texts = relay.Texts();
+  auto error = std::find_if(texts.begin(), texts.end(),
+                            [](const std::string &t) { return t.rfind("Error: ", 0) == 0; });
+  ASSERT_NE(texts.end(), error);
+  EXPECT_EQ(0u, error->find("Error: the job failed at 50% done, ")) << *error;
+  EXPECT_EQ(error->size() - 12, error->rfind("; in line 12")) << *error;
+  EXPECT_EQ(1u, Count(RelayWindow::Error()));
+}
+
+TEST_F(RuntimeTest, SyntaxErrorIsReportedAtLoad) {
+  Script("broken.vbs", "Function main(x)\r\n  If Then Else\r\nEnd Function\r\n");
+  EXPECT_TRUE(IsDone(QMR_RunScript(0, "broken.vbs", NULL, NULL)));
+  qmtest::PumpFor(50);
+  std::vector<std::string> texts = relay.Texts();
+  // The load's own report names the engine's error; then the run's report
+  // follows, as main was never defined.
+  auto loadError = std::find_if(texts.begin(), texts.end(), [](const std::string &t) {
+    return t.rfind("Error: ", 0) == 0 && t != "Error: Unknown VBScript error.";
+  });
+  ASSERT_NE(texts.end(), loadError);
+  auto runError = std::find(texts.begin(), texts.end(), std::string("Error: Unknown VBScript error."));
+  ASSERT_NE(texts.end(), runError);
+  EXPECT_LT(loadError, runError);
+  EXPECT_EQ(1u, Count(RelayWindow::Error()));
+}
+
+TEST_F(RuntimeTest, MissingScriptsAreReportedAndTheRunGoesOn) {
+  EXPECT_TRUE(IsDone(QMR_RunScript(0, "nosuch.vbs", NULL, NULL)));
+  qmtest::PumpFor(50);
+  EXPECT_TRUE(TextSeen("Unable to locate nosuch.vbs"));
+  EXPECT_TRUE(TextSeen("Error: Unknown VBScript error."));
+
+  // Without StdLib.vbs on the search path the script itself still runs.
+  DeleteFileA((dir / "StdLib.vbs").c_str());
+  Script("alone.vbs", "Function main(x)\r\n  main = \"ran\"\r\nEnd Function\r\n");
+  relay.entries.clear();
+  EXPECT_EQ("ran", RunForValue("alone.vbs", NULL));
+  qmtest::PumpFor(50);
+  EXPECT_TRUE(TextSeen("Unable to locate StdLib.vbs"));
+
+  relay.entries.clear();
+  EXPECT_TRUE(IsDone(QMR_RunScript(0, "", NULL, NULL)));
+  qmtest::PumpFor(50);
+  EXPECT_TRUE(TextSeen("Unable to locate: \"\""));
+}
+
+TEST_F(RuntimeTest, ScriptsAreLocatedByPathAndExtensionRules) {
+  ASSERT_TRUE(qmtest::MakeDirectory(dir / "sub"));
+  Script("sub\\job.vbs", "Function main(x)\r\n  main = \"by path\"\r\nEnd Function\r\n");
+  std::string slashed = dir.Path() + "sub/job.vbs";
+  EXPECT_EQ("by path", RunForValue(slashed, NULL)) << "forward slashes in the directory";
+  // Without an extension only the executable extensions are tried.
+  Script("sub\\tool.cmd", "Function main(x)\r\n  main = \"cmd\"\r\nEnd Function\r\n");
+  EXPECT_EQ("cmd", RunForValue(dir.Path() + "sub\\tool", NULL));
+  relay.entries.clear();
+  EXPECT_EQ("", RunForValue(dir.Path() + "sub\\job", NULL));
+  qmtest::PumpFor(50);
+  EXPECT_TRUE(TextSeen("Unable to locate " + dir.Path() + "sub\\job"));
+}
+
+TEST_F(RuntimeTest, QueryStopedLooksAtTheBusyBit) {
+  EXPECT_TRUE(QMR_QueryStoped()) << "no workers";
+  Script("quick.vbs", "Sub main(x)\r\nEnd Sub\r\n");
+  MurrelContext *context = QMR_RunScript(QMR_FLAG_POOLED, "quick.vbs", NULL, NULL);
+  ASSERT_TRUE(context);
+  EXPECT_TRUE(QMR_QueryStoped()) << "an idle pooled worker";
+  DWORD flags = QMR_GetFlags(context);
+  QMR_SetFlags(context, flags | QMR_FLAG_BUSY);
+  EXPECT_FALSE(QMR_QueryStoped()) << "a worker reserved for a run";
+  QMR_SetFlags(context, flags);
+  EXPECT_TRUE(QMR_QueryStoped());
+}
+
+TEST_F(RuntimeTest, QueryStopedWaitsForARunningScriptToAnswer) {
+  Script("slow.vbs",
+         "Sub main(x)\r\n  t = Timer\r\n  Do While Timer - t < 1.5 And Timer >= t\r\n  Loop\r\nEnd Sub\r\n");
+  ASSERT_TRUE(QMR_RunScript(QMR_FLAG_ASYNC | QMR_FLAG_POOLED, "slow.vbs", NULL, NULL));
+  // The running script does not pump its thread's messages, so the probe
+  // waits until main returns; by then the worker is idle.
+  DWORD start = GetTickCount();
+  EXPECT_TRUE(QMR_QueryStoped());
+  EXPECT_GE(GetTickCount() - start, 1000u);
+  EXPECT_EQ(1, LiveWorkerWindows());
+}
+
+TEST_F(RuntimeTest, FlushAndWaitExitEndBusyAndIdleWorkers) {
+  Script("quick.vbs", "Sub main(x)\r\nEnd Sub\r\n");
+  // Longer than a pool search takes, so the second run needs a new worker.
+  Script("slow.vbs",
+         "Sub main(x)\r\n  t = Timer\r\n  Do While Timer - t < 4 And Timer >= t\r\n  Loop\r\nEnd Sub\r\n");
+  const DWORD flags = QMR_FLAG_ASYNC | QMR_FLAG_POOLED;
+  ASSERT_TRUE(QMR_RunScript(flags, "quick.vbs", NULL, NULL));
+  ASSERT_TRUE(PumpUntil([] { return QMR_QueryStoped() != FALSE; }));
+  ASSERT_TRUE(QMR_RunScript(flags, "slow.vbs", NULL, NULL)); // claims the idle one
+  ASSERT_TRUE(QMR_RunScript(flags, "quick.vbs", NULL, NULL)); // a second worker
+  EXPECT_EQ(2, LiveWorkerWindows());
+  EXPECT_TRUE(QMR_FlushPool());
+  EXPECT_TRUE(QMR_WaitExit());
+  qmtest::PumpFor(100);
+  EXPECT_EQ(0, LiveWorkerWindows());
+  int started = 0, ended = 0;
+  for (const RelayEntry &e : Entries(RelayWindow::Thread()))
+    (e.lParam ? started : ended)++;
+  EXPECT_EQ(2, started);
+  EXPECT_EQ(2, ended);
+}
+
+TEST_F(RuntimeTest, ThirtyTwoWorkersStartAndAllShutDown) {
+  Script("work.vbs", "Function main(x)\r\n  main = Bracket(x)\r\nEnd Function\r\n");
+  std::vector<MurrelContext *> contexts;
+  for (int i = 0; i < 32; ++i) {
+    MurrelContext *context = QMR_RunScript(QMR_FLAG_ASYNC, "work.vbs", std::to_string(i).c_str(), NULL);
+    ASSERT_TRUE(context) << i;
+    contexts.push_back(context);
+  }
+  ASSERT_TRUE(PumpUntil([&] { return Count(RelayWindow::Thread()) == 64; }, 120000))
+      << Count(RelayWindow::Thread());
+  EXPECT_EQ(32u, Count(RelayWindow::Exit()));
+  EXPECT_EQ(0u, Count(RelayWindow::Error()));
+  EXPECT_EQ(0, LiveWorkerWindows());
+}
+
+TEST_F(RuntimeTest, EndlessScriptNeverHangsItsHost) {
+  Script("endless.vbs", "Sub main(x)\r\n  Do\r\n  Loop\r\nEnd Sub\r\n");
+  hostRules = false;
+  MurrelContext *context = QMR_RunScript(QMR_FLAG_ASYNC, "endless.vbs", NULL, NULL);
+  ASSERT_TRUE(context);
+  Sleep(200);
+  DWORD start = GetTickCount();
+  EXPECT_TRUE(QMR_Destroy(context)) << "the time-out path ends the thread";
+  EXPECT_LT(GetTickCount() - start, 15000u);
+  qmtest::PumpFor(100);
+  EXPECT_EQ(0, LiveWorkerWindows());
+  EXPECT_TRUE(QMR_QueryStoped());
+  std::string log = qmtest::ReadTextFile(qmtest::ProgramDirectory() + "runtime_test.log");
+  EXPECT_NE(std::string::npos, log.find("TIMEOUT during shutdown, calling TerminateThread."));
+}
+
+TEST_F(RuntimeTest, NullAndUnknownRequestsAreHarmless) {
+  EXPECT_EQ(0u, QMR_GetFlags(NULL));
+  EXPECT_EQ(0u, QMR_SetFlags(NULL, 5));
+  EXPECT_FALSE(QMR_Destroy(NULL));
+  EXPECT_FALSE(QMR_Message(NULL, kShutdown, 0, 0));
+  VARIANT v;
+  EXPECT_FALSE(QMR_GetReturnValue(NULL, &v));
+
+  MurrelContext *context = QMR_Create(0);
+  ASSERT_TRUE(context);
+  EXPECT_EQ(0x30u | QMR_FLAG_POOLED, QMR_SetFlags(context, 0x30 | QMR_FLAG_POOLED));
+  EXPECT_EQ(0x30u | QMR_FLAG_POOLED, QMR_GetFlags(context)) << "other bits are kept as they are";
+  // A request the worker does not know ends its loop; without a wait the
+  // sender is told nothing went wrong.
+  EXPECT_TRUE(QMR_Message(context, WM_USER + 77, 0, 0));
+  DWORD start = GetTickCount();
+  EXPECT_TRUE(QMR_Destroy(context));
+  EXPECT_LT(GetTickCount() - start, 5000u) << "the thread had already ended";
+}
+
+TEST_F(RuntimeTest, WorkerWithoutEngineReportsInsteadOfCrashing) {
+  // Point the Script Control's name at a class that does not exist, so the
+  // worker's engine can't be created; the prefix's value is put back after.
+  const char key[] = "Software\\Classes\\MSScriptControl.ScriptControl\\CLSID";
+  bool found = false;
+  std::string clsid = qmtest::ReadRegistryText(HKEY_LOCAL_MACHINE, key, "", &found);
+  ASSERT_TRUE(found) << "the Script Control is registered in the prefix";
+  qmtest::WriteRegistryText(HKEY_LOCAL_MACHINE, key, "", "{6D1D7E7B-0000-4E2F-9C8B-3F1B2A000001}");
+  Script("any.vbs", "Function main(x)\r\n  main = 1\r\nEnd Function\r\n");
+  MurrelContext *result = QMR_RunScript(QMR_FLAG_ASYNC, "any.vbs", NULL, NULL);
+  qmtest::WriteRegistryText(HKEY_LOCAL_MACHINE, key, "", clsid);
+  ASSERT_TRUE(result);
+  ASSERT_TRUE(PumpUntil([&] { return Count(RelayWindow::Exit()) == 1; }));
+  EXPECT_TRUE(TextSeen("Error: the script engine is not available on this worker."));
+  EXPECT_EQ(1u, Count(RelayWindow::Error()));
+  std::string log = qmtest::ReadTextFile(qmtest::ProgramDirectory() + "runtime_test.log");
+  EXPECT_NE(std::string::npos, log.find("Failed to allocate CScriptObject."));
+  // Such a worker has no window: the host ends it through its context.
+  ASSERT_TRUE(PumpUntil([&] { return Count(RelayWindow::Thread()) == 2; }));
+}
+
+} // namespace
