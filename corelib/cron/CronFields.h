@@ -1,0 +1,43 @@
+// The fields of a cron specification and how one field matches a value.
+//
+// Up to eight fields, in this order: minute, hour, day, month, weekday
+// (1 = Sunday), year, day of year, second. A field beginning with "_" and a
+// field missing at the end are not given and take no part.
+#pragma once
+
+const int kCronFieldCount = 8;
+// The longest text any caller converts a specification into; more is cut off.
+const int kCronTextMax = 1023;
+
+enum CronField {
+  kCronMinute,
+  kCronHour,
+  kCronDay,
+  kCronMonth,
+  kCronWeekday,
+  kCronYear,
+  kCronDayOfYear,
+  kCronSecond,
+};
+
+struct CronFields {
+  int count;                         // fields found; may exceed 8 (malformed)
+  const char *field[kCronFieldCount]; // the first eight, null where missing
+  char storage[kCronTextMax + 1];
+};
+
+// Splits at runs of blanks and tabs after removing trailing white space; a
+// double-quoted stretch stays within one field, without its quotes. Only the
+// first kCronTextMax bytes of the text are read. A null text gives no field.
+void SplitCronFields(const char *text, CronFields &fields);
+
+// Present and not beginning with "_".
+bool CronFieldGiven(const CronFields &fields, int index);
+
+// The set of given fields: minute 0x80, hour 0x40 ... second 0x01.
+int CronFieldMask(const CronFields &fields);
+
+// 0: no match; 1: matched by a number or a range; 2: matched by "*".
+// A field is "*" (anything may follow it) or a comma-separated list of
+// decimal numbers and ranges "a-b"; anything odd simply does not match.
+int FieldMatches(const char *field, int value);
