@@ -3,7 +3,7 @@
 # Quiet and quick when everything is already there.
 set -euo pipefail
 
-packages=(cmake make googletest wine wine64 wine32:i386
+packages=(cmake make g++ googletest wine wine64 wine32:i386
           g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mingw-w64-tools
           xvfb x11-apps imagemagick)
 
