@@ -423,4 +423,45 @@ TEST_F(RuntimeTest, WorkerWithoutEngineReportsInsteadOfCrashing) {
   ASSERT_TRUE(PumpUntil([&] { return Count(RelayWindow::Thread()) == 2; }));
 }
 
+// The scripts shipped with the program, run by the real engine.
+class ShippedScriptsTest : public RuntimeTest {
+protected:
+  void SetUp() override {
+    RuntimeTest::SetUp();
+    std::string shipped = qmtest::ProgramDirectory() + "Scripts\\";
+    ASSERT_TRUE(qmtest::CopyInto(shipped + "StdLib.vbs", dir.Path()));
+    ASSERT_TRUE(qmtest::CopyInto(shipped + "AutoRun.vbs", dir.Path()));
+  }
+};
+
+TEST_F(ShippedScriptsTest, StandardLibraryHelpers) {
+  SetEnvironmentVariableA("QM.TEST_VALUE", "from the host");
+  Script("probe.vbs",
+         "Function main(x)\r\n"
+         "  Dim d, path\r\n"
+         "  d = DateSerial(2026, 3, 7) + TimeSerial(8, 5, 9)\r\n"
+         "  path = \"" + dir.Path() + "probe.txt\"\r\n"
+         "  AppendLine path, \"one\"\r\n"
+         "  AppendLine path, \"two\"\r\n"
+         "  main = FormatIsoDateTime(d) & \"|\" & TwoDigits(4) & \"|\" & Quote(\"a \"\"b\"\"\") & \"|\" & _\r\n"
+         "    DefaultIfEmpty(\"\", \"fallback\") & \"|\" & DefaultIfEmpty(Null, 1) & \"|\" & _\r\n"
+         "    ProcessVariable(\"QM.TEST_VALUE\") & \"|\" & ProcessVariable(\"QM.NOT_SET_ANYWHERE\") & \"|\" & _\r\n"
+         "    FileExists(path) & \"|\" & FolderExists(\"" + dir.Path() + "\") & \"|\" & _\r\n"
+         "    Replace(ReadAllText(path), vbCrLf, \"/\") & \"|\" & ReadAllText(path & \".missing\") & \"|\" & _\r\n"
+         "    (NewCore() Is Nothing)\r\n"
+         "End Function\r\n");
+  EXPECT_EQ("2026-03-07 08:05:09|04|\"a \\\"b\\\"\"|fallback|1|from the host||True|True|one/two/||True",
+            RunForValue("probe.vbs", NULL));
+  SetEnvironmentVariableA("QM.TEST_VALUE", NULL);
+}
+
+TEST_F(ShippedScriptsTest, AutoRunRecordsItsStartWithoutTheCoreObject) {
+  SetEnvironmentVariableA("QM.DEFAULT_DIR", dir.Path().c_str());
+  EXPECT_EQ("Quillmoth started at 2026-12-08 14:00:00", RunForValue("AutoRun.vbs", "2026-12-08 14:00:00"));
+  EXPECT_EQ("Quillmoth started at 2026-12-08 14:00:00\r\n", qmtest::ReadTextFile(dir / "AutoRun.log"));
+  SetEnvironmentVariableA("QM.DEFAULT_DIR", NULL);
+  qmtest::PumpFor(50);
+  EXPECT_EQ(0u, Count(RelayWindow::Error()));
+}
+
 } // namespace

@@ -1,0 +1,85 @@
+' StdLib.vbs - loaded by Quillmoth before every script, into the same engine.
+' Its functions are there for every script; keep them small and general.
+Option Explicit
+
+Const ForReading = 1
+Const ForWriting = 2
+Const ForAppending = 8
+
+' The Core object, or Nothing when the automation library is not installed
+' (test the result with Is Nothing).
+Function NewCore()
+  On Error Resume Next
+  Set NewCore = CreateObject("QuillmothLib.Core")
+  If Err.Number <> 0 Then Set NewCore = Nothing
+  Err.Clear
+End Function
+
+' A number as two digits: 7 -> "07".
+Function TwoDigits(n)
+  TwoDigits = Right("0" & CStr(n), 2)
+End Function
+
+' 2026-12-08
+Function FormatIsoDate(d)
+  FormatIsoDate = Year(d) & "-" & TwoDigits(Month(d)) & "-" & TwoDigits(Day(d))
+End Function
+
+' 08:30:00
+Function FormatIsoTime(d)
+  FormatIsoTime = TwoDigits(Hour(d)) & ":" & TwoDigits(Minute(d)) & ":" & TwoDigits(Second(d))
+End Function
+
+' 2026-12-08 08:30:00
+Function FormatIsoDateTime(d)
+  FormatIsoDateTime = FormatIsoDate(d) & " " & FormatIsoTime(d)
+End Function
+
+' A text in double quotes for a command line; quotes inside are escaped.
+Function Quote(s)
+  Quote = """" & Replace(s, """", "\""") & """"
+End Function
+
+' The value, or the fallback when the value is empty or Null.
+Function DefaultIfEmpty(value, fallback)
+  If IsNull(value) Then
+    DefaultIfEmpty = fallback
+  ElseIf CStr(value) = "" Then
+    DefaultIfEmpty = fallback
+  Else
+    DefaultIfEmpty = value
+  End If
+End Function
+
+' A variable of the process environment ("" when it is not set), such as
+' QM.ROOT_DIR or QM.DEFAULT_DIR, which Quillmoth sets at start.
+Function ProcessVariable(name)
+  ProcessVariable = CreateObject("WScript.Shell").Environment("PROCESS").Item(name)
+End Function
+
+Function FileExists(path)
+  FileExists = CreateObject("Scripting.FileSystemObject").FileExists(path)
+End Function
+
+Function FolderExists(path)
+  FolderExists = CreateObject("Scripting.FileSystemObject").FolderExists(path)
+End Function
+
+' Appends one line to a text file, creating it when needed.
+Sub AppendLine(path, text)
+  Dim file
+  Set file = CreateObject("Scripting.FileSystemObject").OpenTextFile(path, ForAppending, True)
+  file.WriteLine text
+  file.Close
+End Sub
+
+' The whole text of a file, or "" when it does not exist.
+Function ReadAllText(path)
+  Dim fso, file
+  Set fso = CreateObject("Scripting.FileSystemObject")
+  ReadAllText = ""
+  If Not fso.FileExists(path) Then Exit Function
+  Set file = fso.OpenTextFile(path, ForReading)
+  If Not file.AtEndOfStream Then ReadAllText = file.ReadAll
+  file.Close
+End Function
