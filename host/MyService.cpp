@@ -2,6 +2,7 @@
 #include "QuillmothApp.h"
 #include "QuillmothRun.h"
 
+#include <objbase.h>
 #include <stdio.h>
 
 namespace {
@@ -35,11 +36,11 @@ BOOL CMyService::OnInit() {
   return TRUE;
 }
 
+// The console and the whole engine live on the service thread.
 void CMyService::Run() {
-  // The console window is not part of this build yet: the service says so
-  // in the log and stops instead of pretending to run.
-  QMR_DebugMessage(__LINE__, "CMyService::Run",
-                   "The console window is not available in this build; the service stops.");
+  CoInitializeEx(NULL, COINIT_APARTMENTTHREADED);
+  theApp.RunConsole();
+  CoUninitialize();
 }
 
 void CMyService::OnStop() { OnShutdown(); }

@@ -1,6 +1,7 @@
 #include "QuillmothApp.h"
 #include "ModulePath.h"
 #include "MyService.h"
+#include "QuillmothDlg.h"
 #include "QuillmothRun.h"
 #include "SystemErrorText.h"
 
@@ -255,11 +256,26 @@ int CQuillmothApp::InitInstance(const char *commandLine) {
 int CQuillmothApp::RunAsApplication() {
   CoInitializeEx(NULL, COINIT_APARTMENTTHREADED);
   g_variables.SetVariable(NULL, "QM.IS_SERVICE", "0", VAR_MODE_PROCESS);
-  // The console window is not part of this build yet: say so rather than
-  // pretend to run.
-  ShowMessage("The Quillmoth console is not available in this build, so Quillmoth cannot run as "
-              "an application yet.",
-              MB_OK | MB_ICONINFORMATION);
+  INT_PTR result = RunConsole();
   CoUninitialize();
-  return 1;
+  return static_cast<int>(result);
+}
+
+INT_PTR CQuillmothApp::RunConsole() {
+  ConsoleOptions options;
+  options.hide = m_cmdInfo.m_hide;
+  if (m_cmdInfo.m_load)
+    options.loadFile = m_cmdInfo.m_loadFile;
+  CQuillmothDlg console(options);
+  if (!console.Create(NULL, GetModuleHandleA(NULL))) {
+    QMR_DebugMessage(__LINE__, "CQuillmothApp::RunConsole", "Can't create the console window (error %lu)",
+                     GetLastError());
+    return -1;
+  }
+  m_mainWindow = console.Handle();
+  ShowWindow(m_mainWindow, options.hide ? SW_HIDE : SW_SHOW);
+  INT_PTR result = console.RunModalLoop();
+  console.DestroyWindow();
+  m_mainWindow = NULL;
+  return result;
 }

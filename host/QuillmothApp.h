@@ -47,6 +47,9 @@ public:
   const char *ServiceName() const { return m_serviceName; }
   void SwitchToProxy();
   HWND MainWindow() const { return m_mainWindow; }
+  // Creates the console, shows it (unless -hide) and runs it until it is
+  // asked to shut down; on the calling thread, COM already initialised.
+  INT_PTR RunConsole();
 
   // The executable whose directory start-up works from (its own path unless
   // set otherwise, as tests do).

@@ -68,9 +68,59 @@ def write_ico(path, images):
 DESIGNS = {
     # name: (wing, body, backdrop)
     'Quillmoth.ico': ((230, 160, 40, 255), (70, 40, 20, 255), None),
+    # tray: running, stopped, nothing to do
+    'Running.ico': ((60, 190, 70, 255), (20, 70, 25, 255), None),
+    'Stopped.ico': ((210, 50, 45, 255), (80, 20, 20, 255), None),
+    'Idle.ico': ((150, 150, 160, 255), (70, 70, 80, 255), None),
 }
+
+
+def hand_cursor(size=32):
+    """A pointing hand for the link label: white with a black outline."""
+    shape = [
+        "....##..........",
+        "...#..#.........",
+        "...#..#.........",
+        "...#..#.........",
+        "...#..###.......",
+        "...#..#..##.....",
+        "...#..#..#.##...",
+        ".###..#..#.#.#..",
+        "#..#.........#..",
+        "#............#..",
+        ".#...........#..",
+        "..#..........#..",
+        "..#.........#...",
+        "...#........#...",
+        "....#......#....",
+        "....########....",
+    ]
+    px = [[(0, 0, 0, 0)] * size for _ in range(size)]
+    for y, row in enumerate(shape):
+        inside = False
+        for x, c in enumerate(row):
+            if c == '#':
+                px[y][x] = (0, 0, 0, 255)
+        # fill between the outline on each row
+        xs = [x for x, c in enumerate(row) if c == '#']
+        if len(xs) >= 2:
+            for x in range(xs[0] + 1, xs[-1]):
+                if row[x] == '.' and y > 0:
+                    px[y][x] = (255, 255, 255, 255)
+    return px
+
+
+def write_cur(path, px, hotspot):
+    blob = ico_image(px)
+    size = len(px)
+    out = struct.pack('<HHH', 0, 2, 1)
+    out += struct.pack('<BBBBHHII', size % 256, size % 256, 0, 0, hotspot[0], hotspot[1], len(blob), 22)
+    with open(path, 'wb') as f:
+        f.write(out + blob)
 
 if __name__ == '__main__':
     out_dir = sys.argv[1] if len(sys.argv) > 1 else os.path.join(os.path.dirname(__file__), '..', 'host', 'res')
     for name, (wing, body, backdrop) in DESIGNS.items():
-        write_ico(os.path.join(out_dir, name), [moth(16, wing, body, backdrop), moth(32, wing, body, backdrop)])
+        write_ico(os.path.join(out_dir, name),
+                  [moth(16, wing, body, backdrop), moth(20, wing, body, backdrop), moth(32, wing, body, backdrop)])
+    write_cur(os.path.join(out_dir, 'Link.cur'), hand_cursor(), (5, 0))

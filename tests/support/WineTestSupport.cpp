@@ -77,6 +77,8 @@ void RemoveTree(const std::string &path) {
 }
 
 ChildProcess::~ChildProcess() {
+  if (m_output)
+    CloseHandle(m_output);
   if (m_info.hProcess) {
     if (WaitForSingleObject(m_info.hProcess, 0) == WAIT_TIMEOUT) {
       TerminateProcess(m_info.hProcess, 99);
@@ -88,7 +90,7 @@ ChildProcess::~ChildProcess() {
 }
 
 bool ChildProcess::Start(const std::string &program, const std::string &arguments,
-                         const std::string &directory) {
+                         const std::string &directory, bool captureOutput) {
   std::string line = "\"" + program + "\"";
   if (!arguments.empty())
     line += " " + arguments;
@@ -96,8 +98,34 @@ bool ChildProcess::Start(const std::string &program, const std::string &argument
   buffer.push_back('\0');
   STARTUPINFOA startup = {};
   startup.cb = sizeof startup;
-  return CreateProcessA(program.c_str(), buffer.data(), NULL, NULL, FALSE, 0, NULL,
-                        directory.empty() ? NULL : directory.c_str(), &startup, &m_info) != 0;
+  HANDLE write = NULL;
+  if (captureOutput) {
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, NULL, TRUE};
+    if (!CreatePipe(&m_output, &write, &inherit, 1 << 16))
+      return false;
+    SetHandleInformation(m_output, HANDLE_FLAG_INHERIT, 0);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = write;
+    startup.hStdError = write;
+  }
+  bool ok = CreateProcessA(program.c_str(), buffer.data(), NULL, NULL, captureOutput, 0, NULL,
+                           directory.empty() ? NULL : directory.c_str(), &startup, &m_info) != 0;
+  if (write)
+    CloseHandle(write);
+  return ok;
+}
+
+std::string ChildProcess::ReadOutput() {
+  DWORD available = 0;
+  while (m_output && PeekNamedPipe(m_output, NULL, 0, NULL, &available, NULL) && available > 0) {
+    char chunk[4096];
+    DWORD got = 0;
+    if (!ReadFile(m_output, chunk, available < sizeof chunk ? available : sizeof chunk, &got, NULL) ||
+        got == 0)
+      break;
+    m_captured.append(chunk, got);
+  }
+  return m_captured;
 }
 
 bool ChildProcess::WaitExit(DWORD milliseconds, DWORD *exitCode) {
@@ -106,6 +134,57 @@ bool ChildProcess::WaitExit(DWORD milliseconds, DWORD *exitCode) {
   if (exitCode)
     GetExitCodeProcess(m_info.hProcess, exitCode);
   return true;
+}
+
+std::string WindowText(HWND window) {
+  std::vector<char> text(65536, '\0');
+  SendMessageTimeoutA(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()),
+                      SMTO_ABORTIFHUNG, 5000, NULL);
+  text.back() = '\0';
+  return text.data();
+}
+
+std::string ControlText(HWND dialog, int id) {
+  HWND control = GetDlgItem(dialog, id);
+  return control ? WindowText(control) : std::string();
+}
+
+namespace {
+
+struct FindWindowOf {
+  DWORD processId;
+  const char *className;
+  const char *title;
+  HWND found;
+};
+
+BOOL CALLBACK FindWindowOfProc(HWND window, LPARAM param) {
+  FindWindowOf *find = reinterpret_cast<FindWindowOf *>(param);
+  DWORD owner = 0;
+  GetWindowThreadProcessId(window, &owner);
+  char cls[256], title[256];
+  if (owner == find->processId && GetClassNameA(window, cls, sizeof cls) &&
+      strcmp(cls, find->className) == 0 && GetWindowTextA(window, title, sizeof title) >= 0 &&
+      strcmp(title, find->title) == 0) {
+    find->found = window;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+} // namespace
+
+HWND WaitForWindow(DWORD processId, const char *className, const char *title, DWORD milliseconds) {
+  DWORD start = GetTickCount();
+  for (;;) {
+    FindWindowOf find = {processId, className, title, NULL};
+    EnumWindows(FindWindowOfProc, reinterpret_cast<LPARAM>(&find));
+    if (find.found)
+      return find.found;
+    if (GetTickCount() - start > milliseconds)
+      return NULL;
+    Sleep(50);
+  }
 }
 
 namespace {
@@ -128,13 +207,6 @@ BOOL CALLBACK FindDialogProc(HWND window, LPARAM param) {
   return TRUE;
 }
 
-std::string WindowText(HWND window) {
-  char text[4096] = "";
-  SendMessageTimeoutA(window, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text),
-                      SMTO_ABORTIFHUNG, 2000, NULL);
-  text[sizeof text - 1] = '\0';
-  return text;
-}
 
 BOOL CALLBACK ReadChildProc(HWND child, LPARAM param) {
   MessageBoxView *view = reinterpret_cast<MessageBoxView *>(param);

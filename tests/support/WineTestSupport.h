@@ -37,15 +37,27 @@ class ChildProcess {
 public:
   ChildProcess() {}
   ~ChildProcess();
+  // With captureOutput, the child's standard output and error go to a pipe
+  // that ReadOutput drains.
   bool Start(const std::string &program, const std::string &arguments,
-             const std::string &directory = std::string());
+             const std::string &directory = std::string(), bool captureOutput = false);
   DWORD Id() const { return m_info.dwProcessId; }
   // Waits for the process to end; false on time-out.
   bool WaitExit(DWORD milliseconds, DWORD *exitCode = NULL);
+  // Everything the child wrote so far (without waiting for more).
+  std::string ReadOutput();
 
 private:
   PROCESS_INFORMATION m_info = {};
+  HANDLE m_output = NULL;
+  std::string m_captured;
 };
+
+// Waits for a top-level window of the process with this class and title.
+HWND WaitForWindow(DWORD processId, const char *className, const char *title, DWORD milliseconds);
+// Text of a dialog's control, read with WM_GETTEXT as an outside program does.
+std::string ControlText(HWND dialog, int id);
+std::string WindowText(HWND window);
 
 // A message box (dialog class #32770) of the given process, as the user sees it.
 struct MessageBoxView {

@@ -1,0 +1,183 @@
+// Quillmoth.exe as a desktop application under Wine, driven from outside as
+// an automation client would: its console window is found by its title, its
+// controls are read with WM_GETTEXT and clicked with BM_CLICK, and it is
+// asked to stop with the registered message "WM_SHUTDOWN".
+#include <gtest/gtest.h>
+#include <functional>
+
+#include "WineTestSupport.h"
+
+using qmtest::ChildProcess;
+using qmtest::ControlText;
+
+namespace {
+
+enum {
+  IDC_SUSPEND = 1000,
+  IDC_STOP = 1001,
+  IDC_HIDE = 1002,
+  IDC_OUTPUT = 1003,
+  IDC_INDICATOR = 1004,
+  IDC_STATUS = 1028,
+  IDC_COUNT = 1081
+};
+
+bool WaitUntil(const std::function<bool()> &done, DWORD milliseconds = 30000) {
+  DWORD start = GetTickCount();
+  while (!done()) {
+    if (GetTickCount() - start > milliseconds)
+      return false;
+    Sleep(50);
+  }
+  return true;
+}
+
+std::string ComputerName() {
+  char name[1024];
+  DWORD size = sizeof name;
+  return GetComputerNameA(name, &size) ? name : "";
+}
+
+// A program folder of its own: Quillmoth.exe, its runtime and a Scripts
+// folder with the test's own AutoRun.vbs (and whatever else it writes).
+class ConsoleApp {
+public:
+  explicit ConsoleApp(const char *tag) : dir(tag), exe(dir / "Quillmoth.exe") {
+    std::string bin = qmtest::ProgramDirectory();
+    EXPECT_TRUE(qmtest::CopyInto(bin + "Quillmoth.exe", dir.Path()));
+    EXPECT_TRUE(qmtest::CopyInto(bin + "QuillmothRun.dll", dir.Path()));
+    EXPECT_TRUE(qmtest::MakeDirectory(dir / "Scripts"));
+    EXPECT_TRUE(qmtest::CopyInto(bin + "Scripts\\StdLib.vbs", dir / "Scripts\\"));
+  }
+  ~ConsoleApp() {
+    if (console && IsWindow(console))
+      Shutdown();
+  }
+
+  void Script(const std::string &name, const std::string &text) {
+    ASSERT_TRUE(qmtest::WriteTextFile(dir / "Scripts\\" + name, text));
+  }
+
+  // Starts the program and waits until its console says "Ready.".
+  void Start(const std::string &arguments = "-application", bool captureOutput = false) {
+    ASSERT_TRUE(child.Start(exe, arguments, dir.Path(), captureOutput));
+    console = qmtest::WaitForWindow(child.Id(), "#32770", "Quillmoth", 30000);
+    ASSERT_TRUE(console) << "the console window appears";
+    ASSERT_TRUE(WaitForOutput("Ready.\r\n")) << Output();
+  }
+
+  std::string Output() const { return ControlText(console, IDC_OUTPUT); }
+  bool WaitForOutput(const std::string &text, DWORD milliseconds = 30000) const {
+    return WaitUntil([&] { return Output().find(text) != std::string::npos; }, milliseconds);
+  }
+  std::string Text(int id) const { return ControlText(console, id); }
+  bool Enabled(int id) const { return IsWindowEnabled(GetDlgItem(console, id)) != FALSE; }
+  void Click(int id) const { SendMessageA(GetDlgItem(console, id), BM_CLICK, 0, 0); }
+
+  // Asks the console to stop as the service control manager would, and
+  // waits for the process to end.
+  DWORD Shutdown(WPARAM result = 0) {
+    PostMessageA(console, RegisterWindowMessageA("WM_SHUTDOWN"), result, 0);
+    DWORD code = 0xFFFFFFFF;
+    EXPECT_TRUE(child.WaitExit(60000, &code)) << "the process ends after a shutdown request";
+    console = NULL;
+    return code;
+  }
+
+  qmtest::TempDirectory dir;
+  std::string exe;
+  ChildProcess child;
+  HWND console = NULL;
+};
+
+const char kIdleScript[] = "Sub main(startedAt)\r\nEnd Sub\r\n";
+
+TEST(HostConsole, StartsRunsAutoRunAndStopsOnRequest) {
+  ConsoleApp app("console-life");
+  app.Script("AutoRun.vbs", kIdleScript);
+  app.Start();
+  EXPECT_EQ(0u, app.Output().find("Initializing...\r\nReady.\r\n")) << app.Output();
+  EXPECT_EQ("Running locally on " + ComputerName() + " as an APPLICATION", app.Text(IDC_STATUS));
+  // AutoRun.vbs ran on a pooled worker, which stays: one worker.
+  EXPECT_TRUE(WaitUntil([&] { return app.Text(IDC_COUNT) == "1"; })) << app.Text(IDC_COUNT);
+  EXPECT_TRUE(app.Enabled(IDC_SUSPEND));
+  EXPECT_TRUE(app.Enabled(IDC_STOP));
+  EXPECT_EQ("Suspend", app.Text(IDC_SUSPEND));
+  // The heartbeat flips the indicator while running.
+  std::string first = app.Text(IDC_INDICATOR);
+  EXPECT_TRUE(WaitUntil([&] { return app.Text(IDC_INDICATOR) != first; }, 5000));
+
+  app.Click(IDC_SUSPEND);
+  EXPECT_EQ("Resume", app.Text(IDC_SUSPEND));
+  std::string held = app.Text(IDC_INDICATOR);
+  Sleep(2200);
+  EXPECT_EQ(held, app.Text(IDC_INDICATOR)) << "the indicator rests while suspended";
+  app.Click(IDC_SUSPEND);
+  EXPECT_EQ("Suspend", app.Text(IDC_SUSPEND));
+
+  app.Click(IDC_STOP);
+  EXPECT_TRUE(WaitUntil([&] { return app.Text(IDC_COUNT) == "0"; })) << "the pool was flushed";
+  EXPECT_FALSE(app.Enabled(IDC_SUSPEND));
+  EXPECT_FALSE(app.Enabled(IDC_STOP));
+  EXPECT_EQ("X", app.Text(IDC_INDICATOR));
+
+  HWND console = app.console;
+  EXPECT_EQ(7u, app.Shutdown(7)) << "the modal loop's result is the program's exit code";
+  EXPECT_FALSE(IsWindow(console));
+}
+
+TEST(HostConsole, ScriptErrorStopsTheEngineAndShowsItsTextUnchanged) {
+  ConsoleApp app("console-error");
+  app.Script("AutoRun.vbs",
+             "Sub main(startedAt)\r\n  Err.Raise 1000, \"job\", \"nightly copy 50% %s %n done\"\r\nEnd Sub\r\n");
+  app.Start();
+  EXPECT_TRUE(app.WaitForOutput("Error: nightly copy 50% %s %n done, ")) << app.Output();
+  EXPECT_TRUE(WaitUntil([&] { return !app.Enabled(IDC_STOP); })) << "the engine stopped";
+  EXPECT_TRUE(WaitUntil([&] { return app.Text(IDC_COUNT) == "0"; }));
+  EXPECT_EQ(0u, app.Shutdown());
+}
+
+TEST(HostConsole, LoadSwitchRunsAScriptBesideAutoRun) {
+  ConsoleApp app("console-load");
+  app.Script("AutoRun.vbs", kIdleScript);
+  app.Script("extra.vbs", "Sub main(x)\r\n  Err.Raise 1001, \"extra\", \"extra script ran with \" & Len(x) & \" characters\"\r\nEnd Sub\r\n");
+  app.Start("-application -load \"" + app.dir / "Scripts\\extra.vbs\"");
+  EXPECT_TRUE(app.WaitForOutput("Error: extra script ran with ")) << app.Output();
+  EXPECT_EQ(0u, app.Shutdown());
+}
+
+TEST(HostConsole, HideSwitchKeepsTheConsoleHidden) {
+  ConsoleApp app("console-hide");
+  app.Script("AutoRun.vbs", kIdleScript);
+  app.Start("-application -hide");
+  EXPECT_FALSE(IsWindowVisible(app.console));
+  EXPECT_EQ(0u, app.Shutdown());
+}
+
+TEST(HostConsole, ConsoleLinesGoToStandardOutputToo) {
+  ConsoleApp app("console-stdout");
+  app.Script("AutoRun.vbs", kIdleScript);
+  app.Start("-application", true);
+  EXPECT_TRUE(IsWindowVisible(app.console));
+  app.Shutdown();
+  std::string output = app.child.ReadOutput();
+  EXPECT_NE(std::string::npos, output.find("Initializing...\r\nReady.\r\n")) << output;
+  EXPECT_NE(std::string::npos, output.find("Quillmoth service asked to stop.\r\n")) << output;
+}
+
+TEST(HostConsole, HideButtonHidesAndCloseEndsTheApplication) {
+  ConsoleApp app("console-close");
+  app.Script("AutoRun.vbs", kIdleScript);
+  app.Start();
+  EXPECT_TRUE(IsWindowVisible(app.console));
+  app.Click(IDC_HIDE);
+  EXPECT_FALSE(IsWindowVisible(app.console));
+  // The system menu's Close in application mode is a shutdown request.
+  PostMessageA(app.console, WM_SYSCOMMAND, SC_CLOSE, 0);
+  DWORD code = 1;
+  EXPECT_TRUE(app.child.WaitExit(60000, &code));
+  EXPECT_EQ(0u, code);
+  app.console = NULL;
+}
+
+} // namespace
