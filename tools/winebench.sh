@@ -13,6 +13,9 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 : "${QM_BUILD_DIR:=$root/build}"
 export WINEPREFIX="${QM_WINEPREFIX:-$QM_BUILD_DIR/wineprefix}"
 export WINEDEBUG="${WINEDEBUG:--all}"
+# Graphics driver of the prefix: null (headless) unless a caller with a
+# display (Xvfb, for screenshots) asks for x11.
+driver="${QM_WINE_DRIVER:-null}"
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml,winemenubuilder.exe=}"
 
 # 32-bit Wine needs a kernel (or sandbox) that runs 32-bit Linux programs;
@@ -39,11 +42,15 @@ make_prefix() {
   "$loader" wineboot -i </dev/null >/dev/null 2>&1
   # The graphics driver is read when the desktop process starts: change it
   # only while no server of this prefix runs.
-  "$loader" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f </dev/null >/dev/null 2>&1
+  "$loader" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d "$driver" /f </dev/null >/dev/null 2>&1
+  if [ "$driver" = x11 ]; then
+    # Wine draws the window frames itself: a bare X server has no manager.
+    "$loader" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1
+  fi
   "$wineserver" -k >/dev/null 2>&1
   "$wineserver" -w >/dev/null 2>&1
-  grep -q '"Graphics"="null"' "$WINEPREFIX/user.reg" || {
-    echo "winebench: could not select the null graphics driver" >&2; return 1; }
+  grep -q "\"Graphics\"=\"$driver\"" "$WINEPREFIX/user.reg" || {
+    echo "winebench: could not select the $driver graphics driver" >&2; return 1; }
   touch "$WINEPREFIX/.qm-bench-ready"
 }
 
