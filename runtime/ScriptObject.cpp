@@ -197,9 +197,21 @@ bool CScriptObject::CallProcedure(const std::string &name, SAFEARRAY *arguments,
   return SUCCEEDED(hr);
 }
 
+// Some Script Control implementations keep an engine's constants and globals
+// across Reset; choosing the language anew always starts an empty engine, so
+// the next script never meets its predecessor's names.
 void CScriptObject::ResetEngine() {
-  if (m_control)
+  if (m_control) {
     m_control->Reset();
+    BSTR other = SysAllocString(m_language == "JScript" ? L"VBScript" : L"JScript");
+    BSTR language = BstrFromAnsi(m_language.c_str(), -1);
+    if (other && language) {
+      m_control->put_Language(other);
+      m_control->put_Language(language);
+    }
+    SysFreeString(other);
+    SysFreeString(language);
+  }
   m_procedures.clear();
 }
 

@@ -198,6 +198,27 @@ TEST_F(RuntimeTest, AsynchronousPooledRunStaysInThePoolAndIsClaimedAgain) {
   EXPECT_EQ(0, LiveWorkerWindows());
 }
 
+TEST_F(RuntimeTest, ClaimedWorkerStartsWithAnEmptyEngine) {
+  Script("first.vbs", "Option Explicit\r\nConst Limit = 5\r\nDim leftover\r\n"
+                      "Function main(x)\r\n  leftover = \"from the first run\"\r\n  main = Limit\r\nEnd Function\r\n");
+  Script("second.vbs", "Const Limit = 7\r\nFunction main(x)\r\n  main = Limit & \"|\" & IsEmpty(leftover)\r\nEnd Function\r\n");
+  VARIANT value;
+  VariantInit(&value);
+  MurrelContext *first = QMR_RunScript(QMR_FLAG_POOLED, "first.vbs", NULL, &value);
+  ASSERT_TRUE(first);
+  VariantClear(&value);
+  MurrelContext *second = QMR_RunScript(QMR_FLAG_POOLED, "second.vbs", NULL, &value);
+  EXPECT_EQ(first, second) << "the idle worker was claimed";
+  ASSERT_EQ(VT_BSTR, V_VT(&value));
+  EXPECT_EQ(std::wstring(L"7|True"), std::wstring(V_BSTR(&value)))
+      << "a constant may be defined again and no global of the first script is left";
+  VariantClear(&value);
+  qmtest::PumpFor(50);
+  EXPECT_EQ(0u, Count(RelayWindow::Error()));
+  for (const std::string &text : relay.Texts())
+    EXPECT_NE(0u, text.rfind("Error", 0)) << text;
+}
+
 TEST_F(RuntimeTest, FlushedWorkersAreNeverClaimed) {
   Script("quick.vbs", "Sub main(x)\r\nEnd Sub\r\n");
   hostRules = false; // keep the flushed worker alive for a while
