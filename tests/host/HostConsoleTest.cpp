@@ -18,6 +18,7 @@ enum {
   IDC_HIDE = 1002,
   IDC_OUTPUT = 1003,
   IDC_INDICATOR = 1004,
+  IDC_LOAD = 1012,
   IDC_STATUS = 1028,
   IDC_COUNT = 1081
 };
@@ -178,6 +179,34 @@ TEST(HostConsole, HideButtonHidesAndCloseEndsTheApplication) {
   EXPECT_TRUE(app.child.WaitExit(60000, &code));
   EXPECT_EQ(0u, code);
   app.console = NULL;
+}
+
+TEST(HostConsole, LoadButtonRunsTheChosenScriptAndRemembersItsFolder) {
+  ConsoleApp app("console-loadbutton");
+  app.Script("AutoRun.vbs", kIdleScript);
+  ASSERT_TRUE(qmtest::MakeDirectory(app.dir / "Jobs"));
+  ASSERT_TRUE(qmtest::WriteTextFile(app.dir / "Jobs\\chosen.vbs",
+                                    "Sub main(x)\r\n  Err.Raise 1002, \"chosen\", \"the chosen script ran\"\r\nEnd Sub\r\n"));
+  app.Start();
+  // The button opens a modal file dialog: press it without waiting.
+  PostMessageA(GetDlgItem(app.console, IDC_LOAD), BM_CLICK, 0, 0);
+  HWND open = NULL;
+  ASSERT_TRUE(WaitUntil([&] {
+    open = qmtest::WaitForWindow(app.child.Id(), "#32770", "Open", 100);
+    return open != NULL;
+  })) << "the open-file dialog appears";
+  std::string file = app.dir / "Jobs\\chosen.vbs";
+  HWND name = GetDlgItem(open, 1148); // the file name box of the explorer-style dialog
+  if (!name)
+    name = GetDlgItem(open, 1152);
+  ASSERT_TRUE(name);
+  SendMessageA(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(file.c_str()));
+  PostMessageA(open, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(open, IDOK)));
+  EXPECT_TRUE(app.WaitForOutput("Error: the chosen script ran, ")) << app.Output();
+  const char key[] = "software\\Brenlow Software\\Quillmoth\\QM.ENVIRONMENT";
+  EXPECT_EQ(app.dir / "Jobs\\", qmtest::ReadRegistryText(HKEY_LOCAL_MACHINE, key, "QM.DEFAULT_DIR"));
+  EXPECT_EQ("1", qmtest::ReadRegistryText(HKEY_LOCAL_MACHINE, key, "QM.FILTER_INDEX"));
+  EXPECT_EQ(0u, app.Shutdown());
 }
 
 } // namespace
