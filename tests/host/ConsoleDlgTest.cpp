@@ -5,75 +5,19 @@
 #include <process.h>
 #include <functional>
 
+#include "FakeWorkerWindow.h"
 #include "QuillmothApp.h"
 #include "QuillmothDlg.h"
 #include "QuillmothRun.h"
 #include "WineTestSupport.h"
+
+using qmtest::FakeWorkerWindow;
 
 namespace {
 
 DATE g_fakeNow = 0;
 DATE FakeClock() { return g_fakeNow; }
 const DATE kSecond = 1.0 / 86400.0;
-
-// A window that passes for a worker of this process and records the control
-// messages the runtime posts to workers (1229 to 1232).
-class FakeWorkerWindow {
-public:
-  FakeWorkerWindow() {
-    m_ready = CreateEventA(NULL, TRUE, FALSE, NULL);
-    m_thread = reinterpret_cast<HANDLE>(_beginthreadex(NULL, 0, Thread, this, 0, &m_threadId));
-    WaitForSingleObject(m_ready, 5000);
-  }
-  ~FakeWorkerWindow() {
-    PostThreadMessageA(m_threadId, WM_QUIT, 0, 0);
-    WaitForSingleObject(m_thread, 10000);
-    CloseHandle(m_thread);
-    CloseHandle(m_ready);
-  }
-  std::vector<UINT> Received() {
-    EnterCriticalSection(&m_lock);
-    std::vector<UINT> copy = m_received;
-    LeaveCriticalSection(&m_lock);
-    return copy;
-  }
-
-private:
-  static LRESULT CALLBACK Proc(HWND w, UINT m, WPARAM wp, LPARAM lp) {
-    FakeWorkerWindow *self = reinterpret_cast<FakeWorkerWindow *>(GetWindowLongPtrA(w, GWLP_USERDATA));
-    if (self && m >= QMR_CTL_SUSPEND && m <= QMR_CTL_TIMECHANGE) {
-      EnterCriticalSection(&self->m_lock);
-      self->m_received.push_back(m);
-      LeaveCriticalSection(&self->m_lock);
-      return 0;
-    }
-    return DefWindowProcA(w, m, wp, lp);
-  }
-  static unsigned __stdcall Thread(void *param) {
-    FakeWorkerWindow *self = static_cast<FakeWorkerWindow *>(param);
-    InitializeCriticalSection(&self->m_lock);
-    char cls[32];
-    snprintf(cls, sizeof cls, "WORKER:%lX", GetCurrentThreadId());
-    WNDCLASSA wc = {};
-    wc.lpfnWndProc = Proc;
-    wc.lpszClassName = cls;
-    RegisterClassA(&wc);
-    HWND window = CreateWindowExA(0, cls, "WORKER", WS_POPUP, 0, 0, 0, 0, NULL, NULL, NULL, NULL);
-    SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
-    SetEvent(self->m_ready);
-    MSG msg;
-    while (GetMessageA(&msg, NULL, 0, 0) > 0)
-      DispatchMessageA(&msg);
-    DestroyWindow(window);
-    UnregisterClassA(cls, NULL);
-    DeleteCriticalSection(&self->m_lock);
-    return 0;
-  }
-  HANDLE m_ready, m_thread;
-  unsigned m_threadId = 0;
-  CRITICAL_SECTION m_lock;
-  std::vector<UINT> m_received;
-};
 
 class ConsoleTest : public ::testing::Test {
 protected:

@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 #include <process.h>
 
+#include "FakeWorkerWindow.h"
 #include "RelayFixture.h"
 #include "RuntimeInternal.h"
 #include "WineTestSupport.h"
 
+using qmtest::FakeWorkerWindow;
 using qmtest::RelayWindow;
 
 namespace {
@@ -107,68 +109,12 @@ TEST_F(RelayTest, DeliverMessageToNoWindowIsZero) {
   EXPECT_EQ(0, DeliverMessage(gone, g_qmrMsg.relayPing, 0, 0));
 }
 
-// A window with a chosen class and text on a thread of its own, which can be
-// told to stop answering for a while.
-class WorkerLikeWindow {
-public:
-  WorkerLikeWindow(const char *className, const char *text)
-      : m_className(className), m_text(text) {
-    m_ready = CreateEventA(NULL, TRUE, FALSE, NULL);
-    m_thread = reinterpret_cast<HANDLE>(_beginthreadex(NULL, 0, Thread, this, 0, &m_threadId));
-    WaitForSingleObject(m_ready, 5000);
-  }
-  ~WorkerLikeWindow() {
-    PostThreadMessageA(m_threadId, WM_QUIT, 0, 0);
-    WaitForSingleObject(m_thread, 10000);
-    CloseHandle(m_thread);
-    CloseHandle(m_ready);
-  }
-  HWND Handle() const { return m_window; }
-  // The next probe meets a thread that is busy for this long.
-  void BusyFor(DWORD milliseconds) {
-    PostMessageA(m_window, WM_APP, milliseconds, 0);
-    Sleep(20);
-  }
-
-private:
-  static LRESULT CALLBACK Proc(HWND w, UINT m, WPARAM wp, LPARAM lp) {
-    if (m == WM_APP) {
-      Sleep(static_cast<DWORD>(wp));
-      return 0;
-    }
-    return DefWindowProcA(w, m, wp, lp);
-  }
-  static unsigned __stdcall Thread(void *param) {
-    WorkerLikeWindow *self = static_cast<WorkerLikeWindow *>(param);
-    WNDCLASSA cls = {};
-    cls.lpfnWndProc = Proc;
-    cls.lpszClassName = self->m_className;
-    RegisterClassA(&cls);
-    self->m_window = CreateWindowExA(0, self->m_className, self->m_text, WS_POPUP, 0, 0, 0, 0,
-                                     NULL, NULL, NULL, NULL);
-    SetEvent(self->m_ready);
-    MSG msg;
-    while (GetMessageA(&msg, NULL, 0, 0) > 0)
-      DispatchMessageA(&msg);
-    DestroyWindow(self->m_window);
-    UnregisterClassA(self->m_className, NULL);
-    return 0;
-  }
-
-  const char *m_className;
-  const char *m_text;
-  HANDLE m_ready;
-  HANDLE m_thread;
-  unsigned m_threadId = 0;
-  HWND m_window = NULL;
-};
-
 TEST_F(RelayTest, WorkerWindowsAreKnownByClassPrefixAndText) {
   RelayWindow relay;
-  WorkerLikeWindow worker("WORKER:1A2B", "Worker");
-  WorkerLikeWindow noColon("WORKER", "WORKER");
-  WorkerLikeWindow otherText("WORKER:FFFF", "Something else");
-  WorkerLikeWindow lowerClass("worker:1234", "WORKER");
+  FakeWorkerWindow worker("WORKER:1A2B", "Worker");
+  FakeWorkerWindow noColon("WORKER", "WORKER");
+  FakeWorkerWindow otherText("WORKER:FFFF", "Something else");
+  FakeWorkerWindow lowerClass("worker:1234", "WORKER");
   EXPECT_TRUE(IsSignalWnd(worker.Handle(), 1)) << "the text is compared without regard to case";
   EXPECT_FALSE(IsSignalWnd(noColon.Handle(), 1)) << "the class must begin with WORKER:";
   EXPECT_FALSE(IsSignalWnd(otherText.Handle(), 1));
@@ -179,7 +125,7 @@ TEST_F(RelayTest, WorkerWindowsAreKnownByClassPrefixAndText) {
 
 TEST_F(RelayTest, LateWorkerAnswersTheSecondAttempt) {
   RelayWindow relay;
-  WorkerLikeWindow worker("WORKER:BEEF", "WORKER");
+  FakeWorkerWindow worker("WORKER:BEEF", "WORKER");
   worker.BusyFor(400);
   EXPECT_TRUE(IsSignalWnd(worker.Handle(), 1));
   ASSERT_EQ(1u, relay.entries.size());
@@ -189,7 +135,7 @@ TEST_F(RelayTest, LateWorkerAnswersTheSecondAttempt) {
 
 TEST_F(RelayTest, SilentWorkerIsNotRecognised) {
   RelayWindow relay;
-  WorkerLikeWindow worker("WORKER:CAFE", "WORKER");
+  FakeWorkerWindow worker("WORKER:CAFE", "WORKER");
   worker.BusyFor(1500);
   EXPECT_FALSE(IsSignalWnd(worker.Handle(), 1)) << "a window that never answered has no text";
   ASSERT_EQ(1u, relay.entries.size());
@@ -198,7 +144,7 @@ TEST_F(RelayTest, SilentWorkerIsNotRecognised) {
 
 TEST_F(RelayTest, LongProbesReportInCategoryZero) {
   RelayWindow relay;
-  WorkerLikeWindow worker("WORKER:D00D", "WORKER");
+  FakeWorkerWindow worker("WORKER:D00D", "WORKER");
   worker.BusyFor(3000);
   EXPECT_FALSE(IsSignalWnd(worker.Handle(), 6));
   ASSERT_EQ(1u, relay.entries.size()) << "seven attempts of 250 ms were made";
