@@ -6,6 +6,20 @@ Const ForReading = 1
 Const ForWriting = 2
 Const ForAppending = 8
 
+' Message ids a script's GetMessage loop looks at.
+Const WM_TIMER = 275
+Const QMR_CTL_SUSPEND = 1229
+Const QMR_CTL_RESUME = 1230
+Const QMR_CTL_STOP = 1231
+Const QMR_CTL_TIMECHANGE = 1232
+Const QMR_CTL_QUIT = 1233
+
+' Flags of GetEnvironmentVariable and SetEnvironmentVariable.
+Const VAR_PROCESS = 1
+Const VAR_STORED = 2
+Const VAR_REGISTRY = 4
+Const VAR_ENCRYPTED = 8
+
 ' The Core object, or Nothing when the automation library is not installed
 ' (test the result with Is Nothing).
 Function NewCore()
@@ -13,6 +27,12 @@ Function NewCore()
   Set NewCore = CreateObject("QuillmothLib.Core")
   If Err.Number <> 0 Then Set NewCore = Nothing
   Err.Clear
+End Function
+
+' A timer id of SetTimer as KillTimer takes it: KillTimer's id is a 16-bit
+' number, so ids above 32767 are passed as id - 65536.
+Function TimerId16(id)
+  If id > 32767 Then TimerId16 = id - 65536 Else TimerId16 = id
 End Function
 
 ' A number as two digits: 7 -> "07".
