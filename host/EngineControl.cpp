@@ -283,8 +283,23 @@ void CQuillmothDlg::OnTimeChange() {
     QMR_TimeChange();
 }
 
+namespace {
+
+// A dialog the console opened (About, Load) would keep a service from
+// stopping until someone closed it: cancel it.
+BOOL CALLBACK CancelOwnedDialog(HWND window, LPARAM console) {
+  char cls[16];
+  if (GetWindow(window, GW_OWNER) == reinterpret_cast<HWND>(console) &&
+      GetClassNameA(window, cls, sizeof cls) && strcmp(cls, "#32770") == 0)
+    PostMessageA(window, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+  return TRUE;
+}
+
+} // namespace
+
 LRESULT CQuillmothDlg::OnShutdownRequest(WPARAM result) {
   m_shuttingDown = true;
+  EnumThreadWindows(GetCurrentThreadId(), CancelOwnedDialog, reinterpret_cast<LPARAM>(m_hWnd));
   ConsoleLine("Quillmoth service asked to stop.");
   OnStop();
   KillTimer(m_hWnd, TIMER_HEARTBEAT);

@@ -18,6 +18,7 @@ enum {
   IDC_HIDE = 1002,
   IDC_OUTPUT = 1003,
   IDC_INDICATOR = 1004,
+  IDC_ABOUT = 1005,
   IDC_LOAD = 1012,
   IDC_STATUS = 1028,
   IDC_COUNT = 1081
@@ -179,6 +180,43 @@ TEST(HostConsole, HideButtonHidesAndCloseEndsTheApplication) {
   EXPECT_TRUE(app.child.WaitExit(60000, &code));
   EXPECT_EQ(0u, code);
   app.console = NULL;
+}
+
+TEST(HostConsole, AboutBoxShowsTheVersion) {
+  ConsoleApp app("console-about");
+  app.Script("AutoRun.vbs", kIdleScript);
+  app.Start();
+  PostMessageA(GetDlgItem(app.console, IDC_ABOUT), BM_CLICK, 0, 0);
+  HWND about = NULL;
+  ASSERT_TRUE(WaitUntil([&] {
+    about = qmtest::WaitForWindow(app.child.Id(), "#32770", "About Quillmoth", 100);
+    return about != NULL;
+  }));
+  EXPECT_EQ("Quillmoth Version 1.0", ControlText(about, 1040));
+  EXPECT_EQ("Close", ControlText(about, IDOK));
+  PostMessageA(GetDlgItem(about, IDOK), BM_CLICK, 0, 0);
+  EXPECT_TRUE(WaitUntil([&] { return !IsWindow(about); }));
+  EXPECT_EQ(0u, app.Shutdown());
+}
+
+TEST(HostConsole, ShutdownIsNotHeldUpByAnOpenDialog) {
+  ConsoleApp app("console-open-dialog");
+  app.Script("AutoRun.vbs", kIdleScript);
+  app.Start();
+  for (int button : {IDC_ABOUT, IDC_LOAD}) {
+    PostMessageA(GetDlgItem(app.console, button), BM_CLICK, 0, 0);
+    ASSERT_TRUE(WaitUntil([&] {
+      return qmtest::WaitForWindow(app.child.Id(), "#32770", button == IDC_ABOUT ? "About Quillmoth" : "Open", 100) != NULL;
+    }));
+    if (button == IDC_ABOUT) {
+      HWND about = qmtest::WaitForWindow(app.child.Id(), "#32770", "About Quillmoth", 100);
+      PostMessageA(GetDlgItem(about, IDOK), BM_CLICK, 0, 0);
+      ASSERT_TRUE(WaitUntil([&] { return !IsWindow(about); }));
+    }
+  }
+  // The open-file dialog is still up when the service control manager asks
+  // the console to stop.
+  EXPECT_EQ(0u, app.Shutdown());
 }
 
 TEST(HostConsole, LoadButtonRunsTheChosenScriptAndRemembersItsFolder) {
