@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <functional>
 
+#include "FakeWorkerWindow.h"
 #include "RelayFixture.h"
 #include "WineTestSupport.h"
 
@@ -401,6 +402,20 @@ TEST_F(RuntimeTest, EndlessScriptNeverHangsItsHost) {
   EXPECT_TRUE(QMR_QueryStoped());
   std::string log = qmtest::ReadTextFile(qmtest::ProgramDirectory() + "runtime_test.log");
   EXPECT_NE(std::string::npos, log.find("TIMEOUT during shutdown, calling TerminateThread."));
+}
+
+TEST_F(RuntimeTest, BroadcastsReachEveryWorkerWindow) {
+  qmtest::FakeWorkerWindow first, second;
+  qmtest::FakeWorkerWindow impostor("WORKERS", "WORKER");
+  EXPECT_TRUE(QMR_Suspend());
+  EXPECT_TRUE(QMR_Resume());
+  EXPECT_TRUE(QMR_Stop());
+  EXPECT_TRUE(QMR_TimeChange());
+  std::vector<UINT> expected = {QMR_CTL_SUSPEND, QMR_CTL_RESUME, QMR_CTL_STOP, QMR_CTL_TIMECHANGE};
+  ASSERT_TRUE(PumpUntil([&] { return first.Received().size() == 4 && second.Received().size() == 4; }, 5000));
+  EXPECT_EQ(expected, first.Received());
+  EXPECT_EQ(expected, second.Received());
+  EXPECT_TRUE(impostor.Received().empty()) << "a class without the colon is no worker";
 }
 
 TEST_F(RuntimeTest, NullAndUnknownRequestsAreHarmless) {
