@@ -156,6 +156,57 @@ TEST(HostProcess, InstallRunAndUninstallTheService) {
   EXPECT_EQ("Quillmoth Version 1.0\nThe service is not installed\n", install.Run("-version").text);
 }
 
+DWORD ServiceState(SC_HANDLE service, DWORD *processId = NULL) {
+  SERVICE_STATUS_PROCESS status = {};
+  DWORD needed = 0;
+  if (!QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE *>(&status),
+                            sizeof status, &needed))
+    return 0;
+  if (processId)
+    *processId = status.dwProcessId;
+  return status.dwCurrentState;
+}
+
+bool WaitForState(SC_HANDLE service, DWORD state, DWORD milliseconds) {
+  DWORD start = GetTickCount();
+  while (ServiceState(service) != state) {
+    if (GetTickCount() - start > milliseconds)
+      return false;
+    Sleep(100);
+  }
+  return true;
+}
+
+TEST(HostProcess, ServiceRunsItsConsoleAndStopsOnRequest) {
+  HostInstall install("service-run");
+  ASSERT_TRUE(qmtest::WriteTextFile(install.dir / "Scripts\\AutoRun.vbs", "Sub main(x)\r\nEnd Sub\r\n"));
+  ASSERT_EQ("Quillmoth is now registered as a system service\n", install.Run("-install").text);
+  SC_HANDLE manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_ALL_ACCESS);
+  ASSERT_TRUE(manager);
+  SC_HANDLE service = OpenServiceA(manager, "Quillmoth", SERVICE_ALL_ACCESS);
+  ASSERT_TRUE(service);
+
+  ASSERT_TRUE(StartServiceA(service, 0, NULL)) << GetLastError();
+  EXPECT_TRUE(WaitForState(service, SERVICE_RUNNING, 30000));
+  DWORD processId = 0;
+  ServiceState(service, &processId);
+  HWND console = qmtest::WaitForWindow(processId, "#32770", "Quillmoth", 30000);
+  ASSERT_TRUE(console) << "the service runs its console on the service thread";
+  DWORD start = GetTickCount();
+  while (qmtest::ControlText(console, 1003).find("Ready.") == std::string::npos && GetTickCount() - start < 30000)
+    Sleep(100);
+  EXPECT_NE(std::string::npos, qmtest::ControlText(console, 1028).find(" as a SERVICE"));
+  HMENU menu = GetSystemMenu(console, FALSE);
+  EXPECT_EQ(-1, GetMenuState(menu, SC_CLOSE, MF_BYCOMMAND)) << "a service console has no Close";
+
+  SERVICE_STATUS status;
+  EXPECT_TRUE(ControlService(service, SERVICE_CONTROL_STOP, &status));
+  EXPECT_TRUE(WaitForState(service, SERVICE_STOPPED, 60000)) << "the stop request ends the service";
+  CloseServiceHandle(service);
+  CloseServiceHandle(manager);
+  EXPECT_EQ("Quillmoth is no longer registered as a system service.\n", install.Run("-uninstall").text);
+}
+
 TEST(HostProcess, ProxyServiceIsRegisteredForStartOnDemand) {
   HostInstall install("proxy");
   EXPECT_EQ("Quillmoth Proxy is now registered as a system service\n",
