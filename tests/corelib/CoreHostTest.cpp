@@ -1,0 +1,114 @@
+// The Core object in the running program: Quillmoth.exe as a desktop
+// application under Wine, with QuillmothLib.dll registered in the test
+// prefix. Its scripts print through the console; the Stop button ends their
+// message loops.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <set>
+
+#include "WineTestSupport.h"
+
+namespace {
+
+enum { IDC_STOP = 1001, IDC_OUTPUT = 1003, IDC_COUNT = 1081 };
+
+typedef HRESULT(STDAPICALLTYPE *RegisterFn)();
+
+HRESULT CallExport(HMODULE module, const char *name) {
+  RegisterFn fn = module ? reinterpret_cast<RegisterFn>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)))
+                         : nullptr;
+  return fn ? fn() : E_FAIL;
+}
+
+bool WaitUntil(const std::function<bool()> &done, DWORD milliseconds = 30000) {
+  DWORD start = GetTickCount();
+  while (!done()) {
+    if (GetTickCount() - start > milliseconds)
+      return false;
+    Sleep(50);
+  }
+  return true;
+}
+
+std::vector<std::string> Lines(const std::string &text) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  for (size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2)
+    lines.push_back(text.substr(start, end - start));
+  return lines;
+}
+
+const char kTicks[] =
+    "Function main(x)\r\n"
+    "  Dim core, timer, h, running\r\n"
+    "  Set core = NewCore()\r\n"
+    "  core.DestroyCronContext 1, 1\r\n"
+    "  timer = core.SetTimer(200)\r\n"
+    "  running = True\r\n"
+    "  Do While running\r\n"
+    "    h = core.GetMessage(0, 0)\r\n"
+    "    Select Case core.GetMessageId(h)\r\n"
+    "      Case WM_TIMER\r\n"
+    "        If core.CheckTime(1, False, \"* * * * * * * *\") Then core.Print \"tick \" & FormatIsoTime(Now)\r\n"
+    "      Case QMR_CTL_STOP, QMR_CTL_QUIT\r\n"
+    "        running = False\r\n"
+    "      Case Else\r\n"
+    "        core.DispatchMessage h\r\n"
+    "    End Select\r\n"
+    "    core.FreeHandle h\r\n"
+    "  Loop\r\n"
+    "  core.KillTimer TimerId16(timer)\r\n"
+    "  core.Print \"ticks stopped\"\r\n"
+    "End Function\r\n";
+
+TEST(CoreInTheProgram, ScriptsPrintEachFiringUntilStopIsPressed) {
+  std::string bin = qmtest::ProgramDirectory();
+  HMODULE library = LoadLibraryA((bin + "QuillmothLib.dll").c_str());
+  ASSERT_EQ(S_OK, CallExport(library, "DllRegisterServer"));
+
+  qmtest::TempDirectory dir("core-program");
+  ASSERT_TRUE(qmtest::CopyInto(bin + "Quillmoth.exe", dir.Path()));
+  ASSERT_TRUE(qmtest::CopyInto(bin + "QuillmothRun.dll", dir.Path()));
+  ASSERT_TRUE(qmtest::MakeDirectory(dir / "Scripts"));
+  ASSERT_TRUE(qmtest::CopyInto(bin + "Scripts\\StdLib.vbs", dir / "Scripts\\"));
+  ASSERT_TRUE(qmtest::CopyInto(bin + "Scripts\\AutoRun.vbs", dir / "Scripts\\"));
+  ASSERT_TRUE(qmtest::WriteTextFile(dir / "Scripts\\ticks.vbs", kTicks));
+
+  qmtest::ChildProcess child;
+  ASSERT_TRUE(child.Start(dir / "Quillmoth.exe", "-application -load \"" + dir / "Scripts\\ticks.vbs\"", dir.Path()));
+  HWND console = qmtest::WaitForWindow(child.Id(), "#32770", "Quillmoth", 30000);
+  ASSERT_TRUE(console);
+  auto output = [&] { return qmtest::ControlText(console, IDC_OUTPUT); };
+  auto ticks = [&] {
+    size_t n = 0;
+    for (const std::string &line : Lines(output()))
+      n += line.rfind("tick ", 0) == 0;
+    return n;
+  };
+  EXPECT_TRUE(WaitUntil([&] { return output().find("Quillmoth started at ") != std::string::npos; }))
+      << "the shipped AutoRun.vbs reached the console through Core: " << output();
+  EXPECT_TRUE(WaitUntil([&] { return ticks() >= 3; })) << output();
+
+  SendMessageA(GetDlgItem(console, IDC_STOP), BM_CLICK, 0, 0);
+  EXPECT_TRUE(WaitUntil([&] {
+    std::string text = output();
+    return text.find("ticks stopped") != std::string::npos && text.find("AutoRun.vbs stopped") != std::string::npos;
+  })) << "both loops ended on the stop request: " << output();
+  EXPECT_TRUE(WaitUntil([&] { return qmtest::ControlText(console, IDC_COUNT) == "0"; }));
+
+  std::set<std::string> seen;
+  for (const std::string &line : Lines(output())) {
+    if (line.rfind("tick ", 0) == 0) {
+      EXPECT_TRUE(seen.insert(line).second) << "one line per firing, once a second: " << line;
+    }
+  }
+  EXPECT_EQ(std::string::npos, output().find("Error")) << output();
+
+  PostMessageA(console, RegisterWindowMessageA("WM_SHUTDOWN"), 0, 0);
+  EXPECT_TRUE(child.WaitExit(60000));
+  EXPECT_EQ(S_OK, CallExport(library, "DllUnregisterServer"));
+  FreeLibrary(library);
+}
+
+} // namespace
