@@ -229,6 +229,18 @@ TEST_F(CoreScriptTest, VariablesInTheEnvironmentAndTheLastError) {
       "  main = main & (core.GetEnvironmentVariable(1, \"\") = \"\") & \"|\"\r\n"
       "  main = main & core.SetEnvironmentVariable(1, \"\", \"x\") & \"|\"\r\n"
       "  main = main & core.GetEnvironmentVariable(0, \"PATH\")\r\n"));
+
+  // Oversized texts are cut at their buffers: values at 8191 bytes, names
+  // at 1023.
+  EXPECT_EQ("8191|-1|-1|1", Run(
+      "  core.SetEnvironmentVariable 1, \"QM.BIG\", String(9000, \"v\")\r\n"
+      "  main = Len(core.GetEnvironmentVariable(1, \"QM.BIG\")) & \"|\"\r\n"
+      "  main = main & core.SetEnvironmentVariable(1, \"QM.BIG\", \"\") & \"|\"\r\n"
+      "  main = main & core.SetEnvironmentVariable(1, \"QM.\" & String(2000, \"N\"), \"x\") & \"|\"\r\n"
+      "  main = main & Len(core.GetEnvironmentVariable(1, \"QM.\" & String(1020, \"N\")))\r\n"));
+  std::string longName = "QM." + std::string(1020, 'N');
+  EXPECT_EQ("x", qmtest::EnvironmentValue(longName.c_str()));
+  SetEnvironmentVariableA(longName.c_str(), NULL);
   bool found = true;
   qmtest::EnvironmentValue("QM.CORE_TEST", &found);
   EXPECT_FALSE(found) << "the script removed it from the process environment";
@@ -711,6 +723,22 @@ TEST(CoreRegistrationTest, TypeLibraryAndRegistryEntries) {
   EXPECT_FALSE(KeyExists(cr, "AppID\\QuillmothLib.DLL"));
   EXPECT_TRUE(KeyExists(cr, "AppID"));
   EXPECT_TRUE(KeyExists(cr, "CLSID"));
+
+  // The platform's own registration tool does the same.
+  char system[MAX_PATH];
+  GetSystemDirectoryA(system, sizeof system);
+  std::string regsvr32 = std::string(system) + "\\regsvr32.exe";
+  qmtest::ChildProcess registering;
+  ASSERT_TRUE(registering.Start(regsvr32, "/s \"" + Narrow(path.c_str()) + "\""));
+  DWORD code = 1;
+  EXPECT_TRUE(registering.WaitExit(30000, &code));
+  EXPECT_EQ(0u, code);
+  EXPECT_EQ(Narrow(path.c_str()), qmtest::ReadRegistryText(cr, classKey + "\\InprocServer32", ""));
+  qmtest::ChildProcess unregistering;
+  ASSERT_TRUE(unregistering.Start(regsvr32, "/s /u \"" + Narrow(path.c_str()) + "\""));
+  EXPECT_TRUE(unregistering.WaitExit(30000, &code));
+  EXPECT_EQ(0u, code);
+  EXPECT_FALSE(KeyExists(cr, classKey));
 }
 
 } // namespace
