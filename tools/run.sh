@@ -7,6 +7,10 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 bash tools/build.sh >/dev/null
 arch=$(tools/winebench.sh arch)
+bin="Z:${root//\//\\}\\build\\$arch\\bin"
 echo "Quillmoth is starting under Wine (headless); press Ctrl+C to stop it." >&2
-QM_BUILD_DIR="$root/build" tools/winebench.sh run \
-  tools/winebench.sh exec "build/$arch/bin/Quillmoth.exe" -application
+# Scripts create the Core object: register the automation library in the
+# prefix first, as an installation does.
+QM_BUILD_DIR="$root/build" tools/winebench.sh run bash -c '
+  tools/winebench.sh exec regsvr32 /s "$0\QuillmothLib.dll" || exit 1
+  exec tools/winebench.sh exec "$0\Quillmoth.exe" -application' "$bin"
