@@ -19,8 +19,8 @@ export QM_WINE_DRIVER=x11
 export QM_WINEPREFIX="$root/build/wineprefix-x11"
 
 QM_BUILD_DIR="$root/build" tools/winebench.sh run bash -c '
-  tools/winebench.sh exec regsvr32 /s "$0/QuillmothLib.dll"
-  tools/winebench.sh exec "$0/Quillmoth.exe" -application >/dev/null 2>&1 &
+  tools/winebench.sh exec regsvr32 /s "$0\\QuillmothLib.dll"
+  tools/winebench.sh exec "$0\\Quillmoth.exe" -application >/dev/null 2>&1 &
   sleep "${QM_SCREENSHOT_DELAY:-12}"
-  import -display "$DISPLAY" -window root "$1"' "build/$arch/bin" "$out"
+  import -display "$DISPLAY" -window root "$1"' "Z:${root//\//\\}\\build\\$arch\\bin" "$out"
 echo "$out"
