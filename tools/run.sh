@@ -11,6 +11,8 @@ bin="Z:${root//\//\\}\\build\\$arch\\bin"
 echo "Quillmoth is starting under Wine (headless); press Ctrl+C to stop it." >&2
 # Scripts create the Core object: register the automation library in the
 # prefix first, as an installation does.
+# A prefix of its own, so the program's registrations stay out of the tests'.
+export QM_WINEPREFIX="$root/build/wineprefix-run"
 QM_BUILD_DIR="$root/build" tools/winebench.sh run bash -c '
   tools/winebench.sh exec regsvr32 /s "$0\QuillmothLib.dll" || exit 1
   exec tools/winebench.sh exec "$0\Quillmoth.exe" -application' "$bin"

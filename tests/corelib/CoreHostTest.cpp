@@ -9,6 +9,8 @@
 
 #include "WineTestSupport.h"
 
+using qmtest::WaitUntil;
+
 namespace {
 
 enum { IDC_STOP = 1001, IDC_OUTPUT = 1003, IDC_COUNT = 1081 };
@@ -21,15 +23,6 @@ HRESULT CallExport(HMODULE module, const char *name) {
   return fn ? fn() : E_FAIL;
 }
 
-bool WaitUntil(const std::function<bool()> &done, DWORD milliseconds = 30000) {
-  DWORD start = GetTickCount();
-  while (!done()) {
-    if (GetTickCount() - start > milliseconds)
-      return false;
-    Sleep(50);
-  }
-  return true;
-}
 
 std::vector<std::string> Lines(const std::string &text) {
   std::vector<std::string> lines;

@@ -14,9 +14,10 @@
 using qmtest::RelayEntry;
 using qmtest::RelayWindow;
 
+using qmtest::PumpUntil;
+
 namespace {
 
-const UINT kShutdown = RegisterWindowMessageA(QMR_MSG_SHUTDOWN);
 const char kClassKey[] = "CLSID\\{0C9CAF96-D5FC-456B-A150-A5AF3666DF30}";
 const char kPassPhraseKey[] = "software\\Brenlow Software\\Quillmoth\\Security";
 
@@ -77,13 +78,7 @@ protected:
     relay.onMessage = [this](const RelayEntry &entry) {
       if (entry.message == RelayWindow::Print() && onPrint)
         onPrint(entry.text);
-      if (entry.message != RelayWindow::Exit())
-        return;
-      if (!(entry.wParam & QMR_FLAG_POOLED) || (entry.wParam & QMR_FLAG_FLUSHED)) {
-        MurrelContext *context = reinterpret_cast<MurrelContext *>(entry.lParam);
-        QMR_Message(context, kShutdown, 0, 10000);
-        QMR_Destroy(context);
-      }
+      RelayWindow::DisposeLikeTheHost(entry);
     };
   }
 
@@ -140,15 +135,6 @@ protected:
     return text;
   }
 
-  bool PumpUntil(const std::function<bool()> &done, DWORD milliseconds = 20000) {
-    DWORD start = GetTickCount();
-    while (!done()) {
-      if (GetTickCount() - start > milliseconds)
-        return false;
-      qmtest::PumpFor(10);
-    }
-    return true;
-  }
 
   size_t Count(UINT message) const {
     return std::count_if(relay.entries.begin(), relay.entries.end(),

@@ -13,6 +13,8 @@
 
 using qmtest::FakeWorkerWindow;
 
+using qmtest::PumpUntil;
+
 namespace {
 
 DATE g_fakeNow = 0;
@@ -79,15 +81,6 @@ protected:
     return SendMessageA(Window(), message, wParam, lParam);
   }
   void Pump(DWORD milliseconds) { qmtest::PumpFor(milliseconds); }
-  bool PumpUntil(const std::function<bool()> &done, DWORD milliseconds = 30000) {
-    DWORD start = GetTickCount();
-    while (!done()) {
-      if (GetTickCount() - start > milliseconds)
-        return false;
-      Pump(10);
-    }
-    return true;
-  }
   // One heartbeat now: the reference time becomes the clock's reading.
   void Heartbeat() { Send(WM_TIMER, TIMER_HEARTBEAT); }
 

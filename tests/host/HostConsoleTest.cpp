@@ -10,6 +10,8 @@
 using qmtest::ChildProcess;
 using qmtest::ControlText;
 
+using qmtest::WaitUntil;
+
 namespace {
 
 enum {
@@ -24,15 +26,6 @@ enum {
   IDC_COUNT = 1081
 };
 
-bool WaitUntil(const std::function<bool()> &done, DWORD milliseconds = 30000) {
-  DWORD start = GetTickCount();
-  while (!done()) {
-    if (GetTickCount() - start > milliseconds)
-      return false;
-    Sleep(50);
-  }
-  return true;
-}
 
 std::string ComputerName() {
   char name[1024];

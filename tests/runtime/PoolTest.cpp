@@ -11,6 +11,8 @@
 using qmtest::RelayEntry;
 using qmtest::RelayWindow;
 
+using qmtest::PumpUntil;
+
 namespace {
 
 const UINT kShutdown = RegisterWindowMessageA(QMR_MSG_SHUTDOWN);
@@ -53,13 +55,8 @@ protected:
     // The host's rule: a worker that is not pooled, or was flushed, is shut
     // down and destroyed when its run ends.
     relay.onMessage = [this](const RelayEntry &entry) {
-      if (entry.message != RelayWindow::Exit() || !hostRules)
-        return;
-      if (!(entry.wParam & QMR_FLAG_POOLED) || (entry.wParam & QMR_FLAG_FLUSHED)) {
-        MurrelContext *context = reinterpret_cast<MurrelContext *>(entry.lParam);
-        QMR_Message(context, kShutdown, 0, 10000);
-        QMR_Destroy(context);
-      }
+      if (hostRules)
+        RelayWindow::DisposeLikeTheHost(entry);
     };
   }
 
@@ -77,16 +74,6 @@ protected:
     ASSERT_TRUE(qmtest::WriteTextFile(dir / name, text));
   }
 
-  // Pumps the test thread's messages until the condition holds.
-  bool PumpUntil(const std::function<bool()> &done, DWORD milliseconds = 20000) {
-    DWORD start = GetTickCount();
-    while (!done()) {
-      if (GetTickCount() - start > milliseconds)
-        return false;
-      qmtest::PumpFor(10);
-    }
-    return true;
-  }
 
   std::vector<RelayEntry> Entries(UINT message) const {
     std::vector<RelayEntry> out;
@@ -464,6 +451,10 @@ class ShippedScriptsTest : public RuntimeTest {
 protected:
   void SetUp() override {
     RuntimeTest::SetUp();
+    // These cases are about scripts without the Core object: make sure its
+    // class is not registered in the prefix (its own tests register it).
+    RegDeleteTreeA(HKEY_LOCAL_MACHINE, "Software\\Classes\\QuillmothLib.Core");
+    RegDeleteTreeA(HKEY_LOCAL_MACHINE, "Software\\Classes\\QuillmothLib.Core.1");
     std::string shipped = qmtest::ProgramDirectory() + "Scripts\\";
     ASSERT_TRUE(qmtest::CopyInto(shipped + "StdLib.vbs", dir.Path()));
     ASSERT_TRUE(qmtest::CopyInto(shipped + "AutoRun.vbs", dir.Path()));

@@ -46,6 +46,14 @@ LRESULT CALLBACK RelayWindow::Proc(HWND window, UINT message, WPARAM wParam, LPA
 
 namespace qmtest {
 
+void RelayWindow::DisposeLikeTheHost(const RelayEntry &entry) {
+  if (entry.message != Exit() || ((entry.wParam & QMR_FLAG_POOLED) && !(entry.wParam & QMR_FLAG_FLUSHED)))
+    return;
+  MurrelContext *context = reinterpret_cast<MurrelContext *>(entry.lParam);
+  QMR_Message(context, RegisterWindowMessageA(QMR_MSG_SHUTDOWN), 0, 10000);
+  QMR_Destroy(context);
+}
+
 std::vector<std::string> RelayWindow::Texts() const {
   std::vector<std::string> texts;
   for (const RelayEntry &entry : entries)

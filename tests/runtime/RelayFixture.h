@@ -35,6 +35,10 @@ public:
   static UINT Error() { return RegisterWindowMessageA(QMR_MSG_ERROR); }
   static UINT Thread() { return RegisterWindowMessageA(QMR_MSG_THREAD); }
 
+  // The host's rule on QMR_EXIT: a worker that is not pooled, or was
+  // flushed, is shut down and destroyed; any other message is left alone.
+  static void DisposeLikeTheHost(const RelayEntry &entry);
+
   // Texts of the QMR_PRINT messages received so far.
   std::vector<std::string> Texts() const;
 

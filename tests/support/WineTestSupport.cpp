@@ -325,4 +325,24 @@ void PumpFor(DWORD milliseconds) {
   }
 }
 
+bool WaitUntil(const std::function<bool()> &done, DWORD milliseconds) {
+  DWORD start = GetTickCount();
+  while (!done()) {
+    if (GetTickCount() - start > milliseconds)
+      return false;
+    Sleep(50);
+  }
+  return true;
+}
+
+bool PumpUntil(const std::function<bool()> &done, DWORD milliseconds) {
+  DWORD start = GetTickCount();
+  while (!done()) {
+    if (GetTickCount() - start > milliseconds)
+      return false;
+    PumpFor(10);
+  }
+  return true;
+}
+
 } // namespace qmtest

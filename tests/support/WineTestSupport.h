@@ -4,6 +4,7 @@
 #define WINETESTSUPPORT_H
 
 #include <windows.h>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -84,6 +85,11 @@ std::string EnvironmentValue(const char *name, bool *found = NULL);
 
 // Runs the calling thread's message loop for about the given time.
 void PumpFor(DWORD milliseconds);
+
+// Polls until the condition holds (false on time-out). PumpUntil handles the
+// calling thread's messages meanwhile, for tests whose thread owns windows.
+bool WaitUntil(const std::function<bool()> &done, DWORD milliseconds = 30000);
+bool PumpUntil(const std::function<bool()> &done, DWORD milliseconds = 30000);
 
 } // namespace qmtest
 
