@@ -140,6 +140,67 @@ TEST_F(ConsoleTest, ClockChangesSynchronizeOnlyPastTheThreshold) {
     qmtest::WriteRegistryText(HKEY_LOCAL_MACHINE, key, "QM.TCHANGE_THRESHOLD", storedThreshold);
 }
 
+// Stands in for the shell's notification area: the shell library hands each
+// tray request to the window of class "Shell_TrayWnd" as WM_COPYDATA. This
+// one keeps the tips it was sent, found as text in the copied data.
+class FakeNotificationArea {
+public:
+  FakeNotificationArea() {
+    WNDCLASSA cls = {};
+    cls.lpfnWndProc = Proc;
+    cls.lpszClassName = "Shell_TrayWnd";
+    RegisterClassA(&cls);
+    m_window = CreateWindowExA(0, "Shell_TrayWnd", "", WS_POPUP, 0, 0, 0, 0, NULL, NULL, NULL, NULL);
+    SetWindowLongPtrA(m_window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+  }
+  ~FakeNotificationArea() {
+    DestroyWindow(m_window);
+    UnregisterClassA("Shell_TrayWnd", NULL);
+  }
+  bool Exists() const { return m_window != NULL; }
+  // The tips seen so far, in order, among the ones the console uses.
+  std::vector<std::string> tips;
+
+private:
+  static LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_COPYDATA) {
+      FakeNotificationArea *self =
+          reinterpret_cast<FakeNotificationArea *>(GetWindowLongPtrA(window, GWLP_USERDATA));
+      const COPYDATASTRUCT *data = reinterpret_cast<const COPYDATASTRUCT *>(lParam);
+      std::string bytes(static_cast<const char *>(data->lpData), data->cbData);
+      for (const char *tip : {"Quillmoth - nothing to do", "Quillmoth - running", "Quillmoth - stopped"}) {
+        std::string wide;
+        for (const char *c = tip; *c; ++c)
+          wide += std::string(1, *c) + std::string(1, '\0');
+        if (self && (bytes.find(tip) != std::string::npos || bytes.find(wide) != std::string::npos))
+          self->tips.push_back(tip);
+      }
+      return TRUE;
+    }
+    return DefWindowProcA(window, message, wParam, lParam);
+  }
+  HWND m_window = NULL;
+};
+
+TEST_F(ConsoleTest, TrayIconFollowsTheEngineState) {
+  FakeNotificationArea tray;
+  ASSERT_TRUE(tray.Exists());
+  OpenAndStart();
+  EXPECT_TRUE(console->TrayPresent());
+  ASSERT_FALSE(tray.tips.empty());
+  EXPECT_EQ("Quillmoth - nothing to do", tray.tips[0]) << "the icon is added idle";
+  // Running: within a tray tick the icon says so.
+  ASSERT_TRUE(PumpUntil([&] { return tray.tips.back() == "Quillmoth - running"; }, 5000));
+  Send(WM_COMMAND, MAKEWPARAM(IDC_SUSPEND, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(Window(), IDC_SUSPEND)));
+  EXPECT_TRUE(PumpUntil([&] { return tray.tips.back() == "Quillmoth - stopped"; }, 3000))
+      << "suspended shows as stopped within 2 seconds";
+  Send(WM_COMMAND, MAKEWPARAM(IDC_SUSPEND, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(Window(), IDC_SUSPEND)));
+  EXPECT_TRUE(PumpUntil([&] { return tray.tips.back() == "Quillmoth - running"; }, 3000));
+  size_t seen = tray.tips.size();
+  Pump(2500);
+  EXPECT_EQ(seen, tray.tips.size()) << "an unchanged state sends nothing";
+}
+
 TEST_F(ConsoleTest, ExitsKeepPooledWorkersAndDisposeOfTheRest) {
   OpenAndStart();
   UINT startup = RegisterWindowMessageA(QMR_MSG_STARTUP);

@@ -167,6 +167,11 @@ TEST(HostConsole, HideButtonHidesAndCloseEndsTheApplication) {
   EXPECT_TRUE(IsWindowVisible(app.console));
   app.Click(IDC_HIDE);
   EXPECT_FALSE(IsWindowVisible(app.console));
+  // The tray menu's Show and Hide commands.
+  SendMessageA(app.console, WM_COMMAND, 32771, 0);
+  EXPECT_TRUE(IsWindowVisible(app.console)) << "Show";
+  SendMessageA(app.console, WM_COMMAND, 32772, 0);
+  EXPECT_FALSE(IsWindowVisible(app.console)) << "Hide";
   // The system menu's Close in application mode is a shutdown request.
   PostMessageA(app.console, WM_SYSCOMMAND, SC_CLOSE, 0);
   DWORD code = 1;
