@@ -132,6 +132,22 @@ TEST(HostConsole, ScriptErrorStopsTheEngineAndShowsItsTextUnchanged) {
   EXPECT_EQ(0u, app.Shutdown());
 }
 
+TEST(HostConsole, ScriptThatNeverYieldsDoesNotHangTheStop) {
+  ConsoleApp app("console-endless");
+  app.Script("AutoRun.vbs", "Sub main(startedAt)\r\n  Do\r\n  Loop\r\nEnd Sub\r\n");
+  app.Start();
+  EXPECT_TRUE(WaitUntil([&] { return app.Text(IDC_COUNT) == "1"; }));
+  // The worker never answers: every pool operation gives up on it after its
+  // probes, and the program still ends.
+  DWORD start = GetTickCount();
+  PostMessageA(app.console, RegisterWindowMessageA("WM_SHUTDOWN"), 0, 0);
+  DWORD code = 1;
+  EXPECT_TRUE(app.child.WaitExit(180000, &code)) << "the program ended";
+  EXPECT_EQ(0u, code);
+  EXPECT_LT(GetTickCount() - start, 180000u);
+  app.console = NULL;
+}
+
 TEST(HostConsole, LoadSwitchRunsAScriptBesideAutoRun) {
   ConsoleApp app("console-load");
   app.Script("AutoRun.vbs", kIdleScript);
