@@ -7,29 +7,10 @@
 #include <stdio.h>
 #include <string>
 
+#include "BenchSupport.h"
 #include "QuillmothRun.h"
 
 namespace {
-
-LRESULT CALLBACK RelayProc(HWND w, UINT m, WPARAM wp, LPARAM lp) {
-  static UINT print = RegisterWindowMessageA(QMR_MSG_PRINT);
-  if (m == print) {
-    if (wp)
-      GlobalDeleteAtom(static_cast<ATOM>(wp));
-    return static_cast<LRESULT>(QMR_DONE);
-  }
-  if (m >= 0xC000)
-    return static_cast<LRESULT>(QMR_DONE);
-  return DefWindowProcA(w, m, wp, lp);
-}
-
-void WriteFile(const std::string &path, const char *text) {
-  FILE *f = fopen(path.c_str(), "wb");
-  if (f) {
-    fputs(text, f);
-    fclose(f);
-  }
-}
 
 typedef HRESULT(STDAPICALLTYPE *RegisterFn)();
 
@@ -88,17 +69,13 @@ int main() {
   GetTempPathA(sizeof temp, temp);
   std::string dir = std::string(temp) + "qm-core-bench\\";
   CreateDirectoryA(dir.c_str(), NULL);
-  WriteFile(dir + "StdLib.vbs", "' empty\r\n");
-  WriteFile(dir + "bench.vbs", kScript);
+  bench::WriteTextFile(dir + "StdLib.vbs", "' empty\r\n");
+  bench::WriteTextFile(dir + "bench.vbs", kScript);
   char path[32768];
   GetEnvironmentVariableA("PATH", path, sizeof path);
   SetEnvironmentVariableA("PATH", (dir + ";" + path).c_str());
 
-  HWND relay = CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 0, 0, NULL, NULL, NULL, NULL);
-  char title[32];
-  snprintf(title, sizeof title, "%lX:Relay", GetCurrentProcessId());
-  SetWindowTextA(relay, title);
-  SetWindowLongPtrA(relay, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(RelayProc));
+  HWND relay = bench::CreateSwallowingRelay();
   QMR_Own();
 
   const int calls = 20000;

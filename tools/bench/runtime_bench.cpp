@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "QuillmothRun.h"
 
 namespace {
@@ -24,27 +25,6 @@ double Now() {
 double Median(std::vector<double> v) {
   std::sort(v.begin(), v.end());
   return v.empty() ? 0.0 : v[v.size() / 2];
-}
-
-// A relay that swallows notifications, as the host's console would show them.
-LRESULT CALLBACK RelayProc(HWND w, UINT m, WPARAM wp, LPARAM lp) {
-  static UINT print = RegisterWindowMessageA(QMR_MSG_PRINT);
-  if (m == print) {
-    if (wp)
-      GlobalDeleteAtom(static_cast<ATOM>(wp));
-    return static_cast<LRESULT>(QMR_DONE);
-  }
-  if (m >= 0xC000)
-    return static_cast<LRESULT>(QMR_DONE);
-  return DefWindowProcA(w, m, wp, lp);
-}
-
-void WriteFile(const std::string &path, const char *text) {
-  FILE *f = fopen(path.c_str(), "wb");
-  if (f) {
-    fputs(text, f);
-    fclose(f);
-  }
 }
 
 SIZE_T WorkingSet() {
@@ -75,20 +55,16 @@ int main() {
   GetTempPathA(sizeof temp, temp);
   std::string dir = std::string(temp) + "qm-bench\\";
   CreateDirectoryA(dir.c_str(), NULL);
-  WriteFile(dir + "StdLib.vbs", "Function Twice(x)\r\n  Twice = x & x\r\nEnd Function\r\n");
-  WriteFile(dir + "trivial.vbs", "Function main(x)\r\n  main = Twice(x)\r\nEnd Function\r\n");
-  WriteFile(dir + "trivial-cscript.vbs",
+  bench::WriteTextFile(dir + "StdLib.vbs", "Function Twice(x)\r\n  Twice = x & x\r\nEnd Function\r\n");
+  bench::WriteTextFile(dir + "trivial.vbs", "Function main(x)\r\n  main = Twice(x)\r\nEnd Function\r\n");
+  bench::WriteTextFile(dir + "trivial-cscript.vbs",
             "Function Twice(x)\r\n  Twice = x & x\r\nEnd Function\r\n"
             "Function main(x)\r\n  main = Twice(x)\r\nEnd Function\r\nmain \"a\"\r\n");
   char path[32768];
   GetEnvironmentVariableA("PATH", path, sizeof path);
   SetEnvironmentVariableA("PATH", (dir + ";" + path).c_str());
 
-  HWND relay = CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 0, 0, NULL, NULL, NULL, NULL);
-  char title[32];
-  snprintf(title, sizeof title, "%lX:Relay", GetCurrentProcessId());
-  SetWindowTextA(relay, title);
-  SetWindowLongPtrA(relay, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(RelayProc));
+  HWND relay = bench::CreateSwallowingRelay();
   QMR_Own();
 
   const int runs = 25;
