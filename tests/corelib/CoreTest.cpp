@@ -67,13 +67,11 @@ protected:
     library = nullptr;
   }
 
-  CoreScriptTest() : dir("core") {}
+  CoreScriptTest() : dir("core"), path(dir.Path()) {}
 
   void SetUp() override {
     ASSERT_TRUE(relay.Handle());
     ASSERT_TRUE(QMR_Own());
-    savedPath = qmtest::EnvironmentValue("PATH");
-    SetEnvironmentVariableA("PATH", (dir.Path() + ";" + savedPath).c_str());
     ASSERT_TRUE(qmtest::CopyInto(qmtest::ProgramDirectory() + "Scripts\\StdLib.vbs", dir.Path()));
     relay.onMessage = [this](const RelayEntry &entry) {
       if (entry.message == RelayWindow::Print() && onPrint)
@@ -82,14 +80,7 @@ protected:
     };
   }
 
-  void TearDown() override {
-    QMR_Stop();
-    QMR_FlushPool();
-    QMR_WaitExit();
-    qmtest::PumpFor(100);
-    QMR_Disown();
-    SetEnvironmentVariableA("PATH", savedPath.c_str());
-  }
+  void TearDown() override { qmtest::StopAllWorkers(); }
 
   // A script whose main creates the object as `core` and runs `body`.
   void Script(const std::string &name, const std::string &body) {
@@ -185,8 +176,8 @@ protected:
 
   static Library *library;
   qmtest::TempDirectory dir;
+  qmtest::PathPrefix path;
   RelayWindow relay;
-  std::string savedPath;
   std::function<void(const std::string &)> onPrint;
 };
 

@@ -23,12 +23,10 @@ const DATE kSecond = 1.0 / 86400.0;
 
 class ConsoleTest : public ::testing::Test {
 protected:
-  ConsoleTest() : dir("console") {}
+  ConsoleTest() : dir("console"), path(dir.Path()) {}
 
   void SetUp() override {
     g_variables.InitVariableStore("Brenlow Software", "Quillmoth", "QM.ENVIRONMENT", "QM.LAST_ERROR");
-    savedPath = qmtest::EnvironmentValue("PATH");
-    SetEnvironmentVariableA("PATH", (dir.Path() + ";" + savedPath).c_str());
     SetEnvironmentVariableA("QM.IS_SERVICE", "0");
     SetEnvironmentVariableA("QM.POOL_SIZE", "16");
     SetEnvironmentVariableA("QM.TCHANGE_THRESHOLD", "1024");
@@ -47,7 +45,6 @@ protected:
       Pump(100);
       delete console;
     }
-    SetEnvironmentVariableA("PATH", savedPath.c_str());
     SetEnvironmentVariableA("QM.IS_SERVICE", NULL);
     SetStdHandle(STD_OUTPUT_HANDLE, savedOutput);
   }
@@ -85,7 +82,7 @@ protected:
   void Heartbeat() { Send(WM_TIMER, TIMER_HEARTBEAT); }
 
   qmtest::TempDirectory dir;
-  std::string savedPath;
+  qmtest::PathPrefix path;
   HANDLE savedOutput = NULL;
   CQuillmothDlg *console = NULL;
 };

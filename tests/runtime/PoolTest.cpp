@@ -44,13 +44,11 @@ int LiveWorkerWindows() {
 
 class RuntimeTest : public ::testing::Test {
 protected:
-  RuntimeTest() : dir("runtime") {}
+  RuntimeTest() : dir("runtime"), path(dir.Path()) {}
 
   void SetUp() override {
     ASSERT_TRUE(relay.Handle());
     ASSERT_TRUE(QMR_Own());
-    savedPath = qmtest::EnvironmentValue("PATH");
-    SetEnvironmentVariableA("PATH", (dir.Path() + ";" + savedPath).c_str());
     Script("StdLib.vbs", "Function Bracket(s)\r\n  Bracket = \"[\" & s & \"]\"\r\nEnd Function\r\n");
     // The host's rule: a worker that is not pooled, or was flushed, is shut
     // down and destroyed when its run ends.
@@ -62,12 +60,8 @@ protected:
 
   void TearDown() override {
     hostRules = true;
-    QMR_FlushPool();
-    QMR_WaitExit();
-    qmtest::PumpFor(100);
+    qmtest::StopAllWorkers();
     EXPECT_EQ(0, LiveWorkerWindows()) << "every worker is gone at the end";
-    QMR_Disown();
-    SetEnvironmentVariableA("PATH", savedPath.c_str());
   }
 
   void Script(const std::string &name, const std::string &text) {
@@ -109,8 +103,8 @@ protected:
   }
 
   qmtest::TempDirectory dir;
+  qmtest::PathPrefix path;
   RelayWindow relay;
-  std::string savedPath;
   bool hostRules = true;
 };
 

@@ -1,4 +1,5 @@
 #include "RelayFixture.h"
+#include "WineTestSupport.h"
 
 #include <stdio.h>
 
@@ -60,6 +61,14 @@ std::vector<std::string> RelayWindow::Texts() const {
     if (entry.message == Print())
       texts.push_back(entry.text);
   return texts;
+}
+
+void StopAllWorkers() {
+  QMR_Stop();
+  QMR_FlushPool();
+  QMR_WaitExit();
+  PumpFor(100);
+  QMR_Disown();
 }
 
 } // namespace qmtest

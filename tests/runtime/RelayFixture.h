@@ -49,6 +49,10 @@ private:
   LRESULT m_printReply;
 };
 
+// Ends every worker of this process as the host's stop sequence does (stop,
+// flush, wait for the threads), then deletes the pool lock.
+void StopAllWorkers();
+
 } // namespace qmtest
 
 #endif

@@ -313,6 +313,12 @@ std::string EnvironmentValue(const char *name, bool *found) {
   return std::string(buffer.data(), got < length ? got : 0);
 }
 
+PathPrefix::PathPrefix(const std::string &directory) : m_saved(EnvironmentValue("PATH")) {
+  SetEnvironmentVariableA("PATH", (directory + ";" + m_saved).c_str());
+}
+
+PathPrefix::~PathPrefix() { SetEnvironmentVariableA("PATH", m_saved.c_str()); }
+
 void PumpFor(DWORD milliseconds) {
   DWORD start = GetTickCount();
   MSG msg;

@@ -83,6 +83,19 @@ void WriteRegistryText(HKEY root, const std::string &key, const std::string &val
 
 std::string EnvironmentValue(const char *name, bool *found = NULL);
 
+// Puts a folder in front of PATH (where the runtime's file search finds
+// scripts) for as long as the object lives.
+class PathPrefix {
+public:
+  explicit PathPrefix(const std::string &directory);
+  ~PathPrefix();
+
+private:
+  PathPrefix(const PathPrefix &) = delete;
+  PathPrefix &operator=(const PathPrefix &) = delete;
+  std::string m_saved;
+};
+
 // Runs the calling thread's message loop for about the given time.
 void PumpFor(DWORD milliseconds);
 
