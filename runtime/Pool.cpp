@@ -1,5 +1,6 @@
 // The runtime's exports for workers and the pool. The pool is the set of
 // worker windows of this process; there is no other list of workers.
+#include "LiveContexts.h"
 #include "MurrelContext.h"
 #include "QuillmothRun.h"
 #include "RuntimeInternal.h"
@@ -39,7 +40,8 @@ MurrelContext *AskContext(HWND window) {
   DWORD_PTR reply = 0;
   if (!SendMessageTimeoutA(window, g_qmrMsg.handle, 0, 0, SMTO_ABORTIFHUNG, 250, &reply))
     return NULL;
-  return reinterpret_cast<MurrelContext *>(reply);
+  MurrelContext *context = reinterpret_cast<MurrelContext *>(reply);
+  return IsLiveContext(context) ? context : NULL;
 }
 
 // Enters the pool lock while keeping the caller's queue moving; WM_QUIT
@@ -172,14 +174,16 @@ extern "C" MurrelContext *QMR_API QMR_Create(DWORD flags) {
     return NULL;
   }
   WaitForSingleObject(context->replyEvent, INFINITE); // started just as we gave up
+  RememberContext(context);
   PostToRelay(g_qmrMsg.thread, context->threadId, 1);
   ResetEvent(context->replyEvent);
   return context;
 }
 
 extern "C" BOOL QMR_API QMR_Destroy(MurrelContext *context) {
-  if (!context || !context->replyEvent)
+  if (!IsLiveContext(context) || !context->replyEvent)
     return FALSE;
+  ForgetContext(context);
   if (!PostThreadMessageA(context->threadId, WM_QUIT, 0, 0))
     QMR_DebugMessage(__LINE__, "QMR_Destroy", "PostThreadMessage failed with error \"%s\"",
                      ErrorTextOf(GetLastError()).c_str());
@@ -200,7 +204,7 @@ extern "C" BOOL QMR_API QMR_Destroy(MurrelContext *context) {
 
 extern "C" BOOL QMR_API QMR_Message(MurrelContext *context, UINT message, WPARAM wParam,
                                     DWORD timeout) {
-  if (!context)
+  if (!IsLiveContext(context))
     return FALSE;
   BOOL result = TRUE;
   if (!PostThreadMessageA(context->threadId, message, wParam, 0))
@@ -258,7 +262,7 @@ extern "C" MurrelContext *QMR_API QMR_RunScript(DWORD flags, const char *script,
 }
 
 extern "C" BOOL QMR_API QMR_GetReturnValue(MurrelContext *context, VARIANT *value) {
-  if (!context || !value)
+  if (!IsLiveContext(context) || !value)
     return FALSE;
   memset(value, 0, sizeof *value);
   if (context->returnValue) {
@@ -270,11 +274,11 @@ extern "C" BOOL QMR_API QMR_GetReturnValue(MurrelContext *context, VARIANT *valu
 }
 
 extern "C" DWORD QMR_API QMR_GetFlags(MurrelContext *context) {
-  return context ? static_cast<DWORD>(context->flags) : 0;
+  return IsLiveContext(context) ? static_cast<DWORD>(context->flags) : 0;
 }
 
 extern "C" DWORD QMR_API QMR_SetFlags(MurrelContext *context, DWORD flags) {
-  if (!context)
+  if (!IsLiveContext(context))
     return 0;
   InterlockedExchange(&context->flags, static_cast<LONG>(flags));
   return flags;
@@ -333,6 +337,8 @@ extern "C" BOOL QMR_API QMR_FlushPool(void) {
 extern "C" BOOL QMR_API QMR_WaitExit(void) {
   ForEachWorker(kProbePatiently, [](HWND window) {
     MurrelContext *context = reinterpret_cast<MurrelContext *>(GetWindowLongPtrA(window, 0));
+    if (!IsLiveContext(context))
+      context = NULL;
     // Our own handle: the host may destroy this very worker (and close the
     // context's handle) while we pump its messages.
     HANDLE thread = NULL;

@@ -148,6 +148,26 @@ TEST(HostConsole, ScriptThatNeverYieldsDoesNotHangTheStop) {
   app.console = NULL;
 }
 
+TEST(HostConsole, ForgedWorkerReportsDoNotHarmTheConsole) {
+  ConsoleApp app("console-forged");
+  app.Script("AutoRun.vbs", kIdleScript);
+  app.Start();
+  // Any program on the desktop can send the relay window a QMR_EXIT whose
+  // context is made up; the host must not follow it.
+  HWND relay = NULL;
+  char name[32];
+  snprintf(name, sizeof name, "%lX:Relay", app.child.Id());
+  ASSERT_TRUE(WaitUntil([&] { return (relay = FindWindowA("STATIC", name)) != NULL; }));
+  UINT exitMessage = RegisterWindowMessageA("QMR_EXIT");
+  DWORD_PTR reply = 0;
+  EXPECT_TRUE(SendMessageTimeoutA(relay, exitMessage, 1, 0x12345678, SMTO_ABORTIFHUNG, 30000, &reply));
+  EXPECT_EQ(0xDEADBEEFu, static_cast<DWORD>(reply));
+  EXPECT_TRUE(app.WaitForOutput("Failed to destroy the script environment\r\nFailed to destroy the thread\r\n"))
+      << app.Output();
+  EXPECT_TRUE(IsWindow(app.console));
+  EXPECT_EQ(0u, app.Shutdown());
+}
+
 TEST(HostConsole, LoadSwitchRunsAScriptBesideAutoRun) {
   ConsoleApp app("console-load");
   app.Script("AutoRun.vbs", kIdleScript);

@@ -407,6 +407,16 @@ TEST_F(RuntimeTest, NullAndUnknownRequestsAreHarmless) {
   VARIANT v;
   EXPECT_FALSE(QMR_GetReturnValue(NULL, &v));
 
+  // Values that are not live contexts (contexts also travel in window
+  // messages, which anyone can forge) are refused, never followed.
+  char forged[256] = {0};
+  MurrelContext *bogus = reinterpret_cast<MurrelContext *>(forged);
+  EXPECT_FALSE(QMR_Message(bogus, kShutdown, 0, 1000));
+  EXPECT_FALSE(QMR_Destroy(bogus));
+  EXPECT_EQ(0u, QMR_GetFlags(bogus));
+  EXPECT_EQ(0u, QMR_SetFlags(bogus, 7));
+  EXPECT_FALSE(QMR_GetReturnValue(bogus, &v));
+
   MurrelContext *context = QMR_Create(0);
   ASSERT_TRUE(context);
   EXPECT_EQ(0x30u | QMR_FLAG_POOLED, QMR_SetFlags(context, 0x30 | QMR_FLAG_POOLED));
@@ -417,6 +427,8 @@ TEST_F(RuntimeTest, NullAndUnknownRequestsAreHarmless) {
   DWORD start = GetTickCount();
   EXPECT_TRUE(QMR_Destroy(context));
   EXPECT_LT(GetTickCount() - start, 5000u) << "the thread had already ended";
+  EXPECT_FALSE(QMR_Destroy(context)) << "a context already destroyed is no longer known";
+  EXPECT_EQ(0u, QMR_GetFlags(context));
 }
 
 TEST_F(RuntimeTest, WorkerWithoutEngineReportsInsteadOfCrashing) {

@@ -1,0 +1,45 @@
+#include "LiveContexts.h"
+
+#include <windows.h>
+#include <set>
+
+namespace {
+
+class ContextSet {
+public:
+  ContextSet() { InitializeCriticalSection(&m_lock); }
+  ~ContextSet() { DeleteCriticalSection(&m_lock); }
+
+  void Add(MurrelContext *context) {
+    EnterCriticalSection(&m_lock);
+    try {
+      m_live.insert(context);
+    } catch (...) {
+      // Out of memory: the context simply counts as unknown.
+    }
+    LeaveCriticalSection(&m_lock);
+  }
+  void Remove(MurrelContext *context) {
+    EnterCriticalSection(&m_lock);
+    m_live.erase(context);
+    LeaveCriticalSection(&m_lock);
+  }
+  bool Contains(const MurrelContext *context) {
+    EnterCriticalSection(&m_lock);
+    bool found = m_live.count(const_cast<MurrelContext *>(context)) != 0;
+    LeaveCriticalSection(&m_lock);
+    return found;
+  }
+
+private:
+  CRITICAL_SECTION m_lock;
+  std::set<MurrelContext *> m_live;
+};
+
+ContextSet g_contexts;
+
+} // namespace
+
+void RememberContext(MurrelContext *context) { g_contexts.Add(context); }
+void ForgetContext(MurrelContext *context) { g_contexts.Remove(context); }
+bool IsLiveContext(const MurrelContext *context) { return context && g_contexts.Contains(context); }
