@@ -23,14 +23,6 @@ bool RunningAsService() {
   return service;
 }
 
-// The first of idle, running, stopped, suspended that is set.
-DWORD FirstState(DWORD state) {
-  for (DWORD bit : {STATE_IDLE, STATE_RUNNING, STATE_STOPPED, STATE_SUSPENDED})
-    if (state & bit)
-      return bit;
-  return 0;
-}
-
 INT_PTR CALLBACK LinkProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
   case WM_INITDIALOG:
@@ -82,6 +74,13 @@ HostMessages::HostMessages()
       qmrShutdown(RegisterWindowMessageA(QMR_MSG_SHUTDOWN)) {}
 
 const HostMessages g_hostMsg;
+
+DWORD FirstState(DWORD state) {
+  for (DWORD bit : {STATE_IDLE, STATE_RUNNING, STATE_STOPPED, STATE_SUSPENDED})
+    if (state & bit)
+      return bit;
+  return 0;
+}
 
 DATE SystemLocalClock() {
   SYSTEMTIME now;

@@ -191,7 +191,7 @@ void CQuillmothDlg::OnQMRExit(WPARAM flags, LPARAM context) {
 void CQuillmothDlg::OnHeartbeat() {
   m_referenceTime = m_clock();
   m_referenceValid = true;
-  bool running = (m_engineState & STATE_IDLE) == 0 && (m_engineState & STATE_RUNNING);
+  bool running = FirstState(m_engineState) == STATE_RUNNING;
   if (running) {
     char indicator[8] = "";
     GetDlgItemTextA(m_hWnd, IDC_INDICATOR, indicator, sizeof indicator);
@@ -206,7 +206,7 @@ void CQuillmothDlg::OnHeartbeat() {
 }
 
 void CQuillmothDlg::OnSuspendResume() {
-  bool running = (m_engineState & STATE_IDLE) == 0 && (m_engineState & STATE_RUNNING);
+  bool running = FirstState(m_engineState) == STATE_RUNNING;
   if (running) {
     SetState(STATE_SUSPENDED, STATE_IDLE | STATE_RUNNING | STATE_STOPPED);
     QMR_Suspend();

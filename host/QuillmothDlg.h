@@ -18,6 +18,10 @@ enum EngineState {
   STATE_SUSPENDED = 8
 };
 
+// The first of idle, running, stopped, suspended that is set: the state
+// every test of the engine acts on.
+DWORD FirstState(DWORD state);
+
 enum {
   TRAY_ICON_ID = 204,
   TIMER_HEARTBEAT = 517,
