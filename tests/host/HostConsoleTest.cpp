@@ -68,6 +68,12 @@ public:
   std::string Text(int id) const { return ControlText(console, id); }
   bool Enabled(int id) const { return IsWindowEnabled(GetDlgItem(console, id)) != FALSE; }
   void Click(int id) const { SendMessageA(GetDlgItem(console, id), BM_CLICK, 0, 0); }
+  // Presses a button that opens a modal dialog (so without waiting for the
+  // click to return) and answers the dialog once it is up.
+  HWND OpenDialog(int button, const char *title) const {
+    PostMessageA(GetDlgItem(console, button), BM_CLICK, 0, 0);
+    return qmtest::WaitForWindow(child.Id(), "#32770", title, 30000);
+  }
 
   // Asks the console to stop as the service control manager would, and
   // waits for the process to end.
@@ -220,12 +226,8 @@ TEST(HostConsole, AboutBoxShowsTheVersion) {
   ConsoleApp app("console-about");
   app.Script("AutoRun.vbs", kIdleScript);
   app.Start();
-  PostMessageA(GetDlgItem(app.console, IDC_ABOUT), BM_CLICK, 0, 0);
-  HWND about = NULL;
-  ASSERT_TRUE(WaitUntil([&] {
-    about = qmtest::WaitForWindow(app.child.Id(), "#32770", "About Quillmoth", 100);
-    return about != NULL;
-  }));
+  HWND about = app.OpenDialog(IDC_ABOUT, "About Quillmoth");
+  ASSERT_TRUE(about);
   EXPECT_EQ("Quillmoth Version 1.0", ControlText(about, 1040));
   EXPECT_EQ("Close", ControlText(about, IDOK));
   PostMessageA(GetDlgItem(about, IDOK), BM_CLICK, 0, 0);
@@ -237,17 +239,11 @@ TEST(HostConsole, ShutdownIsNotHeldUpByAnOpenDialog) {
   ConsoleApp app("console-open-dialog");
   app.Script("AutoRun.vbs", kIdleScript);
   app.Start();
-  for (int button : {IDC_ABOUT, IDC_LOAD}) {
-    PostMessageA(GetDlgItem(app.console, button), BM_CLICK, 0, 0);
-    ASSERT_TRUE(WaitUntil([&] {
-      return qmtest::WaitForWindow(app.child.Id(), "#32770", button == IDC_ABOUT ? "About Quillmoth" : "Open", 100) != NULL;
-    }));
-    if (button == IDC_ABOUT) {
-      HWND about = qmtest::WaitForWindow(app.child.Id(), "#32770", "About Quillmoth", 100);
-      PostMessageA(GetDlgItem(about, IDOK), BM_CLICK, 0, 0);
-      ASSERT_TRUE(WaitUntil([&] { return !IsWindow(about); }));
-    }
-  }
+  HWND about = app.OpenDialog(IDC_ABOUT, "About Quillmoth");
+  ASSERT_TRUE(about);
+  PostMessageA(GetDlgItem(about, IDOK), BM_CLICK, 0, 0);
+  ASSERT_TRUE(WaitUntil([&] { return !IsWindow(about); }));
+  ASSERT_TRUE(app.OpenDialog(IDC_LOAD, "Open"));
   // The open-file dialog is still up when the service control manager asks
   // the console to stop.
   EXPECT_EQ(0u, app.Shutdown());
@@ -260,13 +256,8 @@ TEST(HostConsole, LoadButtonRunsTheChosenScriptAndRemembersItsFolder) {
   ASSERT_TRUE(qmtest::WriteTextFile(app.dir / "Jobs\\chosen.vbs",
                                     "Sub main(x)\r\n  Err.Raise 1002, \"chosen\", \"the chosen script ran\"\r\nEnd Sub\r\n"));
   app.Start();
-  // The button opens a modal file dialog: press it without waiting.
-  PostMessageA(GetDlgItem(app.console, IDC_LOAD), BM_CLICK, 0, 0);
-  HWND open = NULL;
-  ASSERT_TRUE(WaitUntil([&] {
-    open = qmtest::WaitForWindow(app.child.Id(), "#32770", "Open", 100);
-    return open != NULL;
-  })) << "the open-file dialog appears";
+  HWND open = app.OpenDialog(IDC_LOAD, "Open");
+  ASSERT_TRUE(open) << "the open-file dialog appears";
   std::string file = app.dir / "Jobs\\chosen.vbs";
   HWND name = GetDlgItem(open, 1148); // the file name box of the explorer-style dialog
   if (!name)
