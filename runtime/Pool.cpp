@@ -22,12 +22,6 @@ std::string ErrorTextOf(DWORD code) {
   return SystemErrorText(code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT));
 }
 
-void PostToRelay(UINT message, WPARAM wParam, LPARAM lParam) {
-  HWND relay = QMR_GetNotificationWindow();
-  if (relay)
-    PostMessageA(relay, message, wParam, lParam);
-}
-
 // Worker windows of other processes answer with addresses that mean
 // nothing here: pool operations look at our own windows only.
 bool IsOwnWorker(HWND window, UINT attempts) {

@@ -41,6 +41,12 @@ extern "C" BOOL QMR_API QMR_NotifyMessage(DWORD category, const char *format, ..
   return TRUE;
 }
 
+void PostToRelay(UINT message, WPARAM wParam, LPARAM lParam) {
+  HWND relay = QMR_GetNotificationWindow();
+  if (relay)
+    PostMessageA(relay, message, wParam, lParam);
+}
+
 LRESULT DeliverMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   DWORD_PTR reply = 0;
   if (SendMessageTimeoutA(window, message, wParam, lParam, SMTO_ABORTIFHUNG, kSendTimeout, &reply))

@@ -16,6 +16,9 @@ void RegisterRuntimeMessages();
 // message had to be posted, 0 when it could not be delivered at all.
 LRESULT DeliverMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
+// Posts a report to the host's relay window; dropped when there is none.
+void PostToRelay(UINT message, WPARAM wParam, LPARAM lParam);
+
 // True when the window is a responsive worker window; see the probe rules.
 BOOL IsSignalWnd(HWND window, UINT attempts);
 

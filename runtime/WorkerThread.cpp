@@ -16,12 +16,6 @@ enum { EXEC_OK = 0, EXEC_NO_CONTEXT = 1, EXEC_RAISED = 2, EXEC_FAILED = 3 };
 
 const char kNoEngine[] = "Error: the script engine is not available on this worker.";
 
-void PostToRelay(UINT message, WPARAM wParam, LPARAM lParam) {
-  HWND relay = QMR_GetNotificationWindow();
-  if (relay)
-    PostMessageA(relay, message, wParam, lParam);
-}
-
 // Reports a text to the operator and to the log, as data.
 void Report(int line, const char *where, const std::string &text) {
   QMR_NotifyMessage(0, "%s", text.c_str());
