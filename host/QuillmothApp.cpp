@@ -20,7 +20,6 @@ const char kProxyServiceName[] = "Quillmoth Proxy";
 namespace {
 
 const char kWhere[] = "CQuillmothApp::InitSystemInfo";
-const DWORD kPathBuffer = 8192;
 
 bool IsDirectory(const std::string &path) {
   DWORD attributes = GetFileAttributesA(path.c_str());
@@ -31,19 +30,6 @@ std::string ModuleFileName() {
   char path[MAX_PATH];
   DWORD length = GetModuleFileNameA(NULL, path, sizeof path);
   return (length > 0 && length < sizeof path) ? std::string(path, length) : std::string();
-}
-
-// The whole value of an environment variable, however long.
-std::string ReadEnvironment(const char *name) {
-  std::vector<char> buffer(kPathBuffer);
-  DWORD length = GetEnvironmentVariableA(name, buffer.data(), kPathBuffer);
-  if (length >= kPathBuffer) {
-    buffer.resize(length);
-    length = GetEnvironmentVariableA(name, buffer.data(), length);
-    if (length >= buffer.size())
-      length = 0;
-  }
-  return std::string(buffer.data(), length);
 }
 
 int ShowMessage(const std::string &text, UINT style = MB_OK) {
@@ -143,7 +129,10 @@ void CQuillmothApp::ExtendSearchPath(const std::string &scriptsDirectory) {
       directories += ';';
     directories += sibling.Directory();
   }
-  std::string path = directories + ";" + ReadEnvironment("PATH");
+  // The store reads the whole value, however long.
+  char *current = g_variables.GetVariable(NULL, "PATH", VAR_MODE_PROCESS);
+  std::string path = directories + ";" + (current ? current : "");
+  CVariableManager::FreeText(current);
   // A PATH longer than the environment holds is left as it was, never cut.
   if (g_variables.SetVariable(NULL, "PATH", path.c_str(), VAR_MODE_PROCESS) != 0)
     Diagnostic(__LINE__, "Can't extend PATH: the search path would be " +
