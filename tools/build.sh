@@ -1,19 +1,20 @@
 #!/usr/bin/env bash
-# Installs what is missing, then builds everything for the architecture that
-# Wine runs here (build/<arch>). Where that is not the shipped 32-bit x86,
-# the shipped binaries are also built for i686 (build/i686) and checked.
+# Installs what is missing, then builds everything: the x86_64 build with its
+# tests (build/x86_64), which every developer runs under 64-bit Wine, and the
+# shipped 32-bit x86 build (build/i686), checked to import only system DLLs.
+# The i686 tests are built too where 32-bit Wine runs on this machine.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 bash tools/setup.sh
-arch=$(tools/winebench.sh arch)
 jobs=${QM_JOBS:-2}
 
-cmake -S . -B "build/$arch" -DQM_ARCH="$arch" >/dev/null
-cmake --build "build/$arch" -j "$jobs"
+cmake -S . -B build/x86_64 -DQM_ARCH=x86_64 >/dev/null
+cmake --build build/x86_64 -j "$jobs"
 
-if [ "$arch" != i686 ]; then
-  cmake -S . -B build/i686 -DQM_ARCH=i686 -DQM_BUILD_TESTS=OFF >/dev/null
-  cmake --build build/i686 -j "$jobs"
-  bash tools/check-imports.sh i686-w64-mingw32-objdump build/i686/bin/*.exe build/i686/bin/*.dll
-fi
+i686_tests=OFF
+tools/winebench.sh can32 && i686_tests=ON
+cmake -S . -B build/i686 -DQM_ARCH=i686 -DQM_BUILD_TESTS=$i686_tests >/dev/null
+cmake --build build/i686 -j "$jobs"
+bash tools/check-imports.sh i686-w64-mingw32-objdump build/i686/bin/Quillmoth.exe \
+  build/i686/bin/QuillmothRun.dll build/i686/bin/QuillmothLib.dll

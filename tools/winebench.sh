@@ -2,7 +2,8 @@
 # The Wine test bench: one isolated prefix inside the build tree, headless
 # (null graphics driver), with a wineserver of its own that is always stopped.
 #
-#   winebench.sh arch            print the Windows architecture Wine runs here
+#   winebench.sh arch            print the Windows architecture of the bench
+#   winebench.sh can32           succeed when 32-bit Wine runs on this machine
 #   winebench.sh up | down       prepare the prefix and start / stop its server
 #   winebench.sh exec PROG ARGS  run one Windows program in the prefix
 #   winebench.sh run CMD ARGS    up, run a shell command with the bench's
@@ -11,19 +12,27 @@ set -uo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 : "${QM_BUILD_DIR:=$root/build}"
-export WINEPREFIX="${QM_WINEPREFIX:-$QM_BUILD_DIR/wineprefix}"
 export WINEDEBUG="${WINEDEBUG:--all}"
 # Graphics driver of the prefix: null (headless) unless a caller with a
 # display (Xvfb, for screenshots) asks for x11.
 driver="${QM_WINE_DRIVER:-null}"
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml,winemenubuilder.exe=}"
 
-# 32-bit Wine needs a kernel (or sandbox) that runs 32-bit Linux programs;
-# where it does not, 64-bit Wine runs the x86_64 build of the same sources.
-bench_arch() {
-  if /usr/lib/wine/wine --version >/dev/null 2>&1; then echo i686; else echo x86_64; fi
-}
-arch=$(bench_arch)
+# The bench runs the x86_64 build under 64-bit Wine unless QM_WINE_ARCH
+# asks for i686. 32-bit Wine needs a kernel (or sandbox) that runs 32-bit
+# Linux programs, which some machines refuse.
+can_run_32bit() { /usr/lib/wine/wine --version >/dev/null 2>&1; }
+arch="${QM_WINE_ARCH:-x86_64}"
+case "$arch" in
+  x86_64|i686) ;;
+  *) echo "winebench: unknown architecture '$arch' (x86_64 or i686)" >&2; exit 2 ;;
+esac
+# One prefix per architecture: a 32-bit prefix can't hold 64-bit programs.
+if [ "$arch" = i686 ]; then
+  export WINEPREFIX="${QM_WINEPREFIX:-$QM_BUILD_DIR/wineprefix-i686}"
+else
+  export WINEPREFIX="${QM_WINEPREFIX:-$QM_BUILD_DIR/wineprefix}"
+fi
 if [ "$arch" = i686 ]; then
   loader=/usr/lib/wine/wine
   export WINEARCH=win32
@@ -72,6 +81,7 @@ bench_down() {
 
 case "${1:-}" in
   arch) echo "$arch" ;;
+  can32) can_run_32bit ;;
   up) bench_up ;;
   down) bench_down ;;
   exec)
