@@ -5,6 +5,7 @@
 #include "QuillmothApp.h"
 #include "ModulePath.h"
 #include "QuillmothRun.h"
+#include "WaitAnsweringSends.h"
 
 #include <commdlg.h>
 #include <math.h>
@@ -232,7 +233,7 @@ void CQuillmothDlg::OnStop() {
           TranslateMessage(&msg);
           DispatchMessageA(&msg);
         }
-        Sleep(250);
+        WaitAnsweringSends(NULL, 250);
         PrintCategorized("OnStop: Trying to shutdown threads...", 16);
         if (pass == kStopPasses) {
           QMR_DebugMessage(650, "OnStop", "Unable to shutdown one or more threads");

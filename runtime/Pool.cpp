@@ -5,6 +5,7 @@
 #include "QuillmothRun.h"
 #include "RuntimeInternal.h"
 #include "SystemErrorText.h"
+#include "WaitAnsweringSends.h"
 
 #include <process.h>
 #include <stdlib.h>
@@ -93,7 +94,7 @@ MurrelContext *ClaimPooledWorker(DWORD flags) {
       break;
     }
     QMR_NotifyMessage(1, "RunScript: No thread found in the pool, retrying...");
-    Sleep(100);
+    WaitAnsweringSends(NULL, 100);
   }
   LeaveCriticalSection(g_poolLock);
   return search.claimed;
@@ -158,7 +159,7 @@ extern "C" MurrelContext *QMR_API QMR_Create(DWORD flags) {
   }
   ResumeThread(context->thread);
 
-  if (WaitForSingleObject(context->replyEvent, kStartWait) != WAIT_OBJECT_0 &&
+  if (WaitAnsweringSends(context->replyEvent, kStartWait) != WAIT_OBJECT_0 &&
       InterlockedCompareExchange(&context->startState, WORKER_ABANDONED, WORKER_CREATED) ==
           WORKER_CREATED) {
     // The thread will find the context abandoned when it starts, and free it
@@ -167,7 +168,7 @@ extern "C" MurrelContext *QMR_API QMR_Create(DWORD flags) {
     CloseHandle(context->thread);
     return NULL;
   }
-  WaitForSingleObject(context->replyEvent, INFINITE); // started just as we gave up
+  WaitAnsweringSends(context->replyEvent, INFINITE); // started just as we gave up
   RememberContext(context);
   PostToRelay(g_qmrMsg.thread, context->threadId, 1);
   ResetEvent(context->replyEvent);
@@ -181,10 +182,10 @@ extern "C" BOOL QMR_API QMR_Destroy(MurrelContext *context) {
   if (!PostThreadMessageA(context->threadId, WM_QUIT, 0, 0))
     QMR_DebugMessage(__LINE__, "QMR_Destroy", "PostThreadMessage failed with error \"%s\"",
                      ErrorTextOf(GetLastError()).c_str());
-  if (WaitForSingleObject(context->thread, kRequestWait) == WAIT_TIMEOUT) {
+  if (WaitAnsweringSends(context->thread, kRequestWait) == WAIT_TIMEOUT) {
     QMR_DebugMessage(__LINE__, "QMR_Destroy", "TIMEOUT during shutdown, calling TerminateThread.");
     TerminateThread(context->thread, 0xFFFFFFFF);
-    WaitForSingleObject(context->thread, kRequestWait);
+    WaitAnsweringSends(context->thread, kRequestWait);
     // The thread's windows went with it; its class is ours to release.
     if (context->classAtom)
       UnregisterClassA(context->className, NULL);
@@ -204,7 +205,7 @@ extern "C" BOOL QMR_API QMR_Message(MurrelContext *context, UINT message, WPARAM
   if (!PostThreadMessageA(context->threadId, message, wParam, 0))
     QMR_DebugMessage(__LINE__, "QMR_Message", "PostThreadMessage failed with error \"%s\"",
                      ErrorTextOf(GetLastError()).c_str());
-  if (timeout != 0 && WaitForSingleObject(context->replyEvent, timeout) != WAIT_OBJECT_0) {
+  if (timeout != 0 && WaitAnsweringSends(context->replyEvent, timeout) != WAIT_OBJECT_0) {
     QMR_DebugMessage(__LINE__, "QMR_Message", "Thread failed to respond to message %X", message);
     result = FALSE;
   }
@@ -345,7 +346,7 @@ extern "C" BOOL QMR_API QMR_WaitExit(void) {
     DWORD wait = WAIT_TIMEOUT;
     for (int round = 0; round < 10 && wait == WAIT_TIMEOUT; ++round) {
       PumpWaitingMessages();
-      wait = WaitForSingleObject(thread, 1000);
+      wait = WaitAnsweringSends(thread, 1000);
     }
     CloseHandle(thread);
     if (wait == WAIT_TIMEOUT) {

@@ -273,6 +273,49 @@ TEST_F(RuntimeTest, SyntaxErrorIsReportedAtLoad) {
   EXPECT_EQ(1u, Count(RelayWindow::Error()));
 }
 
+// The relay lives on the thread that waits for the worker, as in the host:
+// the worker's error reports are sent while that thread waits, so they must
+// be answered during the wait, not fall back to a post after the send's
+// 250 ms limit (which cost every failing run a quarter of a second).
+TEST_F(RuntimeTest, ErrorReportsAreAnsweredWhileTheRelayThreadWaits) {
+  Script("fails.vbs", "Function main(x)\r\n  Err.Raise 1000, \"job\", \"the job failed\"\r\nEnd Function\r\n");
+  Script("broken.vbs", "Function main(x)\r\n  If Then Else\r\nEnd Function\r\n");
+  Script("good.vbs", "Function main(x)\r\n  main = x\r\nEnd Function\r\n");
+  // One pooled worker, so both failing runs below are claimed runs.
+  ASSERT_TRUE(QMR_RunScript(QMR_FLAG_POOLED, "good.vbs", NULL, NULL));
+  qmtest::PumpFor(50);
+
+  struct Case {
+    const char *script;
+    size_t reports;   // worker reports of the run: the load's, then the run's
+    const char *last; // how the run's own report begins
+  } cases[] = {{"fails.vbs", 1, "Error: the job failed, "}, {"broken.vbs", 2, "Error: Unknown VBScript error."}};
+  for (const Case &c : cases) {
+    relay.entries.clear();
+    DWORD start = GetTickCount();
+    ASSERT_TRUE(QMR_RunScript(QMR_FLAG_POOLED, c.script, NULL, NULL)) << c.script;
+    DWORD elapsed = GetTickCount() - start;
+    // Before any pumping of ours: what arrived came during the wait.
+    std::vector<RelayEntry> during = relay.entries;
+    qmtest::PumpFor(400); // a post after a failed send would show up here
+    std::vector<std::string> errors;
+    for (const RelayEntry &entry : relay.entries)
+      if (entry.message == RelayWindow::Print() && entry.text.rfind("Error: ", 0) == 0)
+        errors.push_back(entry.text);
+    ASSERT_EQ(c.reports, errors.size()) << c.script << ": each error report arrives exactly once";
+    size_t seen = 0;
+    for (const RelayEntry &entry : during)
+      if (entry.message == RelayWindow::Print() && entry.text.rfind("Error: ", 0) == 0) {
+        EXPECT_TRUE(entry.sent) << c.script << ": \"" << entry.text << "\" came as a send";
+        EXPECT_EQ(errors[seen], entry.text) << c.script << ": reports keep their order";
+        ++seen;
+      }
+    EXPECT_EQ(c.reports, seen) << c.script << ": the error reports reached the relay before the run returned ("
+                               << elapsed << " ms)";
+    EXPECT_EQ(0u, errors.back().find(c.last)) << c.script << ": " << errors.back();
+  }
+}
+
 TEST_F(RuntimeTest, MissingScriptsAreReportedAndTheRunGoesOn) {
   EXPECT_TRUE(IsDone(QMR_RunScript(0, "nosuch.vbs", NULL, NULL)));
   qmtest::PumpFor(50);
@@ -375,6 +418,35 @@ TEST_F(RuntimeTest, EndlessScriptNeverHangsItsHost) {
   MurrelContext *context = QMR_RunScript(QMR_FLAG_ASYNC, "endless.vbs", NULL, NULL);
   ASSERT_TRUE(context);
   Sleep(200);
+
+  // A request the busy worker never acknowledges times out on time, even
+  // while other threads keep sending to the waiting thread: each send is
+  // answered, and none restarts the time-out.
+  struct Sender {
+    HWND target;
+    volatile LONG answered;
+    static DWORD WINAPI Proc(LPVOID param) {
+      Sender *self = static_cast<Sender *>(param);
+      for (DWORD begin = GetTickCount(); GetTickCount() - begin < 3000; Sleep(20)) {
+        DWORD_PTR reply = 0;
+        if (SendMessageTimeoutA(self->target, WM_NULL, 0, 0, SMTO_NORMAL, 1000, &reply))
+          InterlockedIncrement(&self->answered);
+      }
+      return 0;
+    }
+  } sender = {relay.Handle(), 0};
+  HANDLE senderThread = CreateThread(NULL, 0, Sender::Proc, &sender, 0, NULL);
+  ASSERT_TRUE(senderThread);
+  DWORD asked = GetTickCount();
+  EXPECT_FALSE(QMR_Message(context, RegisterWindowMessageA(QMR_MSG_RESET), 0, 600));
+  DWORD waited = GetTickCount() - asked;
+  LONG answeredDuringWait = sender.answered;
+  WaitForSingleObject(senderThread, INFINITE);
+  CloseHandle(senderThread);
+  EXPECT_GE(waited, 550u) << "the wait lasts its time-out";
+  EXPECT_LT(waited, 2500u) << "the sends did not prolong the wait";
+  EXPECT_GT(answeredDuringWait, 5) << "sends to the waiting thread were answered";
+
   DWORD start = GetTickCount();
   EXPECT_TRUE(QMR_Destroy(context)) << "the time-out path ends the thread";
   EXPECT_LT(GetTickCount() - start, 15000u);

@@ -22,7 +22,7 @@ RelayWindow::~RelayWindow() {
 LRESULT CALLBACK RelayWindow::Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   RelayWindow *self = reinterpret_cast<RelayWindow *>(GetWindowLongPtrA(window, GWLP_USERDATA));
   if (message >= 0xC000 && message <= 0xFFFF) {
-    RelayEntry entry = {message, wParam, lParam, std::string()};
+    RelayEntry entry = {message, wParam, lParam, std::string(), InSendMessage() != FALSE};
     if (message == Print()) {
       char text[1024] = "";
       if (wParam) {

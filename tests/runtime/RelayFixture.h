@@ -16,6 +16,7 @@ struct RelayEntry {
   WPARAM wParam;
   LPARAM lParam;
   std::string text; // the atom's text for QMR_PRINT
+  bool sent;        // sent from another thread (not posted)
 };
 
 class RelayWindow {
