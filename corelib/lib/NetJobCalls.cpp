@@ -44,7 +44,8 @@ template <typename Call> NET_API_STATUS Guarded(Call call) {
     t_guard = &guard;
     status = call();
   } else {
-    status = guard.code;
+    // A stub has no error of its own: it is simply not there.
+    status = guard.code == kWineStubException ? ERROR_CALL_NOT_IMPLEMENTED : guard.code;
   }
   t_guard = nullptr;
   RemoveVectoredExceptionHandler(handler);
