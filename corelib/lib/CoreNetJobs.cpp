@@ -63,7 +63,7 @@ void WarnUserIgnored(const char *label, BSTR user, BSTR password) {
   QMR_DebugMessage(__LINE__, label, "%s", "User and password info ignored.");
 }
 
-// A heap copy of a job entry that owns its command; null when memory runs out.
+// Copies an entry with a heap copy of its command; false when memory runs out.
 bool CopyEntry(const AT_ENUM &from, AT_ENUM &to) {
   to = from;
   to.Command = nullptr;
@@ -72,6 +72,7 @@ bool CopyEntry(const AT_ENUM &from, AT_ENUM &to) {
   return true;
 }
 
+// A heap copy of an entry that owns its command; null when memory runs out.
 AT_ENUM *NewEntry(const AT_ENUM &from) {
   AT_ENUM *entry = static_cast<AT_ENUM *>(calloc(1, sizeof(AT_ENUM)));
   if (entry && !CopyEntry(from, *entry)) {
@@ -120,7 +121,8 @@ DWORD ListCount(const AT_ENUM *list) {
   return count;
 }
 
-// Reads a copy of the entry of a live HT_JOB handle (command left out).
+// Reads the fields of a live HT_JOB handle; the command, when asked for,
+// as a copy (the entry's own pointer is not handed out).
 bool ReadJob(long handle, AT_ENUM &entry, std::wstring *command = nullptr) {
   struct Read {
     AT_ENUM *entry;
