@@ -8,6 +8,7 @@
 
 #include "CoreCrypto.h"
 #include "CoreModule.h"
+#include "CoreNetJobs.h"
 #include "CoreText.h"
 #include "HandleTable.h"
 #include "QuillmothRun.h"
@@ -222,6 +223,16 @@ HRESULT CCore::FreeHandle(long hObject, long *pVal) {
       CloseHandle(static_cast<HANDLE>(record->payload));
     else
       free(record->payload);
+    HandleDeleteRecord(record);
+    *pVal = kTrue;
+    return S_OK;
+  }
+  case HT_JOB:
+  case HT_JOB_LIST: {
+    HandleRecord *record = HandleTake(hObject, type);
+    if (!record)
+      return S_FALSE;
+    FreeJobPayload(type, record->payload);
     HandleDeleteRecord(record);
     *pVal = kTrue;
     return S_OK;
