@@ -254,9 +254,21 @@ protected:
 };
 
 TEST_F(RunTest, PoolSizeDecidesWhetherTheWorkerIsPooled) {
-  bool stayed = true;
-  EXPECT_EQ("got hi", RunEcho(0, &stayed)) << "no pool size: no pool";
-  EXPECT_FALSE(stayed);
+  // Read in mode 2: the environment, else the persistent store.
+  const char key[] = "software\\Brenlow Software\\Quillmoth\\QM.ENVIRONMENT";
+  bool stored = false;
+  std::string saved = qmtest::ReadRegistryText(HKEY_LOCAL_MACHINE, key, "QM.POOL_SIZE", &stored);
+  qmtest::WriteRegistryText(HKEY_LOCAL_MACHINE, key, "QM.POOL_SIZE", "7");
+  bool stayed = false;
+  EXPECT_EQ("got hi", RunEcho(0, &stayed));
+  EXPECT_TRUE(stayed) << "the stored pool size when the environment has none";
+  qmtest::StopAllWorkers();
+  ASSERT_TRUE(QMR_Own());
+  if (stored)
+    qmtest::WriteRegistryText(HKEY_LOCAL_MACHINE, key, "QM.POOL_SIZE", saved);
+  else
+    qmtest::DeleteRegistryValue(HKEY_LOCAL_MACHINE, key, "QM.POOL_SIZE");
+
   SetEnvironmentVariableA("QM.POOL_SIZE", "0");
   EXPECT_EQ("got hi", RunEcho(0, &stayed));
   EXPECT_FALSE(stayed);
