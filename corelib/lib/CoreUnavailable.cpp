@@ -1,6 +1,6 @@
-// Methods whose units are not part of this build yet (starting programs and
-// scripts, logon, FTP). Each answers its failure value with
-// S_FALSE and tells the operator that the operation is not available.
+// Methods whose units are not part of this build yet (FTP). Each answers
+// its failure value with S_FALSE and tells the operator that the operation
+// is not available.
 #include "Core.h"
 
 #include "CoreModule.h"
@@ -18,20 +18,6 @@ HRESULT Unavailable(const char *method, long *pVal, long failure) {
 
 } // namespace
 
-HRESULT CCore::Run(long, BSTR, BSTR, VARIANT *) {
-  CoreNotifyText("Run", kUnavailable);
-  return S_FALSE;
-}
-HRESULT CCore::LogonUser(BSTR, BSTR, BSTR, long, long, long *pVal) { return Unavailable("LogonUser", pVal, 0); }
-HRESULT CCore::ImpersonateLoggedOnUser(long, long *pVal) {
-  return Unavailable("ImpersonateLoggedOnUser", pVal, kFalse);
-}
-HRESULT CCore::CreateProcessAsUser(long, BSTR, BSTR, BSTR, BSTR, long *pVal) {
-  return Unavailable("CreateProcessAsUser", pVal, -1);
-}
-HRESULT CCore::RevertToSelf(long *pVal) { return Unavailable("RevertToSelf", pVal, kFalse); }
-HRESULT CCore::ShellExecute(long, BSTR, BSTR, BSTR, long *pVal) { return Unavailable("ShellExecute", pVal, -1); }
-HRESULT CCore::CreateProcess(long, BSTR, long *pVal) { return Unavailable("CreateProcess", pVal, -1); }
 HRESULT CCore::FtpCd(long, BSTR, long *pVal) { return Unavailable("FtpCd", pVal, kFalse); }
 HRESULT CCore::FtpClose(long, long *pVal) { return Unavailable("FtpClose", pVal, kFalse); }
 HRESULT CCore::FtpConnect(BSTR, short, BSTR, BSTR, long *pVal) { return Unavailable("FtpConnect", pVal, 0); }

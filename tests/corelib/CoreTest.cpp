@@ -48,6 +48,18 @@ bool KeyExists(HKEY root, const std::string &key) {
   return true;
 }
 
+// The system's text for an error code, as the failure notices carry it.
+std::string CoreSystemText(DWORD code) {
+  char *text = nullptr;
+  FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, NULL,
+                 code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<char *>(&text), 0, NULL);
+  std::string result = text ? text : "";
+  LocalFree(text);
+  while (!result.empty() && isspace(static_cast<unsigned char>(result.back())))
+    result.pop_back();
+  return result;
+}
+
 std::string Narrow(const wchar_t *text) {
   std::string out;
   for (; text && *text; ++text)
@@ -495,13 +507,21 @@ TEST_F(CoreScriptTest, FindWindowWalksAllWindowsInPreOrderWithPatterns) {
 }
 
 TEST_F(CoreScriptTest, MethodsOfLaterVersionsAnswerAnHonestFailure) {
-  EXPECT_EQ("-1|0|-1|0|-1|0", Run(
-      "  main = core.CreateProcess(0, \"notepad\") & \"|\" & core.LogonUser(\"u\", \"\", \"p\", 2, 0) & \"|\"\r\n"
-      "  main = main & core.NetScheduleJobAdd(0, \".\", \"0 3 * * *\", \"cmd\") & \"|\"\r\n"
-      "  main = main & core.FtpConnect(\"127.0.0.1\", 21, \"u\", \"p\") & \"|\"\r\n"
-      "  main = main & core.NetScheduleJobGetInfoJobId(0) & \"|\" & core.RevertToSelf()\r\n"));
-  EXPECT_TRUE(Seen("CreateProcess: This operation is not available in this version.")) << Joined();
-  EXPECT_TRUE(Seen("FtpConnect: This operation is not available in this version."));
+  EXPECT_EQ("0", Run("  main = core.FtpConnect(\"127.0.0.1\", 21, \"u\", \"p\")\r\n"));
+  EXPECT_TRUE(Seen("FtpConnect: This operation is not available in this version.")) << Joined();
+}
+
+TEST_F(CoreScriptTest, ScriptsStartProgramsAndScripts) {
+  std::string child = qmtest::ProgramDirectory() + "qmchild.exe";
+  ASSERT_TRUE(qmtest::WriteTextFile(dir / "echo.vbs", "Function main(arg)\r\n  main = \"got \" & arg\r\nEnd Function\r\n"));
+  EXPECT_EQ("42|-1|0|5|got x|-1", Run(
+      "  main = core.CreateProcess(0, \"\"\"" + child + "\"\" exit 42\") & \"|\"\r\n"
+      "  main = main & core.CreateProcess(0, \" ,, \") & \"|\"\r\n"
+      "  main = main & core.CreateProcess(4, \"" + child + " exit 3\") & \"|\"\r\n"
+      "  main = main & core.ShellExecute(0, \"\", \"" + child + "\", \"exit 5\") & \"|\"\r\n"
+      "  main = main & core.Run(0, \"echo.vbs\", \"x\") & \"|\"\r\n"
+      "  main = main & core.RevertToSelf()\r\n"));
+  EXPECT_TRUE(Seen("CreateProcess: " + CoreSystemText(0))) << Joined();
 }
 
 // --- the object and its registration, without scripts ---

@@ -1,0 +1,524 @@
+// Run, CreateProcess, CreateProcessAsUser, ShellExecute, LogonUser,
+// ImpersonateLoggedOnUser and RevertToSelf.
+#include "Core.h"
+#include "CoreProcess.h"
+
+#include <stddef.h>
+#include <stdlib.h>
+#include <vector>
+
+#include "CommandWords.h"
+#include "CoreModule.h"
+#include "CoreText.h"
+#include "ExecutableSearch.h"
+#include "HandleTable.h"
+#include "QuillmothRun.h"
+#include "VariableManager.h"
+
+const char kInteractiveDesktop[] = "winsta0\\default";
+const char kIncompatibleFlagsText[] = "CP_NTI and CP_INTERACTIVE are incompatible";
+
+namespace {
+
+const char kPoolSizeVariable[] = "QM.POOL_SIZE";
+const DWORD kLogonInteractive = 2;
+const DWORD kLogonNewCredentials = 11;
+const DWORD kLogonWithProfile = 1;
+const DWORD kLogonNetCredentialsOnly = 2;
+
+// The first error code recorded while one start is attempted: later
+// failures (a fallback that fails too) do not hide the cause.
+struct Attempt {
+  DWORD error = 0;
+  void Record(DWORD code) {
+    if (error == 0)
+      error = code;
+  }
+  void RecordLast() { Record(GetLastError()); }
+};
+
+BOOL WINAPI SystemSecondaryLogon(LPCWSTR user, LPCWSTR domain, LPCWSTR password, DWORD logonFlags,
+                                 LPCWSTR application, LPWSTR commandLine, DWORD creationFlags, LPVOID environment,
+                                 LPCWSTR currentDirectory, LPSTARTUPINFOW startup, LPPROCESS_INFORMATION process) {
+  // Looked up at every call: systems without the secondary logon lack it.
+  HMODULE advapi = LoadLibraryA("Advapi32.dll");
+  if (!advapi)
+    return FALSE;
+  SecondaryLogonFn logon = reinterpret_cast<SecondaryLogonFn>(
+      reinterpret_cast<void (*)()>(GetProcAddress(advapi, "CreateProcessWithLogonW")));
+  BOOL created = FALSE;
+  if (logon)
+    created = logon(user, domain, password, logonFlags, application, commandLine, creationFlags, environment,
+                    currentDirectory, startup, process);
+  DWORD error = GetLastError();
+  FreeLibrary(advapi);
+  SetLastError(error);
+  return created;
+}
+
+// A wide copy of 8-bit text (null stays null) that is wiped when it goes:
+// it may hold a password.
+class WideText {
+public:
+  explicit WideText(const char *text) {
+    if (!text)
+      return;
+    int length = MultiByteToWideChar(CP_ACP, 0, text, -1, NULL, 0);
+    if (length <= 0)
+      length = 1;
+    m_text.assign(static_cast<size_t>(length), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, text, -1, m_text.data(), length);
+    m_given = true;
+  }
+  ~WideText() { SecureZeroMemory(m_text.data(), m_text.size() * sizeof(wchar_t)); }
+  wchar_t *Get() { return m_given ? m_text.data() : nullptr; }
+
+private:
+  std::vector<wchar_t> m_text;
+  bool m_given = false;
+};
+
+// A converted password, wiped on every path out of the method.
+struct SecretArg : TextArg<kTextBuffer> {
+  ~SecretArg() { SecureZeroMemory(text, sizeof text); }
+};
+
+void ShowStateFor(long flags, STARTUPINFOA &startup) {
+  if (flags & (CP_HIDE | CP_MINIMIZE)) {
+    startup.dwFlags |= STARTF_USESHOWWINDOW;
+    startup.wShowWindow = (flags & CP_MINIMIZE) ? SW_MINIMIZE : SW_HIDE;
+  }
+}
+
+int ShellShowState(long flags) {
+  if (flags & CP_HIDE)
+    return SW_HIDE;
+  return (flags & CP_MINIMIZE) ? SW_MINIMIZE : SW_SHOWNORMAL;
+}
+
+DWORD ConsoleCreationFlags(long flags) {
+  return NORMAL_PRIORITY_CLASS | ((flags & CP_DETACHED) ? DETACHED_PROCESS : CREATE_NEW_CONSOLE);
+}
+
+DWORD LogonTypeFor(long flags) { return (flags & CP_NETCRED) ? kLogonNewCredentials : kLogonInteractive; }
+
+// Waits as the flags say, then closes the process (and thread) handle;
+// the exit code when it waited for the end, else 0.
+long WaitAndClose(long flags, HANDLE process, HANDLE thread) {
+  long code = 0;
+  if (!(flags & CP_NOWAIT)) {
+    WaitForSingleObject(process, INFINITE);
+    DWORD exitCode = 0;
+    if (GetExitCodeProcess(process, &exitCode))
+      code = static_cast<long>(exitCode);
+  } else if (flags & CP_WAITIDLE) {
+    WaitForInputIdle(process, kWaitIdleMilliseconds);
+  }
+  g_processCalls.CloseHandle(process);
+  if (thread)
+    g_processCalls.CloseHandle(thread);
+  return code;
+}
+
+// The command line's program: false (error code 0) when it has no word.
+bool PrepareCommand(const char *commandLine, std::string &application, const char *&applicationOrNull) {
+  bool hasWord = false;
+  bool named = ApplicationNameFor(commandLine, application, &hasWord);
+  applicationOrNull = named ? application.c_str() : nullptr;
+  return hasWord;
+}
+
+// Through the secondary logon, with the same names, flags and start-up
+// information as the token-based start.
+bool SecondaryLogonStart(long flags, const char *user, const char *domain, const char *password,
+                         const char *application, const char *commandLine, DWORD creationFlags,
+                         const STARTUPINFOA &startup, PROCESS_INFORMATION &info, Attempt &attempt) {
+  WideText wideUser(user), wideDomain(domain), widePassword(password), wideApplication(application),
+      wideCommand(commandLine), wideDesktop(startup.lpDesktop);
+  STARTUPINFOW wideStartup = {};
+  wideStartup.cb = sizeof wideStartup;
+  wideStartup.lpDesktop = wideDesktop.Get();
+  wideStartup.dwFlags = startup.dwFlags;
+  wideStartup.wShowWindow = startup.wShowWindow;
+  DWORD logonFlags = ((flags & CP_LOGON_PROFILE) ? kLogonWithProfile : 0) |
+                     ((flags & CP_NETCRED) ? kLogonNetCredentialsOnly : 0);
+  if (g_processCalls.CreateProcessWithLogonW(wideUser.Get(), wideDomain.Get(), widePassword.Get(), logonFlags,
+                                             wideApplication.Get(), wideCommand.Get(), creationFlags, NULL, NULL,
+                                             &wideStartup, &info))
+    return true;
+  attempt.RecordLast();
+  return false;
+}
+
+// A copy of the logon identifier among the token's groups (released with
+// HeapFree); null when there is none.
+PSID LogonSid(HANDLE token, Attempt &attempt) {
+  DWORD needed = 0;
+  if (!g_processCalls.GetTokenInformation(token, TokenGroups, NULL, 0, &needed) &&
+      GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
+    attempt.RecordLast();
+    return NULL;
+  }
+  if (needed < sizeof(TOKEN_GROUPS)) {
+    attempt.Record(ERROR_INVALID_PARAMETER);
+    return NULL;
+  }
+  std::vector<BYTE> buffer(needed);
+  if (!g_processCalls.GetTokenInformation(token, TokenGroups, buffer.data(), needed, &needed)) {
+    attempt.RecordLast();
+    return NULL;
+  }
+  const TOKEN_GROUPS *groups = reinterpret_cast<const TOKEN_GROUPS *>(buffer.data());
+  size_t room = (buffer.size() - offsetof(TOKEN_GROUPS, Groups)) / sizeof(SID_AND_ATTRIBUTES);
+  for (DWORD i = 0; i < groups->GroupCount && i < room; ++i) {
+    const SID_AND_ATTRIBUTES &group = groups->Groups[i];
+    if ((group.Attributes & SE_GROUP_LOGON_ID) != SE_GROUP_LOGON_ID || !IsValidSid(group.Sid))
+      continue;
+    DWORD length = GetLengthSid(group.Sid);
+    PSID copy = HeapAlloc(GetProcessHeap(), 0, length);
+    if (!copy) {
+      attempt.Record(ERROR_NOT_ENOUGH_MEMORY);
+      return NULL;
+    }
+    if (!CopySid(length, copy, group.Sid)) {
+      attempt.RecordLast();
+      HeapFree(GetProcessHeap(), 0, copy);
+      return NULL;
+    }
+    return copy;
+  }
+  attempt.Record(ERROR_NO_SUCH_LOGON_SESSION);
+  return NULL;
+}
+
+// Interactive start: the logon's token on the interactive desktop, to
+// which the logon is granted access first.
+bool StartInteractive(long flags, const char *user, const char *domain, const char *password, char *commandLine,
+                      Attempt &attempt, long &code) {
+  if (flags & CP_NTI)
+    return false;
+  std::string applicationName;
+  const char *application = nullptr;
+  if (!PrepareCommand(commandLine, applicationName, application))
+    return false;
+  HANDLE token = NULL;
+  if (!g_processCalls.LogonUserA(user, domain, password, LogonTypeFor(flags), LOGON32_PROVIDER_DEFAULT, &token)) {
+    attempt.RecordLast();
+    return false;
+  }
+
+  HWINSTA saved = g_processCalls.GetProcessWindowStation();
+  HWINSTA station = NULL;
+  HDESK desktop = NULL;
+  PSID sid = NULL;
+  bool switched = false;
+  bool started = false;
+  do {
+    station = g_processCalls.OpenWindowStationA("winsta0", FALSE, READ_CONTROL | WRITE_DAC);
+    if (!station) {
+      attempt.RecordLast();
+      break;
+    }
+    if (!g_processCalls.SetProcessWindowStation(station)) {
+      attempt.RecordLast();
+      break;
+    }
+    switched = true;
+    desktop = g_processCalls.OpenDesktopA("default", 0, FALSE,
+                                          READ_CONTROL | WRITE_DAC | DESKTOP_WRITEOBJECTS | DESKTOP_READOBJECTS);
+    if (!desktop)
+      attempt.RecordLast();
+    // The switch affects the whole process: back at once.
+    g_processCalls.SetProcessWindowStation(saved);
+    switched = false;
+    if (!desktop)
+      break;
+
+    sid = LogonSid(token, attempt);
+    if (!sid)
+      break;
+    DWORD granted = GrantDesktopAccess(station, desktop, sid);
+    if (granted != 0) {
+      attempt.Record(granted);
+      break;
+    }
+    if (!g_processCalls.ImpersonateLoggedOnUser(token)) {
+      attempt.RecordLast();
+      break;
+    }
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    char desktopName[sizeof kInteractiveDesktop];
+    memcpy(desktopName, kInteractiveDesktop, sizeof desktopName);
+    startup.lpDesktop = desktopName;
+    ShowStateFor(flags, startup);
+    DWORD creation = ConsoleCreationFlags(flags);
+    PROCESS_INFORMATION info = {};
+    bool created = false;
+    if (!(flags & CP_LOGON_PROFILE)) {
+      created = g_processCalls.CreateProcessAsUserA(token, application, commandLine, NULL, NULL, FALSE, creation,
+                                                    NULL, NULL, &startup, &info) != FALSE;
+      if (!created)
+        attempt.RecordLast();
+    }
+    if (!created)
+      created = SecondaryLogonStart(flags, user, domain, password, application, commandLine, creation, startup,
+                                    info, attempt);
+    g_processCalls.RevertToSelf();
+    if (created) {
+      code = WaitAndClose(flags, info.hProcess, info.hThread);
+      started = true;
+    }
+  } while (false);
+
+  if (switched)
+    g_processCalls.SetProcessWindowStation(saved);
+  if (sid)
+    HeapFree(GetProcessHeap(), 0, sid);
+  if (desktop)
+    g_processCalls.CloseDesktop(desktop);
+  if (station)
+    g_processCalls.CloseWindowStation(station);
+  g_processCalls.CloseHandle(token);
+  return started;
+}
+
+// Non-interactive start: the logon's token under impersonation, or the
+// secondary logon alone (CP_NTI).
+bool StartNonInteractive(long flags, const char *user, const char *domain, const char *password, char *commandLine,
+                         Attempt &attempt, long &code) {
+  std::string applicationName;
+  const char *application = nullptr;
+  if (!PrepareCommand(commandLine, applicationName, application))
+    return false;
+  HANDLE token = NULL;
+  bool impersonating = false;
+  if (!(flags & CP_NTI)) {
+    if (!g_processCalls.LogonUserA(user, domain, password, LogonTypeFor(flags), LOGON32_PROVIDER_DEFAULT,
+                                   &token)) {
+      attempt.RecordLast();
+      return false;
+    }
+    if (!g_processCalls.ImpersonateLoggedOnUser(token)) {
+      attempt.RecordLast();
+      g_processCalls.CloseHandle(token);
+      return false;
+    }
+    impersonating = true;
+  }
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  char noDesktop[1] = "";
+  startup.lpDesktop = noDesktop;
+  ShowStateFor(flags, startup);
+  PROCESS_INFORMATION info = {};
+  bool created = false;
+  if (!(flags & (CP_NTI | CP_LOGON_PROFILE))) {
+    created = g_processCalls.CreateProcessAsUserA(token, application, commandLine, NULL, NULL, FALSE,
+                                                  NORMAL_PRIORITY_CLASS, NULL, NULL, &startup, &info) != FALSE;
+    if (!created)
+      attempt.RecordLast();
+  }
+  if (!created)
+    created = SecondaryLogonStart(flags, user, domain, password, application, commandLine, NORMAL_PRIORITY_CLASS,
+                                  startup, info, attempt);
+  if (impersonating)
+    g_processCalls.RevertToSelf();
+  if (created)
+    code = WaitAndClose(flags, info.hProcess, info.hThread);
+  if (token)
+    g_processCalls.CloseHandle(token);
+  return created;
+}
+
+void TakeToken(HandleRecord &record, void *token) { *static_cast<HANDLE *>(token) = record.payload; }
+
+} // namespace
+
+ProcessCalls SystemProcessCalls() {
+  ProcessCalls calls;
+  calls.LogonUserA = ::LogonUserA;
+  calls.ImpersonateLoggedOnUser = ::ImpersonateLoggedOnUser;
+  calls.RevertToSelf = ::RevertToSelf;
+  calls.GetTokenInformation = ::GetTokenInformation;
+  calls.CreateProcessA = ::CreateProcessA;
+  calls.CreateProcessAsUserA = ::CreateProcessAsUserA;
+  calls.CreateProcessWithLogonW = SystemSecondaryLogon;
+  calls.ShellExecuteExA = ::ShellExecuteExA;
+  calls.GetProcessWindowStation = ::GetProcessWindowStation;
+  calls.OpenWindowStationA = ::OpenWindowStationA;
+  calls.SetProcessWindowStation = ::SetProcessWindowStation;
+  calls.CloseWindowStation = ::CloseWindowStation;
+  calls.OpenDesktopA = ::OpenDesktopA;
+  calls.CloseDesktop = ::CloseDesktop;
+  calls.GetUserObjectSecurity = ::GetUserObjectSecurity;
+  calls.SetUserObjectSecurity = ::SetUserObjectSecurity;
+  calls.CloseHandle = ::CloseHandle;
+  return calls;
+}
+
+ProcessCalls g_processCalls = SystemProcessCalls();
+
+bool ApplicationNameFor(const char *commandLine, std::string &application, bool *hasWord) {
+  std::string word;
+  *hasWord = FirstCommandWord(commandLine, word);
+  if (!*hasWord)
+    return false;
+  ExecutableProbe probe;
+  probe.search = [](const std::string &file, std::string &fullPath) {
+    char found[MAX_PATH];
+    DWORD length = SearchPathA(NULL, file.c_str(), NULL, MAX_PATH, found, NULL);
+    if (length == 0 || length >= MAX_PATH)
+      return false;
+    fullPath = found;
+    return true;
+  };
+  probe.exists = [](const std::string &path) {
+    DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+  };
+  return SearchExecutable(word, probe, application);
+}
+
+HRESULT CCore::Run(long flags, BSTR file, BSTR command_line, VARIANT *pVal) {
+  TextArg<kTextBuffer> script;
+  TextArg<kTextBuffer> arguments;
+  if (!script.Convert(file, kRequiredText) || !arguments.Convert(command_line, kOptionalText))
+    return S_FALSE;
+  // Whenever the installation keeps a pool, scripts started from scripts
+  // use it too.
+  char *poolSize = CoreVariables().GetVariable(nullptr, kPoolSizeVariable, VAR_MODE_STORED);
+  long size = poolSize ? strtol(poolSize, nullptr, 10) : 0;
+  CVariableManager::FreeText(poolSize);
+  if (size != 0)
+    flags |= QMR_FLAG_POOLED;
+  MurrelContext *context = QMR_RunScript(static_cast<DWORD>(flags), script.text, arguments.text, pVal);
+  return context ? S_OK : S_FALSE;
+}
+
+HRESULT CCore::CreateProcess(long flags, BSTR commandline, long *pVal) {
+  if (!pVal)
+    return E_POINTER;
+  TextArg<kTextBuffer> line;
+  if (!line.Convert(commandline, kRequiredText))
+    return S_FALSE;
+  Attempt attempt;
+  std::string applicationName;
+  const char *application = nullptr;
+  if (PrepareCommand(line.text, applicationName, application)) {
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    ShowStateFor(flags, startup);
+    PROCESS_INFORMATION info = {};
+    if (g_processCalls.CreateProcessA(application, line.text, NULL, NULL, FALSE, ConsoleCreationFlags(flags), NULL,
+                                      NULL, &startup, &info)) {
+      *pVal = WaitAndClose(flags, info.hProcess, info.hThread);
+      return S_OK;
+    }
+    attempt.RecordLast();
+  }
+  CoreNotifyFailure("CreateProcess", attempt.error);
+  *pVal = -1;
+  return S_FALSE;
+}
+
+HRESULT CCore::CreateProcessAsUser(long flags, BSTR user, BSTR domain, BSTR password, BSTR commandline,
+                                   long *pVal) {
+  if (!pVal)
+    return E_POINTER;
+  TextArg<kTextBuffer> account, domainText, line;
+  SecretArg secret;
+  if (!account.Convert(user, kRequiredText) || !domainText.Convert(domain, kOptionalText) ||
+      !secret.Convert(password, kRequiredText) || !line.Convert(commandline, kRequiredText))
+    return S_FALSE;
+  Attempt attempt;
+  long code = 0;
+  bool started = (flags & CP_INTERACTIVE)
+                     ? StartInteractive(flags, account.text, domainText.OrNull(), secret.text, line.text, attempt, code)
+                     : StartNonInteractive(flags, account.text, domainText.OrNull(), secret.text, line.text, attempt,
+                                           code);
+  if (started) {
+    *pVal = code;
+    return S_OK;
+  }
+  if ((flags & CP_INTERACTIVE) && (flags & CP_NTI))
+    CoreNotifyText("CreateProcessAsUser", kIncompatibleFlagsText);
+  else
+    CoreNotifyFailure("CreateProcessAsUser", attempt.error);
+  *pVal = -1;
+  return S_FALSE;
+}
+
+HRESULT CCore::ShellExecute(long flags, BSTR verb, BSTR file, BSTR params, long *pVal) {
+  if (!pVal)
+    return E_POINTER;
+  TextArg<kTextBuffer> verbText, fileText, paramsText;
+  if (!verbText.Convert(verb, kOptionalText) || !fileText.Convert(file, kRequiredText) ||
+      !paramsText.Convert(params, kOptionalText))
+    return S_FALSE;
+  SHELLEXECUTEINFOA info = {};
+  info.cbSize = sizeof info;
+  // No error boxes from the shell: nobody may be there to close them.
+  info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
+  info.lpVerb = verbText.OrNull();
+  info.lpFile = fileText.text;
+  info.lpParameters = paramsText.OrNull();
+  info.nShow = ShellShowState(flags);
+  if (!g_processCalls.ShellExecuteExA(&info)) {
+    CoreNotifyFailure("ShellExecute", GetLastError());
+    *pVal = -1;
+    return S_FALSE;
+  }
+  *pVal = info.hProcess ? WaitAndClose(flags, info.hProcess, NULL) : 0;
+  return S_OK;
+}
+
+HRESULT CCore::LogonUser(BSTR user, BSTR domain, BSTR password, long logonType, long logonProvider, long *pVal) {
+  if (!pVal)
+    return E_POINTER;
+  *pVal = 0;
+  TextArg<kTextBuffer> account, domainText;
+  SecretArg secret;
+  if (!account.Convert(user, kRequiredText) || !domainText.Convert(domain, kOptionalText) ||
+      !secret.Convert(password, kRequiredText))
+    return S_FALSE;
+  HANDLE token = NULL;
+  if (!g_processCalls.LogonUserA(account.text, domainText.OrNull(), secret.text, static_cast<DWORD>(logonType),
+                                 static_cast<DWORD>(logonProvider), &token)) {
+    CoreNotifyFailure("LogonUser", GetLastError());
+    return S_FALSE;
+  }
+  long handle = HandleIssue(HT_TOKEN, token);
+  if (!handle) {
+    g_processCalls.CloseHandle(token);
+    return E_OUTOFMEMORY;
+  }
+  *pVal = handle;
+  return S_OK;
+}
+
+HRESULT CCore::ImpersonateLoggedOnUser(long hToken, long *pVal) {
+  if (!pVal)
+    return E_POINTER;
+  *pVal = kFalse;
+  if (hToken == 0)
+    return S_FALSE;
+  // A live token handle gives its token; any other number is taken as a
+  // raw token of the system.
+  HANDLE token = LongToHandle(hToken);
+  HandleVisit(hToken, HT_TOKEN, TakeToken, &token);
+  if (!g_processCalls.ImpersonateLoggedOnUser(token))
+    return S_FALSE;
+  *pVal = kTrue;
+  return S_OK;
+}
+
+HRESULT CCore::RevertToSelf(long *pVal) {
+  if (!pVal)
+    return E_POINTER;
+  *pVal = kFalse;
+  if (!g_processCalls.RevertToSelf())
+    return S_FALSE;
+  *pVal = kTrue;
+  return S_OK;
+}

@@ -1,0 +1,862 @@
+// Starting programs through the Core object's methods, called directly:
+// real processes of the small helper program (qmchild.exe) under Wine for
+// CreateProcess, ShellExecute and Run; the logon and desktop security calls,
+// which Wine only pretends to perform, through a replaced call table that
+// records their arguments and order and starts the real helper in place of
+// the logged-on user's process.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <sddl.h>
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "Core.h"
+#include "CoreModule.h"
+#include "CoreProcess.h"
+#include "HandleTable.h"
+#include "RelayFixture.h"
+#include "WineTestSupport.h"
+
+namespace {
+
+class Text {
+public:
+  explicit Text(const std::string &text) : m_text(SysAllocStringLen(nullptr, static_cast<UINT>(text.size()))) {
+    for (size_t i = 0; i < text.size(); ++i)
+      m_text[i] = static_cast<unsigned char>(text[i]);
+  }
+  ~Text() { SysFreeString(m_text); }
+  operator BSTR() const { return m_text; }
+private:
+  BSTR m_text;
+};
+
+std::string Quoted(const std::string &path) { return "\"" + path + "\""; }
+
+std::string Forward(std::string path) {
+  std::replace(path.begin(), path.end(), '\\', '/');
+  return path;
+}
+
+// The system's own text for a code, looked up here independently.
+std::string SystemText(DWORD code) {
+  char *text = nullptr;
+  FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, NULL,
+                 code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<char *>(&text), 0, NULL);
+  std::string result = text ? text : "";
+  LocalFree(text);
+  while (!result.empty() && isspace(static_cast<unsigned char>(result.back())))
+    result.pop_back();
+  return result;
+}
+
+bool Exists(const std::string &path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+class ProcessTest : public ::testing::Test {
+protected:
+  ProcessTest() : dir("procs"), child(qmtest::ProgramDirectory() + "qmchild.exe") {}
+  void TearDown() override { core->Release(); }
+
+  // pVal of CreateProcess, with its status.
+  long Create(long flags, const std::string &line, HRESULT *status = nullptr) {
+    long value = 12345;
+    HRESULT hr = core->CreateProcess(flags, Text(line), &value);
+    if (status)
+      *status = hr;
+    else
+      EXPECT_EQ(value == -1 ? S_FALSE : S_OK, hr) << line;
+    return value;
+  }
+
+  long Shell(long flags, const std::string &verb, const std::string &file, const std::string &params) {
+    long value = 12345;
+    HRESULT hr = core->ShellExecute(flags, Text(verb), Text(file), Text(params), &value);
+    EXPECT_EQ(value == -1 ? S_FALSE : S_OK, hr) << file;
+    return value;
+  }
+
+  std::vector<std::string> Notices() const { return relay.Texts(); }
+
+  qmtest::RelayWindow relay;
+  qmtest::TempDirectory dir;
+  std::string child;
+  CCore *core = new CCore(nullptr);
+};
+
+TEST_F(ProcessTest, CreateProcessReadsExitCodesShowStatesAndConsoles) {
+  EXPECT_EQ(7, Create(0, Quoted(child) + " exit 7"));
+  ASSERT_TRUE(qmtest::MakeDirectory(dir / "with space"));
+  ASSERT_TRUE(qmtest::CopyInto(child, dir / "with space\\"));
+  EXPECT_EQ(9, Create(0, Quoted(dir / "with space\\qmchild.exe") + ", exit 9"))
+      << "quotes, and a comma that ends the program's word; the line itself reaches the program unchanged";
+  EXPECT_EQ(-2, Create(0, Quoted(child) + " exit -2")) << "the exit code as a signed number";
+
+  EXPECT_EQ(100, Create(0, child + " show")) << "no show state unless asked";
+  EXPECT_EQ(SW_HIDE, Create(CP_HIDE, child + " show"));
+  EXPECT_EQ(SW_MINIMIZE, Create(CP_MINIMIZE, child + " show"));
+  EXPECT_EQ(SW_MINIMIZE, Create(CP_HIDE | CP_MINIMIZE, child + " show"));
+
+  EXPECT_EQ(1, Create(0, child + " console")) << "a new console";
+  EXPECT_EQ(0, Create(CP_DETACHED, child + " console")) << "detached: no console";
+  EXPECT_TRUE(Notices().empty());
+}
+
+TEST_F(ProcessTest, NoWaitAnswersAtOnceAndWaitIdleWaitsForInput) {
+  std::string late = dir / "late.txt";
+  EXPECT_EQ(0, Create(CP_NOWAIT, child + " idle " + Quoted(late) + " 4000"));
+  EXPECT_FALSE(Exists(late)) << "the call did not wait for the process";
+  EXPECT_TRUE(qmtest::WaitUntil([&] { return Exists(late); })) << "the process runs on by itself";
+
+  std::string idle = dir / "idle.txt";
+  std::string windowed = qmtest::ProgramDirectory() + "qmchildw.exe";
+  EXPECT_EQ(0, Create(CP_NOWAIT | CP_WAITIDLE, Quoted(windowed) + " idle " + Quoted(idle) + " 1500"));
+  EXPECT_TRUE(Exists(idle)) << "the call waited until the process waited for input";
+
+  EXPECT_EQ(0, Create(CP_NOWAIT, child + " exit 3")) << "no exit code without waiting";
+  qmtest::PumpFor(3000); // let the idle helpers end before their folder goes
+}
+
+TEST_F(ProcessTest, ExecutableSearchOrderWithRealFiles) {
+  for (const char *extension : {".com", ".exe"})
+    ASSERT_TRUE(CopyFileA(child.c_str(), (dir / (std::string("qmsearch") + extension)).c_str(), FALSE));
+  ASSERT_TRUE(qmtest::WriteTextFile(dir / "qmsearch.bat", "@exit 3\r\n"));
+  ASSERT_TRUE(qmtest::WriteTextFile(dir / "qmsearch.cmd", "@exit 4\r\n"));
+  std::string word = Forward(dir / "qmsearch");
+
+  EXPECT_EQ(1, Create(0, word + " whoami")) << ".com first";
+  {
+    qmtest::PathPrefix path(dir.Path());
+    EXPECT_EQ(1, Create(0, "qmsearch whoami")) << "through PATH, .com first";
+    EXPECT_EQ(2, Create(0, "qmsearch.exe whoami")) << "through PATH with an extension";
+  }
+  EXPECT_EQ(2, Create(0, word + ".exe whoami")) << "with an extension";
+  ASSERT_TRUE(DeleteFileA((dir / "qmsearch.com").c_str()));
+  EXPECT_EQ(2, Create(0, word + " whoami")) << "then .exe";
+  ASSERT_TRUE(DeleteFileA((dir / "qmsearch.exe").c_str()));
+  EXPECT_EQ(3, Create(0, word)) << "then .bat";
+  {
+    qmtest::PathPrefix path(dir.Path());
+    EXPECT_EQ(3, Create(0, "qmsearch")) << "through PATH, .bat before .cmd";
+  }
+  ASSERT_TRUE(DeleteFileA((dir / "qmsearch.bat").c_str()));
+  EXPECT_EQ(4, Create(0, word)) << "then .cmd";
+  EXPECT_TRUE(Notices().empty());
+}
+
+TEST_F(ProcessTest, BadCommandLinesFailWithTheNoticeAndChangeNothingElse) {
+  HRESULT status = S_OK;
+  EXPECT_EQ(-1, Create(0, " ,, \t , ", &status)) << "no word";
+  EXPECT_EQ(S_FALSE, status);
+  ASSERT_EQ(1u, Notices().size());
+  EXPECT_EQ("CreateProcess: " + SystemText(0), Notices().back()) << "no error was recorded";
+
+  EXPECT_EQ(-1, Create(0, "\"\" \"\"", &status)) << "only empty quotes";
+  EXPECT_EQ(-1, Create(0, Forward(dir / "missing.exe") + " x", &status));
+  EXPECT_EQ("CreateProcess: " + SystemText(ERROR_FILE_NOT_FOUND), Notices().back());
+  EXPECT_EQ(-1, Create(0, "qm-no-such-program", &status));
+  EXPECT_EQ("CreateProcess: " + SystemText(ERROR_FILE_NOT_FOUND), Notices().back());
+
+  size_t before = Notices().size();
+  long value = 77;
+  EXPECT_EQ(S_FALSE, core->CreateProcess(0, Text(""), &value));
+  EXPECT_EQ(S_FALSE, core->CreateProcess(0, nullptr, &value));
+  EXPECT_EQ(77, value) << "an empty command line is refused without a result";
+  EXPECT_EQ(before, Notices().size()) << "and without a notice";
+  EXPECT_EQ(E_POINTER, core->CreateProcess(0, Text("x"), nullptr));
+
+  // A first word of 260 characters or more is left to the system, which
+  // reads the program from the command line itself; one character less is
+  // searched as usual. Both name the helper through a long relative path.
+  std::string directory = qmtest::ProgramDirectory();
+  char saved[MAX_PATH];
+  GetCurrentDirectoryA(MAX_PATH, saved);
+  ASSERT_TRUE(SetCurrentDirectoryA(directory.c_str()));
+  std::string tail = "qmchild.exe";
+  std::string longWord, searched;
+  for (int i = 0; i < 145; ++i)
+    longWord += ".\\";
+  for (int i = 0; i < 124; ++i)
+    searched += ".\\";
+  ASSERT_EQ(301u, longWord.size() + tail.size());
+  ASSERT_EQ(259u, searched.size() + tail.size());
+  EXPECT_EQ(7, Create(0, longWord + tail + " exit 7")) << "a 301-character word";
+  EXPECT_EQ(8, Create(0, searched + tail + " exit 8")) << "a 259-character word";
+  SetCurrentDirectoryA(saved);
+  EXPECT_EQ(-1, Create(0, std::string(3000, 'w'), &status)) << "a word longer than the buffer is cut, not overrun";
+  EXPECT_EQ(S_FALSE, status);
+}
+
+TEST_F(ProcessTest, ShellExecuteWaitsForProgramsAndBatchFiles) {
+  EXPECT_EQ(5, Shell(0, "", child, "exit 5")) << "the default verb";
+  EXPECT_EQ(6, Shell(0, "open", child, "exit 6"));
+  EXPECT_EQ(SW_SHOWNORMAL, Shell(0, "", child, "show"));
+  EXPECT_EQ(SW_HIDE, Shell(CP_HIDE | CP_MINIMIZE, "", child, "show")) << "hidden wins";
+  EXPECT_EQ(SW_MINIMIZE, Shell(CP_MINIMIZE, "", child, "show"));
+  ASSERT_TRUE(qmtest::WriteTextFile(dir / "six.bat", "@exit 6\r\n"));
+  EXPECT_EQ(6, Shell(0, "", dir / "six.bat", ""));
+  EXPECT_EQ(0, Shell(CP_NOWAIT, "", child, "exit 8"));
+  EXPECT_TRUE(Notices().empty());
+
+  EXPECT_EQ(-1, Shell(0, "", dir / "missing.exe", ""));
+  ASSERT_EQ(1u, Notices().size());
+  EXPECT_EQ(0u, Notices().back().rfind("ShellExecute: ", 0));
+  EXPECT_GT(Notices().back().size(), strlen("ShellExecute: "));
+
+  long value = 77;
+  EXPECT_EQ(S_FALSE, core->ShellExecute(0, nullptr, Text(""), nullptr, &value));
+  EXPECT_EQ(77, value);
+  EXPECT_EQ(1u, Notices().size());
+}
+
+// Run starts a script on a worker of the runtime: pooled whenever the
+// installation keeps a pool (QM.POOL_SIZE read as a decimal number).
+class RunTest : public ProcessTest {
+protected:
+  RunTest() : path(dir.Path()) {}
+  void SetUp() override {
+    ASSERT_TRUE(QMR_Own());
+    ASSERT_TRUE(qmtest::CopyInto(qmtest::ProgramDirectory() + "Scripts\\StdLib.vbs", dir.Path()));
+    ASSERT_TRUE(qmtest::WriteTextFile(dir / "echo.vbs", "Function main(arg)\r\n  main = \"got \" & arg\r\nEnd Function\r\n"));
+    relay.onMessage = [](const qmtest::RelayEntry &entry) { qmtest::RelayWindow::DisposeLikeTheHost(entry); };
+    SetEnvironmentVariableA("QM.POOL_SIZE", NULL);
+  }
+  void TearDown() override {
+    SetEnvironmentVariableA("QM.POOL_SIZE", NULL);
+    qmtest::StopAllWorkers();
+    ProcessTest::TearDown();
+  }
+
+  // main's value, and whether the worker stayed (pooled) after the run.
+  std::string RunEcho(long flags, bool *stayed) {
+    relay.entries.clear();
+    VARIANT value;
+    VariantInit(&value);
+    HRESULT hr = core->Run(flags, Text("echo.vbs"), Text("hi"), &value);
+    EXPECT_EQ(S_OK, hr);
+    std::string text = "(none)";
+    if (SUCCEEDED(VariantChangeType(&value, &value, 0, VT_BSTR))) {
+      text.clear();
+      for (UINT i = 0; i < SysStringLen(V_BSTR(&value)); ++i)
+        text += static_cast<char>(V_BSTR(&value)[i]);
+    }
+    VariantClear(&value);
+    qmtest::PumpFor(200);
+    size_t ended = 0;
+    for (const qmtest::RelayEntry &entry : relay.entries)
+      ended += entry.message == qmtest::RelayWindow::Thread() && entry.lParam == 0;
+    *stayed = ended == 0;
+    return text;
+  }
+
+  qmtest::PathPrefix path;
+};
+
+TEST_F(RunTest, PoolSizeDecidesWhetherTheWorkerIsPooled) {
+  // Read in mode 2: the environment, else the persistent store.
+  const char key[] = "software\\Brenlow Software\\Quillmoth\\QM.ENVIRONMENT";
+  bool stored = false;
+  std::string saved = qmtest::ReadRegistryText(HKEY_LOCAL_MACHINE, key, "QM.POOL_SIZE", &stored);
+  qmtest::WriteRegistryText(HKEY_LOCAL_MACHINE, key, "QM.POOL_SIZE", "7");
+  bool stayed = false;
+  EXPECT_EQ("got hi", RunEcho(0, &stayed));
+  EXPECT_TRUE(stayed) << "the stored pool size when the environment has none";
+  qmtest::StopAllWorkers();
+  ASSERT_TRUE(QMR_Own());
+  if (stored)
+    qmtest::WriteRegistryText(HKEY_LOCAL_MACHINE, key, "QM.POOL_SIZE", saved);
+  else
+    qmtest::DeleteRegistryValue(HKEY_LOCAL_MACHINE, key, "QM.POOL_SIZE");
+
+  SetEnvironmentVariableA("QM.POOL_SIZE", "0");
+  EXPECT_EQ("got hi", RunEcho(0, &stayed));
+  EXPECT_FALSE(stayed);
+  SetEnvironmentVariableA("QM.POOL_SIZE", "  -0x10");
+  EXPECT_EQ("got hi", RunEcho(0, &stayed)) << "reading stops at the x: -0";
+  EXPECT_FALSE(stayed);
+  SetEnvironmentVariableA("QM.POOL_SIZE", " +3 workers");
+  EXPECT_EQ("got hi", RunEcho(0, &stayed));
+  EXPECT_TRUE(stayed) << "pooled whatever the flags say";
+
+  VARIANT value;
+  VariantInit(&value);
+  EXPECT_EQ(S_FALSE, core->Run(0, Text(""), Text("x"), &value)) << "no script";
+  EXPECT_EQ(S_FALSE, core->Run(0, nullptr, nullptr, &value));
+}
+
+// The platform's security calls replaced: every call is written to a log,
+// tokens and window stations are tags, and the process is the real helper.
+struct Recorder {
+  std::vector<std::string> log;
+  DWORD logonError = 0;        // LogonUser fails with this when set
+  DWORD desktopError = 0;      // OpenDesktop fails with this
+  DWORD asUserError = 0;       // CreateProcessAsUser fails with this
+  DWORD secondaryError = 0;    // the secondary logon fails with this
+  bool logonSid = true;        // the token's groups hold a logon identifier
+  std::vector<BYTE> security[2]; // station, desktop: self-relative descriptors
+  std::string lastDesktop;
+  DWORD lastShowFlags = 0;
+  WORD lastShow = 0;
+  int closedProcessHandles = 0;
+};
+Recorder g_rec;
+
+HANDLE const kToken = reinterpret_cast<HANDLE>(static_cast<INT_PTR>(0x7001));
+HWINSTA const kStation = reinterpret_cast<HWINSTA>(static_cast<INT_PTR>(0x7002));
+HWINSTA const kSaved = reinterpret_cast<HWINSTA>(static_cast<INT_PTR>(0x7003));
+HDESK const kDesktop = reinterpret_cast<HDESK>(static_cast<INT_PTR>(0x7004));
+
+std::string Name(const void *handle) {
+  if (handle == kToken)
+    return "token";
+  if (handle == kStation)
+    return "winsta0";
+  if (handle == kSaved)
+    return "saved";
+  if (handle == kDesktop)
+    return "default";
+  char text[32];
+  snprintf(text, sizeof text, "%p", handle);
+  return text;
+}
+
+std::string Hex(DWORD value) {
+  char text[16];
+  snprintf(text, sizeof text, "%lX", static_cast<unsigned long>(value));
+  return text;
+}
+
+std::string Or(const char *text) { return text ? text : "(null)"; }
+std::string Or(const wchar_t *text) {
+  if (!text)
+    return "(null)";
+  std::string out;
+  for (; *text; ++text)
+    out += static_cast<char>(*text);
+  return out;
+}
+
+BOOL WINAPI FakeLogon(LPCSTR user, LPCSTR domain, LPCSTR password, DWORD type, DWORD provider, PHANDLE token) {
+  g_rec.log.push_back("LogonUser " + Or(user) + " " + Or(domain) + " " + Or(password) + " " + std::to_string(type) +
+                      " " + std::to_string(provider));
+  if (g_rec.logonError) {
+    SetLastError(g_rec.logonError);
+    return FALSE;
+  }
+  *token = kToken;
+  return TRUE;
+}
+BOOL WINAPI FakeImpersonate(HANDLE token) {
+  g_rec.log.push_back("Impersonate " + Name(token));
+  return TRUE;
+}
+BOOL WINAPI FakeRevert() {
+  g_rec.log.push_back("RevertToSelf");
+  return TRUE;
+}
+
+// Everyone and a logon identifier S-1-5-5-0-4242.
+BOOL WINAPI FakeTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS kind, LPVOID data, DWORD size, PDWORD needed) {
+  if (token != kToken || kind != TokenGroups) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  static SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY, nt = SECURITY_NT_AUTHORITY;
+  static BYTE everyone[SECURITY_MAX_SID_SIZE], logon[SECURITY_MAX_SID_SIZE];
+  InitializeSid(everyone, &world, 1);
+  *GetSidSubAuthority(everyone, 0) = SECURITY_WORLD_RID;
+  InitializeSid(logon, &nt, 3);
+  *GetSidSubAuthority(logon, 0) = SECURITY_LOGON_IDS_RID;
+  *GetSidSubAuthority(logon, 1) = 0;
+  *GetSidSubAuthority(logon, 2) = 4242;
+  DWORD want = sizeof(TOKEN_GROUPS) + sizeof(SID_AND_ATTRIBUTES);
+  *needed = want;
+  if (size < want) {
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return FALSE;
+  }
+  TOKEN_GROUPS *groups = static_cast<TOKEN_GROUPS *>(data);
+  groups->GroupCount = 2;
+  groups->Groups[0].Sid = everyone;
+  groups->Groups[0].Attributes = SE_GROUP_ENABLED | SE_GROUP_MANDATORY;
+  groups->Groups[1].Sid = logon;
+  groups->Groups[1].Attributes = SE_GROUP_ENABLED | (g_rec.logonSid ? SE_GROUP_LOGON_ID : 0);
+  return TRUE;
+}
+
+void NoteStartup(const char *desktop, DWORD flags, WORD show) {
+  g_rec.lastDesktop = Or(desktop);
+  g_rec.lastShowFlags = flags;
+  g_rec.lastShow = show;
+}
+
+BOOL WINAPI FakeAsUser(HANDLE token, LPCSTR application, LPSTR commandLine, LPSECURITY_ATTRIBUTES,
+                       LPSECURITY_ATTRIBUTES, BOOL inherit, DWORD flags, LPVOID environment, LPCSTR directory,
+                       LPSTARTUPINFOA startup, LPPROCESS_INFORMATION info) {
+  g_rec.log.push_back("CreateProcessAsUser " + Name(token) + " inherit=" + std::to_string(inherit) +
+                      " flags=" + Hex(flags) + " desktop=" + Or(startup->lpDesktop));
+  NoteStartup(startup->lpDesktop, startup->dwFlags, startup->wShowWindow);
+  if (g_rec.asUserError) {
+    SetLastError(g_rec.asUserError);
+    return FALSE;
+  }
+  if (environment || directory) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  STARTUPINFOA own = *startup;
+  own.lpDesktop = NULL;
+  return CreateProcessA(application, commandLine, NULL, NULL, inherit, flags, NULL, NULL, &own, info);
+}
+
+BOOL WINAPI FakeSecondary(LPCWSTR user, LPCWSTR domain, LPCWSTR password, DWORD logonFlags, LPCWSTR application,
+                          LPWSTR commandLine, DWORD creationFlags, LPVOID environment, LPCWSTR directory,
+                          LPSTARTUPINFOW startup, LPPROCESS_INFORMATION info) {
+  g_rec.log.push_back("CreateProcessWithLogonW " + Or(user) + " " + Or(domain) + " " + Or(password) +
+                      " logon=" + std::to_string(logonFlags) + " flags=" + Hex(creationFlags) +
+                      " desktop=" + Or(startup->lpDesktop));
+  NoteStartup(Or(startup->lpDesktop).c_str(), startup->dwFlags, startup->wShowWindow);
+  if (g_rec.secondaryError) {
+    SetLastError(g_rec.secondaryError);
+    return FALSE;
+  }
+  if (environment || directory) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  STARTUPINFOW own = *startup;
+  own.lpDesktop = NULL;
+  return CreateProcessW(application, commandLine, NULL, NULL, FALSE, creationFlags, NULL, NULL, &own, info);
+}
+
+HWINSTA WINAPI FakeGetStation() { return kSaved; }
+HWINSTA WINAPI FakeOpenStation(LPCSTR name, BOOL inherit, ACCESS_MASK access) {
+  g_rec.log.push_back("OpenWindowStation " + Or(name) + " " + std::to_string(inherit) + " " + Hex(access));
+  return kStation;
+}
+BOOL WINAPI FakeSetStation(HWINSTA station) {
+  g_rec.log.push_back("SetProcessWindowStation " + Name(station));
+  return TRUE;
+}
+BOOL WINAPI FakeCloseStation(HWINSTA station) {
+  g_rec.log.push_back("CloseWindowStation " + Name(station));
+  return TRUE;
+}
+HDESK WINAPI FakeOpenDesktop(LPCSTR name, DWORD flags, BOOL inherit, ACCESS_MASK access) {
+  g_rec.log.push_back("OpenDesktop " + Or(name) + " " + std::to_string(flags) + " " + std::to_string(inherit) + " " +
+                      Hex(access));
+  if (g_rec.desktopError) {
+    SetLastError(g_rec.desktopError);
+    return NULL;
+  }
+  return kDesktop;
+}
+BOOL WINAPI FakeCloseDesktop(HDESK desktop) {
+  g_rec.log.push_back("CloseDesktop " + Name(desktop));
+  return TRUE;
+}
+
+std::vector<BYTE> *SecurityOf(HANDLE object) {
+  if (object == kStation)
+    return &g_rec.security[0];
+  if (object == kDesktop)
+    return &g_rec.security[1];
+  return nullptr;
+}
+
+BOOL WINAPI FakeGetSecurity(HANDLE object, PSECURITY_INFORMATION what, PSECURITY_DESCRIPTOR descriptor, DWORD size,
+                            LPDWORD needed) {
+  std::vector<BYTE> *stored = SecurityOf(object);
+  if (!stored || *what != DACL_SECURITY_INFORMATION) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  *needed = static_cast<DWORD>(stored->size());
+  if (size < stored->size()) {
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return FALSE;
+  }
+  memcpy(descriptor, stored->data(), stored->size());
+  return TRUE;
+}
+
+BOOL WINAPI FakeSetSecurity(HANDLE object, PSECURITY_INFORMATION what, PSECURITY_DESCRIPTOR descriptor) {
+  g_rec.log.push_back("SetUserObjectSecurity " + Name(object));
+  std::vector<BYTE> *stored = SecurityOf(object);
+  if (!stored || *what != DACL_SECURITY_INFORMATION)
+    return FALSE;
+  DWORD size = 0;
+  MakeSelfRelativeSD(descriptor, NULL, &size);
+  stored->assign(size, 0);
+  return MakeSelfRelativeSD(descriptor, stored->data(), &size);
+}
+
+BOOL WINAPI FakeCloseHandle(HANDLE handle) {
+  if (handle == kToken) {
+    g_rec.log.push_back("CloseHandle token");
+    return TRUE;
+  }
+  ++g_rec.closedProcessHandles;
+  return CloseHandle(handle);
+}
+
+// A self-relative descriptor whose list holds one entry: Everyone, 0x1F.
+std::vector<BYTE> EveryoneDescriptor(bool withList = true) {
+  static SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
+  BYTE everyone[SECURITY_MAX_SID_SIZE];
+  InitializeSid(everyone, &world, 1);
+  *GetSidSubAuthority(everyone, 0) = SECURITY_WORLD_RID;
+  DWORD list[64];
+  InitializeAcl(reinterpret_cast<PACL>(list), sizeof list, ACL_REVISION);
+  AddAccessAllowedAce(reinterpret_cast<PACL>(list), ACL_REVISION, 0x1F, everyone);
+  SECURITY_DESCRIPTOR absolute;
+  InitializeSecurityDescriptor(&absolute, SECURITY_DESCRIPTOR_REVISION);
+  SetSecurityDescriptorDacl(&absolute, TRUE, withList ? reinterpret_cast<PACL>(list) : NULL, FALSE);
+  DWORD size = 0;
+  MakeSelfRelativeSD(&absolute, NULL, &size);
+  std::vector<BYTE> out(size);
+  MakeSelfRelativeSD(&absolute, out.data(), &size);
+  return out;
+}
+
+// The entries of a stored list as "type flags mask sid".
+std::vector<std::string> Entries(std::vector<BYTE> &descriptor) {
+  std::vector<std::string> out;
+  BOOL present = FALSE, defaulted = FALSE;
+  PACL list = NULL;
+  if (!GetSecurityDescriptorDacl(descriptor.data(), &present, &list, &defaulted) || !list)
+    return out;
+  for (DWORD i = 0; i < list->AceCount; ++i) {
+    void *ace = NULL;
+    GetAce(list, i, &ace);
+    ACCESS_ALLOWED_ACE *allowed = static_cast<ACCESS_ALLOWED_ACE *>(ace);
+    char *sid = NULL;
+    ConvertSidToStringSidA(&allowed->SidStart, &sid);
+    out.push_back(std::to_string(allowed->Header.AceType) + " " + Hex(allowed->Header.AceFlags) + " " +
+                  Hex(allowed->Mask) + " " + (sid ? sid : "?"));
+    LocalFree(sid);
+  }
+  return out;
+}
+
+class AsUserTest : public ProcessTest {
+protected:
+  void SetUp() override {
+    g_rec = Recorder();
+    g_rec.security[0] = EveryoneDescriptor();
+    g_rec.security[1] = EveryoneDescriptor();
+    ProcessCalls calls = SystemProcessCalls();
+    calls.LogonUserA = FakeLogon;
+    calls.ImpersonateLoggedOnUser = FakeImpersonate;
+    calls.RevertToSelf = FakeRevert;
+    calls.GetTokenInformation = FakeTokenInformation;
+    calls.CreateProcessAsUserA = FakeAsUser;
+    calls.CreateProcessWithLogonW = FakeSecondary;
+    calls.GetProcessWindowStation = FakeGetStation;
+    calls.OpenWindowStationA = FakeOpenStation;
+    calls.SetProcessWindowStation = FakeSetStation;
+    calls.CloseWindowStation = FakeCloseStation;
+    calls.OpenDesktopA = FakeOpenDesktop;
+    calls.CloseDesktop = FakeCloseDesktop;
+    calls.GetUserObjectSecurity = FakeGetSecurity;
+    calls.SetUserObjectSecurity = FakeSetSecurity;
+    calls.CloseHandle = FakeCloseHandle;
+    g_processCalls = calls;
+  }
+  void TearDown() override {
+    g_processCalls = SystemProcessCalls();
+    ProcessTest::TearDown();
+  }
+
+  long AsUser(long flags, const std::string &user, const std::string &domain, const std::string &password,
+              const std::string &line, HRESULT *status = nullptr) {
+    long value = 12345;
+    HRESULT hr = core->CreateProcessAsUser(flags, Text(user), Text(domain), Text(password), Text(line), &value);
+    if (status)
+      *status = hr;
+    else
+      EXPECT_EQ(value == -1 ? S_FALSE : S_OK, hr);
+    return value;
+  }
+
+  std::string Program() const { return Quoted(child) + " exit 12"; }
+};
+
+const char kEveryone[] = "0 0 1F S-1-1-0";
+const char kStationInherit[] = "0 B F0000000 S-1-5-5-0-4242";
+const char kStationOwn[] = "0 4 F037F S-1-5-5-0-4242";
+const char kDesktopEntry[] = "0 0 F01FF S-1-5-5-0-4242";
+
+TEST_F(AsUserTest, InteractiveStartGrantsTheDesktopThenImpersonatesCreatesAndReverts) {
+  EXPECT_EQ(12, AsUser(CP_INTERACTIVE | CP_MINIMIZE, "ann", "", "secret", Program()));
+  std::vector<std::string> expected = {
+      "LogonUser ann (null) secret 2 0",
+      "OpenWindowStation winsta0 0 60000",
+      "SetProcessWindowStation winsta0",
+      "OpenDesktop default 0 0 60081",
+      "SetProcessWindowStation saved",
+      "SetUserObjectSecurity winsta0",
+      "SetUserObjectSecurity default",
+      "Impersonate token",
+      "CreateProcessAsUser token inherit=0 flags=30 desktop=winsta0\\default",
+      "RevertToSelf",
+      "CloseDesktop default",
+      "CloseWindowStation winsta0",
+      "CloseHandle token",
+  };
+  EXPECT_EQ(expected, g_rec.log);
+  EXPECT_EQ(static_cast<DWORD>(STARTF_USESHOWWINDOW), g_rec.lastShowFlags);
+  EXPECT_EQ(SW_MINIMIZE, g_rec.lastShow);
+  EXPECT_EQ(2, g_rec.closedProcessHandles) << "process and thread";
+  EXPECT_EQ((std::vector<std::string>{kEveryone, kStationInherit, kStationOwn}), Entries(g_rec.security[0]));
+  EXPECT_EQ((std::vector<std::string>{kEveryone, kDesktopEntry}), Entries(g_rec.security[1]));
+  EXPECT_TRUE(Notices().empty());
+
+  // The same logon again: its entries are there already and are not added
+  // twice.
+  g_rec.log.clear();
+  EXPECT_EQ(12, AsUser(CP_INTERACTIVE | CP_DETACHED, "ann", "dom", "secret", Program()));
+  EXPECT_EQ(std::count(g_rec.log.begin(), g_rec.log.end(), "SetUserObjectSecurity winsta0"), 0);
+  EXPECT_EQ(3u, Entries(g_rec.security[0]).size());
+  EXPECT_EQ(2u, Entries(g_rec.security[1]).size());
+  EXPECT_NE(g_rec.log.end(), std::find(g_rec.log.begin(), g_rec.log.end(),
+                                       "CreateProcessAsUser token inherit=0 flags=28 desktop=winsta0\\default"))
+      << "detached";
+  EXPECT_EQ(0u, g_rec.lastShowFlags) << "no show state unless asked";
+}
+
+TEST_F(AsUserTest, InteractiveStartThroughTheSecondaryLogon) {
+  EXPECT_EQ(12, AsUser(CP_INTERACTIVE | CP_LOGON_PROFILE | CP_NETCRED | CP_HIDE, "ann", "dom", "secret", Program()));
+  ASSERT_LE(6u, g_rec.log.size());
+  std::vector<std::string> tail(g_rec.log.end() - 6, g_rec.log.end());
+  EXPECT_EQ("LogonUser ann dom secret 11 0", g_rec.log.front());
+  std::vector<std::string> expected = {
+      "Impersonate token",
+      "CreateProcessWithLogonW ann dom secret logon=3 flags=30 desktop=winsta0\\default",
+      "RevertToSelf",
+      "CloseDesktop default",
+      "CloseWindowStation winsta0",
+      "CloseHandle token",
+  };
+  EXPECT_EQ(expected, tail);
+  EXPECT_EQ(SW_HIDE, g_rec.lastShow);
+}
+
+TEST_F(AsUserTest, FailuresReportTheFirstErrorAndReleaseEverything) {
+  // The token start fails, then the secondary logon: the first cause is told.
+  g_rec.asUserError = ERROR_PRIVILEGE_NOT_HELD;
+  g_rec.secondaryError = ERROR_LOGON_FAILURE;
+  EXPECT_EQ(-1, AsUser(CP_INTERACTIVE, "ann", "", "secret", Program()));
+  ASSERT_EQ(1u, Notices().size());
+  EXPECT_EQ("CreateProcessAsUser: " + SystemText(ERROR_PRIVILEGE_NOT_HELD), Notices().back());
+  ASSERT_LE(7u, g_rec.log.size());
+  std::vector<std::string> tail(g_rec.log.end() - 7, g_rec.log.end());
+  std::vector<std::string> expected = {
+      "Impersonate token",
+      "CreateProcessAsUser token inherit=0 flags=30 desktop=winsta0\\default",
+      "CreateProcessWithLogonW ann (null) secret logon=0 flags=30 desktop=winsta0\\default",
+      "RevertToSelf",
+      "CloseDesktop default",
+      "CloseWindowStation winsta0",
+      "CloseHandle token",
+  };
+  EXPECT_EQ(expected, tail);
+
+  // The desktop cannot be opened: the window station is put back and
+  // closed, nobody is impersonated.
+  g_rec = Recorder();
+  g_rec.desktopError = ERROR_ACCESS_DENIED;
+  EXPECT_EQ(-1, AsUser(CP_INTERACTIVE, "ann", "", "secret", Program()));
+  EXPECT_EQ("CreateProcessAsUser: " + SystemText(ERROR_ACCESS_DENIED), Notices().back());
+  expected = {
+      "LogonUser ann (null) secret 2 0",
+      "OpenWindowStation winsta0 0 60000",
+      "SetProcessWindowStation winsta0",
+      "OpenDesktop default 0 0 60081",
+      "SetProcessWindowStation saved",
+      "CloseWindowStation winsta0",
+      "CloseHandle token",
+  };
+  EXPECT_EQ(expected, g_rec.log);
+
+  // No logon identifier in the token.
+  g_rec = Recorder();
+  g_rec.security[0] = g_rec.security[1] = EveryoneDescriptor();
+  g_rec.logonSid = false;
+  EXPECT_EQ(-1, AsUser(CP_INTERACTIVE, "ann", "", "secret", Program()));
+  EXPECT_EQ("CloseHandle token", g_rec.log.back());
+  EXPECT_EQ(g_rec.log.end(), std::find(g_rec.log.begin(), g_rec.log.end(), "Impersonate token"));
+
+  // The logon fails: nothing else is tried.
+  g_rec = Recorder();
+  g_rec.logonError = ERROR_LOGON_FAILURE;
+  EXPECT_EQ(-1, AsUser(0, "ann", "", "wrong", Program()));
+  EXPECT_EQ("CreateProcessAsUser: " + SystemText(ERROR_LOGON_FAILURE), Notices().back());
+  EXPECT_EQ(std::vector<std::string>{"LogonUser ann (null) wrong 2 0"}, g_rec.log);
+
+  // Incompatible flags: the notice, without a logon.
+  g_rec = Recorder();
+  EXPECT_EQ(-1, AsUser(CP_INTERACTIVE | CP_NTI, "ann", "", "secret", Program()));
+  EXPECT_EQ("CreateProcessAsUser: CP_NTI and CP_INTERACTIVE are incompatible", Notices().back());
+  EXPECT_TRUE(g_rec.log.empty());
+
+  // A command line without a word fails before the logon.
+  EXPECT_EQ(-1, AsUser(0, "ann", "", "secret", " , "));
+  EXPECT_EQ("CreateProcessAsUser: " + SystemText(0), Notices().back());
+  EXPECT_TRUE(g_rec.log.empty());
+
+  // Required texts missing: refused without a notice or a result.
+  size_t notices = Notices().size();
+  HRESULT status = S_OK;
+  EXPECT_EQ(12345, AsUser(0, "ann", "", "", Program(), &status)) << "empty password";
+  EXPECT_EQ(S_FALSE, status);
+  EXPECT_EQ(12345, AsUser(0, "", "", "pw", Program(), &status));
+  EXPECT_EQ(12345, AsUser(0, "ann", "", "pw", "", &status));
+  EXPECT_EQ(notices, Notices().size());
+  EXPECT_TRUE(g_rec.log.empty());
+}
+
+TEST_F(AsUserTest, NonInteractiveStartWithTheTokenOrTheSecondaryLogonOnly) {
+  EXPECT_EQ(12, AsUser(CP_DETACHED, "ann", "dom", "secret", Program()));
+  std::vector<std::string> expected = {
+      "LogonUser ann dom secret 2 0",
+      "Impersonate token",
+      "CreateProcessAsUser token inherit=0 flags=20 desktop=",
+      "RevertToSelf",
+      "CloseHandle token",
+  };
+  EXPECT_EQ(expected, g_rec.log) << "normal priority only, an empty desktop name";
+
+  g_rec.log.clear();
+  EXPECT_EQ(12, AsUser(CP_NTI | CP_NETCRED, "ann", "", "secret", Program()));
+  EXPECT_EQ(std::vector<std::string>{"CreateProcessWithLogonW ann (null) secret logon=2 flags=20 desktop="}, g_rec.log)
+      << "no logon or impersonation in this process";
+
+  g_rec.log.clear();
+  EXPECT_EQ(0, AsUser(CP_LOGON_PROFILE | CP_NOWAIT, "ann", "", "secret", Program()));
+  expected = {
+      "LogonUser ann (null) secret 2 0",
+      "Impersonate token",
+      "CreateProcessWithLogonW ann (null) secret logon=1 flags=20 desktop=",
+      "RevertToSelf",
+      "CloseHandle token",
+  };
+  EXPECT_EQ(expected, g_rec.log);
+  EXPECT_TRUE(Notices().empty());
+}
+
+TEST_F(AsUserTest, GrantLeavesAnUnrestrictedObjectAlone) {
+  // An object without an access list admits everyone; a list of only the
+  // new entries would shut everyone else out.
+  g_rec.security[0] = EveryoneDescriptor(false);
+  g_rec.security[1] = EveryoneDescriptor(false);
+  BYTE logon[SECURITY_MAX_SID_SIZE];
+  SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
+  InitializeSid(logon, &nt, 3);
+  *GetSidSubAuthority(logon, 0) = SECURITY_LOGON_IDS_RID;
+  *GetSidSubAuthority(logon, 1) = 0;
+  *GetSidSubAuthority(logon, 2) = 4242;
+  EXPECT_EQ(0u, GrantDesktopAccess(kStation, kDesktop, logon));
+  EXPECT_TRUE(g_rec.log.empty()) << "nothing set";
+
+  // A list too long for another entry: the grant fails with the system's
+  // error and sets nothing.
+  std::vector<DWORD> big(65532 / sizeof(DWORD));
+  PACL list = reinterpret_cast<PACL>(big.data());
+  ASSERT_TRUE(InitializeAcl(list, 65532, ACL_REVISION));
+  SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
+  BYTE everyone[SECURITY_MAX_SID_SIZE];
+  InitializeSid(everyone, &world, 1);
+  *GetSidSubAuthority(everyone, 0) = SECURITY_WORLD_RID;
+  while (AddAccessAllowedAce(list, ACL_REVISION, 1, everyone)) {
+  }
+  SECURITY_DESCRIPTOR absolute;
+  InitializeSecurityDescriptor(&absolute, SECURITY_DESCRIPTOR_REVISION);
+  SetSecurityDescriptorDacl(&absolute, TRUE, list, FALSE);
+  DWORD size = 0;
+  MakeSelfRelativeSD(&absolute, NULL, &size);
+  g_rec.security[0].assign(size, 0);
+  ASSERT_TRUE(MakeSelfRelativeSD(&absolute, g_rec.security[0].data(), &size));
+  EXPECT_NE(0u, GrantDesktopAccess(kStation, kDesktop, logon));
+  EXPECT_TRUE(g_rec.log.empty());
+}
+
+TEST_F(AsUserTest, LogonUserHandsOutTokenHandlesThatImpersonate) {
+  long handle = 0;
+  EXPECT_EQ(S_OK, core->LogonUser(Text("ann"), Text(""), Text("secret"), 3, 0, &handle));
+  EXPECT_EQ(std::vector<std::string>{"LogonUser ann (null) secret 3 0"}, g_rec.log) << "type and provider passed through";
+  EXPECT_EQ(HT_TOKEN, HandleTypeOf(handle));
+
+  long result = 0;
+  EXPECT_EQ(S_OK, core->ImpersonateLoggedOnUser(handle, &result));
+  EXPECT_EQ(kTrue, result);
+  EXPECT_EQ("Impersonate token", g_rec.log.back()) << "the handle's token";
+  EXPECT_EQ(S_OK, core->ImpersonateLoggedOnUser(0x1234, &result));
+  EXPECT_EQ("Impersonate " + Name(reinterpret_cast<HANDLE>(static_cast<INT_PTR>(0x1234))), g_rec.log.back())
+      << "a raw token is passed as it is";
+  size_t calls = g_rec.log.size();
+  EXPECT_EQ(S_FALSE, core->ImpersonateLoggedOnUser(0, &result));
+  EXPECT_EQ(kFalse, result);
+  EXPECT_EQ(calls, g_rec.log.size()) << "0 is no token";
+  EXPECT_EQ(S_OK, core->RevertToSelf(&result));
+  EXPECT_EQ(kTrue, result);
+  EXPECT_EQ("RevertToSelf", g_rec.log.back());
+  EXPECT_EQ(S_OK, core->FreeHandle(handle, &result));
+  EXPECT_EQ(0, HandleTypeOf(handle));
+  EXPECT_TRUE(Notices().empty());
+
+  g_rec.logonError = ERROR_LOGON_FAILURE;
+  handle = 99;
+  EXPECT_EQ(S_FALSE, core->LogonUser(Text("ann"), Text("dom"), Text("bad"), 2, 0, &handle));
+  EXPECT_EQ(0, handle);
+  EXPECT_EQ("LogonUser: " + SystemText(ERROR_LOGON_FAILURE), Notices().back());
+  calls = g_rec.log.size();
+  EXPECT_EQ(S_FALSE, core->LogonUser(Text("ann"), Text("dom"), Text(""), 2, 0, &handle));
+  EXPECT_EQ(S_FALSE, core->LogonUser(Text(""), Text("dom"), Text("pw"), 2, 0, &handle));
+  EXPECT_EQ(calls, g_rec.log.size()) << "empty user or password: not tried";
+}
+
+// The same methods with the operating system's own calls, as Wine performs
+// them: its logon is a stub that succeeds with a token nothing accepts, its
+// window stations and desktops really open and switch, its access lists
+// are absent (so nothing is granted), and its secondary logon fails.
+TEST_F(ProcessTest, WhatWinePerformsOfTheSecurityCalls) {
+  long handle = 0;
+  ASSERT_EQ(S_OK, core->LogonUser(Text("nobody"), Text(""), Text("pw"), 2, 0, &handle));
+  EXPECT_EQ(HT_TOKEN, HandleTypeOf(handle));
+  long result = kTrue;
+  EXPECT_EQ(S_FALSE, core->ImpersonateLoggedOnUser(handle, &result)) << "Wine refuses its own logon token";
+  EXPECT_EQ(kFalse, result);
+  EXPECT_EQ(S_OK, core->FreeHandle(handle, &result));
+
+  // A real token (this process's own) impersonates and reverts for real.
+  HANDLE own = NULL;
+  ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_DUPLICATE | TOKEN_QUERY | TOKEN_IMPERSONATE, &own));
+  HANDLE copy = NULL;
+  ASSERT_TRUE(DuplicateToken(own, SecurityImpersonation, &copy));
+  EXPECT_EQ(S_OK, core->ImpersonateLoggedOnUser(HandleToLong(copy), &result));
+  EXPECT_EQ(kTrue, result);
+  HANDLE threadToken = NULL;
+  EXPECT_TRUE(OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, &threadToken)) << "the thread impersonates";
+  if (threadToken)
+    CloseHandle(threadToken);
+  EXPECT_EQ(S_OK, core->RevertToSelf(&result));
+  EXPECT_FALSE(OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, &threadToken)) << "and no longer";
+  CloseHandle(copy);
+  CloseHandle(own);
+
+  // The interactive start opens and switches window stations for real and
+  // fails at the stub token; the process's window station is put back.
+  HWINSTA before = GetProcessWindowStation();
+  EXPECT_EQ(-1, [&] {
+    long value = 0;
+    core->CreateProcessAsUser(CP_INTERACTIVE, Text("nobody"), Text(""), Text("pw"), Text(child + " exit 1"), &value);
+    return value;
+  }());
+  EXPECT_EQ(before, GetProcessWindowStation());
+  EXPECT_EQ("CreateProcessAsUser: " + SystemText(ERROR_INVALID_HANDLE), Notices().back());
+  EXPECT_FALSE(OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, &threadToken)) << "nothing left impersonating";
+}
+
+} // namespace

@@ -1,0 +1,73 @@
+// A small program the process tests start (built as a console program and,
+// for waiting on input, as a windowed one):
+//   qmchild exit N           ends with code N
+//   qmchild sleep MS N       sleeps, then ends with code N
+//   qmchild show             ends with the show state it was given (100: none)
+//   qmchild console          ends with 1 when it has a console, else 0
+//   qmchild whoami           ends with 1 when started as a .com file, else 2
+//   qmchild idle FILE MS     sleeps, writes FILE, then waits for input for
+//                            two seconds with a window of its own
+#include <windows.h>
+#include <stdlib.h>
+#include <string.h>
+
+namespace {
+
+int Number(int argc, char **argv, int index, int fallback) {
+  return index < argc ? atoi(argv[index]) : fallback;
+}
+
+int ShowState() {
+  STARTUPINFOA info = {};
+  info.cb = sizeof info;
+  GetStartupInfoA(&info);
+  return (info.dwFlags & STARTF_USESHOWWINDOW) ? info.wShowWindow : 100;
+}
+
+int StartedAs() {
+  char path[MAX_PATH] = "";
+  GetModuleFileNameA(NULL, path, MAX_PATH);
+  size_t length = strlen(path);
+  return length > 4 && _stricmp(path + length - 4, ".com") == 0 ? 1 : 2;
+}
+
+int IdleAfter(const char *marker, int milliseconds) {
+  Sleep(static_cast<DWORD>(milliseconds));
+  HWND window = CreateWindowExA(0, "STATIC", "qmchild", WS_OVERLAPPED, 0, 0, 10, 10, NULL, NULL, NULL, NULL);
+  HANDLE file = CreateFileA(marker, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+  if (file != INVALID_HANDLE_VALUE)
+    CloseHandle(file);
+  SetTimer(NULL, 0, 2000, NULL);
+  MSG message;
+  while (GetMessageA(&message, NULL, 0, 0) > 0) {
+    if (message.message == WM_TIMER)
+      break;
+    DispatchMessageA(&message);
+  }
+  if (window)
+    DestroyWindow(window);
+  return 0;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+  if (argc < 2)
+    return 0;
+  const char *mode = argv[1];
+  if (strcmp(mode, "exit") == 0)
+    return Number(argc, argv, 2, 0);
+  if (strcmp(mode, "sleep") == 0) {
+    Sleep(static_cast<DWORD>(Number(argc, argv, 2, 0)));
+    return Number(argc, argv, 3, 0);
+  }
+  if (strcmp(mode, "show") == 0)
+    return ShowState();
+  if (strcmp(mode, "console") == 0)
+    return GetConsoleWindow() != NULL || GetStdHandle(STD_OUTPUT_HANDLE) != NULL ? 1 : 0;
+  if (strcmp(mode, "whoami") == 0)
+    return StartedAs();
+  if (strcmp(mode, "idle") == 0 && argc >= 4)
+    return IdleAfter(argv[2], Number(argc, argv, 3, 0));
+  return 0;
+}
