@@ -80,7 +80,10 @@ std::string RecordServerResponse() {
   return line;
 }
 
-void RecordFailure() {
+// `serverMayHaveSpoken` is false where the failure proves the server said
+// nothing in this call: the library still holds the line of an earlier
+// session on this thread, which is no answer to this one.
+void RecordFailure(bool serverMayHaveSpoken = true) {
   DWORD code = GetLastError(); // before anything else can change it
   SetFtpVariable(kFtpLastLine, nullptr);
   CoreVariables().SetLastErrorText(nullptr);
@@ -91,7 +94,7 @@ void RecordFailure() {
     SetFtpVariable(kFtpLastMessage, message.c_str());
     SetFtpVariable(kFtpReplyCode, FtpDecimal(static_cast<long>(code)).c_str());
   }
-  std::string line = RecordServerResponse();
+  std::string line = serverMayHaveSpoken ? RecordServerResponse() : std::string();
   CoreVariables().SetLastErrorText(line.empty() ? nullptr : line.c_str());
 }
 
@@ -227,7 +230,11 @@ HRESULT CCore::FtpConnect(BSTR szHostName, short port, BSTR szUserID, BSTR szPas
   session->connection = InternetConnectA(session->internet, host.Name(), serverPort, user.Name(), password.Name(),
                                          INTERNET_SERVICE_FTP, kConnectFlags, kConnectContext);
   if (!session->connection) {
-    RecordFailure();
+    DWORD code = GetLastError();
+    // No name, or no listener: no server took part in this connect.
+    bool reached = code != ERROR_INTERNET_NAME_NOT_RESOLVED && code != ERROR_INTERNET_CANNOT_CONNECT;
+    SetLastError(code);
+    RecordFailure(reached);
     InternetCloseHandle(session->internet);
     delete session;
     return S_FALSE;
