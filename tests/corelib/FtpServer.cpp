@@ -169,8 +169,9 @@ bool FtpServer::Launch(unsigned short port, std::string *why) {
            "ascii_upload_enable=YES\nascii_download_enable=YES\ndirmessage_enable=YES\n"
            "pasv_enable=YES\npasv_address=127.0.0.1\nsecure_chroot_dir=%sempty\n"
            "background=NO\nseccomp_sandbox=NO\nallow_writeable_chroot=YES\n"
-           "run_as_launching_user=YES\nftpd_banner=%s\n",
-           port, root.c_str(), files.c_str(), files.c_str(), banner);
+           "run_as_launching_user=YES\nftpd_banner=%s\n"
+           "xferlog_enable=YES\nxferlog_std_format=NO\nlog_ftp_protocol=YES\nvsftpd_log_file=%sprotocol.log\n",
+           port, root.c_str(), files.c_str(), files.c_str(), banner, files.c_str());
   DeleteFileA((m_files / "pid").c_str());
   if (!WriteTextFile(m_files / "vsftpd.conf", config) ||
       !WriteTextFile(m_files / "passwords", std::string(Password()) + "\n")) {
@@ -210,6 +211,8 @@ bool FtpServer::Launch(unsigned short port, std::string *why) {
   *why = "vsftpd did not answer on its port";
   return false;
 }
+
+std::string FtpServer::Log() const { return ReadTextFile(m_files / "protocol.log"); }
 
 void FtpServer::Stop() {
   if (!m_group)

@@ -30,6 +30,9 @@ public:
   // The folder the server serves, as Windows sees it (trailing backslash).
   const std::string &Root() const { return m_root; }
 
+  // The server's record of the conversation: every command and reply.
+  std::string Log() const;
+
   // A loopback port below 32768 (so scripts can pass it as a 16-bit
   // number) on which nothing listens.
   static unsigned short UnusedPort();

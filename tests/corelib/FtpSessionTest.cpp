@@ -179,13 +179,18 @@ TEST_F(FtpSessionTest, ConnectChangeDirectoryAndCloseRecordTheServersLastLine) {
                         "  after = State()\r\n"
                         "  main = main & \"|\" & core.FtpCd(h, \"notes\") & \"|\" & (State() = after)\r\n"
                         "  main = main & \"|\" & core.FtpClose(h) & \"|\" & core.FreeHandle(h)\r\n");
+  // Windows ends the conversation with QUIT and records the goodbye; Wine's
+  // library just closes the connection, so the previous reply stays.
+  std::string log = server.Log();
+  std::string closing = log.find("\"QUIT\"") != std::string::npos ? "221 Goodbye." : "250 Directory successfully changed.";
+  EXPECT_NE(std::string::npos, log.find("\"250-note two\"")) << "the server sent a multi-line reply: " << log;
   // A failure deletes the old message and number before it records its own.
   std::string refused = "[550 Failed to change directory.|12003|12003|550 Failed to change directory.|";
   EXPECT_EQ("True[230 Login successful.|0|||False]"
             "-1[250 Directory successfully changed.|0|||False]"
             "0" + refused + "False]"
             "-1[250 Directory successfully changed.|0|12003|550 Failed to change directory.|False]"
-            "-1|True|0|True|0|0",
+            "-1|" + closing + "|0|True|0|0",
             out)
       << "only the last line of a multi-line reply; a success keeps the last error";
 }
@@ -241,6 +246,8 @@ TEST_F(FtpSessionTest, AFailedDownloadKeepsTheLocalFileItWouldHaveReplaced) {
 
 TEST_F(FtpSessionTest, FoldersRenameDeleteAndTestingNames) {
   ASSERT_TRUE(qmtest::WriteTextFile(server.Root() + "report.txt", "figures"));
+  // A name the ANSI code page cannot hold (Wine's vbscript has no ChrW for it).
+  ASSERT_TRUE(SetEnvironmentVariableW(L"QM_WIDE_NAME", L"\x4E00x"));
   std::string out = Run(
       "  Dim h\r\n"
       "  h = " + Connect() + "\r\n"
@@ -256,6 +263,9 @@ TEST_F(FtpSessionTest, FoldersRenameDeleteAndTestingNames) {
       "  main = main & core.FtpRename(h, \"gone.txt\", \"other.txt\") & \"|\" & V(\"QM.LAST_ERROR\") & \"|\"\r\n"
       "  main = main & core.FtpRmDir(h, \"made\") & \"|\" & V(\"FTP.LASTLINE\") & \"|\"\r\n"
       "  main = main & core.FtpRmDir(h, \"made\") & \"|\" & V(\"QM.LAST_ERROR\")\r\n"
+      "  main = main & \"|\" & core.FtpMkDir(h, String(2000, \"d\")) & \"|\"\r\n"
+      "  Mark\r\n"
+      "  main = main & core.FtpMkDir(h, CreateObject(\"WScript.Shell\").Environment(\"PROCESS\")(\"QM_WIDE_NAME\")) & State()\r\n"
       "  core.FtpClose h\r\n");
   // The server names the new folder by its full Linux path.
   size_t quote = out.find("[257 \"");
@@ -270,9 +280,12 @@ TEST_F(FtpSessionTest, FoldersRenameDeleteAndTestingNames) {
             "0[550 Delete operation failed.|12003|12003|550 Delete operation failed.|False]"
             "0|550 RNFR command failed.|"
             "-1|250 Remove directory operation successful.|"
-            "0|550 Remove directory operation failed.",
+            "0|550 Remove directory operation failed.|0|0" + kMarked,
             out)
-      << "FtpTest touches no variable";
+      << "FtpTest touches no variable, nor does a name the code page cannot hold";
+  std::string log = server.Log();
+  EXPECT_NE(std::string::npos, log.find("\"MKD " + std::string(1023, 'd') + "\"")) << "a long name is cut at 1023 bytes";
+  EXPECT_EQ(std::string::npos, log.find("x\"\n")) << "the unconvertible name never reached the server";
   EXPECT_FALSE(ServedExists("report.txt"));
   EXPECT_FALSE(ServedExists("made"));
 }
