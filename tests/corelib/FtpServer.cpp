@@ -158,7 +158,8 @@ bool FtpServer::Launch(unsigned short port, std::string *why) {
   // Anonymous only, with one accepted password, writable, passive on
   // loopback; line ends converted in ASCII mode both ways; a directory's
   // .message file is sent as a multi-line reply on entering it. As the
-  // launching user nothing is chrooted, so tests use relative names only.
+  // launching user nothing is chrooted (vsftpd's deny_file refuses every
+  // name then), so tests use names relative to the served folder only.
   char config[2048];
   snprintf(config, sizeof config,
            "listen=YES\nlisten_address=127.0.0.1\nlisten_port=%u\n"

@@ -168,13 +168,14 @@ TEST_F(FtpSessionTest, ConnectChangeDirectoryAndCloseRecordTheServersLastLine) {
   ASSERT_TRUE(qmtest::WriteTextFile(server.Root() + ".message", "welcome to the bench\nsecond line\n"));
   ASSERT_TRUE(qmtest::MakeDirectory(server.Root() + "notes"));
   ASSERT_TRUE(qmtest::WriteTextFile(server.Root() + "notes\\.message", "note one\nnote two\n"));
+  ASSERT_TRUE(qmtest::MakeDirectory(server.Root() + "notes\\inner"));
 
   std::string out = Run("  Dim h, after\r\n"
                         "  h = " + Connect() + "\r\n"
                         "  main = (h <> 0) & State()\r\n"
                         "  main = main & core.FtpCd(h, \"notes\") & State()\r\n"
                         "  main = main & core.FtpCd(h, \"no such folder\") & State()\r\n"
-                        "  main = main & core.FtpCd(h, \"..\") & State()\r\n"
+                        "  main = main & core.FtpCd(h, \"inner\") & State()\r\n"
                         "  main = main & core.FtpClose(h) & \"|\" & V(\"FTP.LASTLINE\")\r\n"
                         "  after = State()\r\n"
                         "  main = main & \"|\" & core.FtpCd(h, \"notes\") & \"|\" & (State() = after)\r\n"
@@ -358,7 +359,7 @@ TEST_F(FtpSessionTest, AServerThatDiesMidSessionFailsTheNextCallsAndTheHandleSti
       "    n = n + 1\r\n"
       "  Loop\r\n"
       "  core.KillTimer TimerId16(t)\r\n"
-      "  main = main & core.FtpCd(h, \"..\") & \"|\" & (V(\"FTP.REPLY_CODE\") <> \"\") & \"|\"\r\n"
+      "  main = main & core.FtpCd(h, \"inbox\") & \"|\" & (V(\"FTP.REPLY_CODE\") <> \"\") & \"|\"\r\n"
       "  main = main & core.FtpPut(h, \"" + dir / "late.txt" + "\", \"late.txt\", True)\r\n"
       "  main = main & core.FtpTest(h, \"*\") & \"|\" & core.FreeHandle(h) & \"|\" & core.FtpCd(h, \"x\")\r\n"
       "  main = main & \"|\" & core.FreeHandle(h)\r\n");
