@@ -7,6 +7,7 @@
 #include <stdlib.h>
 
 #include "CoreCrypto.h"
+#include "CoreFtp.h"
 #include "CoreModule.h"
 #include "CoreNetJobs.h"
 #include "CoreText.h"
@@ -237,6 +238,11 @@ HRESULT CCore::FreeHandle(long hObject, long *pVal) {
     *pVal = kTrue;
     return S_OK;
   }
+  case HT_FTP_SESSION:
+    if (!CloseFtpSession(HandleTake(hObject, type)))
+      return S_FALSE;
+    *pVal = kTrue;
+    return S_OK;
   default:
     CORE_DEBUG("FreeHandle", "Unknown handle type %X", static_cast<unsigned>(type));
     QMR_NotifyMessage(0, "CCore::FreeHandle: Unknown handle type %X", static_cast<unsigned>(type));

@@ -506,11 +506,6 @@ TEST_F(CoreScriptTest, FindWindowWalksAllWindowsInPreOrderWithPatterns) {
   CloseHandle(thread);
 }
 
-TEST_F(CoreScriptTest, MethodsOfLaterVersionsAnswerAnHonestFailure) {
-  EXPECT_EQ("0", Run("  main = core.FtpConnect(\"127.0.0.1\", 21, \"u\", \"p\")\r\n"));
-  EXPECT_TRUE(Seen("FtpConnect: This operation is not available in this version.")) << Joined();
-}
-
 TEST_F(CoreScriptTest, ScriptsStartProgramsAndScripts) {
   std::string child = qmtest::ProgramDirectory() + "qmchild.exe";
   ASSERT_TRUE(qmtest::WriteTextFile(dir / "echo.vbs", "Function main(arg)\r\n  main = \"got \" & arg\r\nEnd Function\r\n"));

@@ -1,0 +1,346 @@
+// FTP sessions on the internet client library (WinINet). Outcomes reach the
+// script through the FTP.* variables of the process environment and, for a
+// failure, the last-error variable; no FTP method prints a notice.
+#include "Core.h"
+#include "CoreFtp.h"
+
+#include <new>
+#include <string>
+#include <vector>
+
+#include <wininet.h>
+
+#include "CoreModule.h"
+#include "CoreText.h"
+#include "FtpReply.h"
+#include "HandleTable.h"
+#include "VariableManager.h"
+
+const char kFtpLastLine[] = "FTP.LASTLINE";
+const char kFtpWinsock[] = "FTP.WINSOCK";
+const char kFtpLastMessage[] = "FTP.LASTMSG";
+const char kFtpReplyCode[] = "FTP.REPLY_CODE";
+
+namespace {
+
+// The agent name given to the library: this module's name.
+const char kAgentName[] = "QuillmothLib";
+const DWORD kOpenFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE;
+const DWORD kConnectFlags = kOpenFlags | INTERNET_FLAG_PASSIVE;
+const DWORD_PTR kConnectContext = 1;
+
+struct FtpSession {
+  HINTERNET internet;
+  HINTERNET connection;
+};
+
+// The FTP variables live in this process's environment only; an empty or
+// absent value deletes the variable.
+void SetFtpVariable(const char *name, const char *value) {
+  CoreVariables().SetVariable(nullptr, name, value, VAR_MODE_PROCESS);
+}
+
+// The system's text for `code` exactly as the message table gives it (line
+// break included); empty when there is none.
+std::string SystemMessage(DWORD code) {
+  char *text = nullptr;
+  DWORD length = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                    FORMAT_MESSAGE_IGNORE_INSERTS,
+                                nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
+                                reinterpret_cast<char *>(&text), 0, nullptr);
+  std::string message;
+  if (length && text)
+    message.assign(text, length);
+  if (text)
+    LocalFree(text);
+  return message;
+}
+
+// Publishes the last line the server said on this thread; that line, or
+// empty when the library holds none.
+std::string RecordServerResponse() {
+  SetFtpVariable(kFtpLastLine, nullptr);
+  DWORD error = 0;
+  DWORD needed = 0;
+  char probe[1] = {'\0'};
+  InternetGetLastResponseInfoA(&error, probe, &needed);
+  if (needed == 0)
+    return std::string();
+  // Room for the text, its terminating zero and one more byte, so a library
+  // that leaves the zero out is still read within the buffer.
+  std::vector<char> text(static_cast<size_t>(needed) + 2, '\0');
+  DWORD length = needed + 1;
+  if (!InternetGetLastResponseInfoA(&error, text.data(), &length))
+    return std::string();
+  if (length > needed + 1)
+    length = needed + 1;
+  std::string line = FtpLastReplyLine(text.data(), length);
+  SetFtpVariable(kFtpLastLine, line.c_str());
+  SetFtpVariable(kFtpWinsock, FtpDecimal(static_cast<long>(error)).c_str());
+  return line;
+}
+
+// `serverMayHaveSpoken` is false where the failure proves the server said
+// nothing in this call: the library still holds the line of an earlier
+// session on this thread, which is no answer to this one.
+void RecordFailure(bool serverMayHaveSpoken = true) {
+  DWORD code = GetLastError(); // before anything else can change it
+  SetFtpVariable(kFtpLastLine, nullptr);
+  CoreVariables().SetLastErrorText(nullptr);
+  SetFtpVariable(kFtpLastMessage, nullptr);
+  SetFtpVariable(kFtpWinsock, nullptr);
+  if (code != 0) {
+    std::string message = SystemMessage(code);
+    SetFtpVariable(kFtpLastMessage, message.c_str());
+    SetFtpVariable(kFtpReplyCode, FtpDecimal(static_cast<long>(code)).c_str());
+  }
+  std::string line = serverMayHaveSpoken ? RecordServerResponse() : std::string();
+  CoreVariables().SetLastErrorText(line.empty() ? nullptr : line.c_str());
+}
+
+// Copies the connection handle of a live session record (used while the
+// table is locked; the handle itself stays the session's).
+void ReadConnection(HandleRecord &record, void *context) {
+  FtpSession *session = static_cast<FtpSession *>(record.payload);
+  *static_cast<HINTERNET *>(context) = session ? session->connection : nullptr;
+}
+
+// The connection of `hSession`, or null when it names no live session.
+HINTERNET SessionConnection(long hSession) {
+  if (hSession == 0)
+    return nullptr;
+  HINTERNET connection = nullptr;
+  if (!HandleVisit(hSession, HT_FTP_SESSION, ReadConnection, &connection))
+    return nullptr;
+  return connection;
+}
+
+// The result of one call on the connection, recorded the common way.
+long Outcome(BOOL succeeded) {
+  if (!succeeded) {
+    RecordFailure();
+    return kFalse;
+  }
+  RecordServerResponse();
+  return kTrue;
+}
+
+// One text argument of an FTP method: a missing text is no name (null).
+struct FtpText {
+  TextArg<kTextBuffer> arg;
+  bool Convert(BSTR value) { return arg.Convert(value, kOptionalText); }
+  const char *Name() const { return arg.OrNull(); }
+};
+
+// The call shape of the one-name operations (cd, delete, mkdir, rmdir).
+typedef BOOL(WINAPI *NameCall)(HINTERNET, LPCSTR);
+
+HRESULT OneNameOperation(long hSession, BSTR name, NameCall call, long *pVal) {
+  if (!pVal)
+    return E_POINTER;
+  *pVal = kFalse;
+  HINTERNET connection = SessionConnection(hSession);
+  if (!connection)
+    return S_FALSE;
+  FtpText remote;
+  if (!remote.Convert(name))
+    return S_FALSE;
+  *pVal = Outcome(call(connection, remote.Name()));
+  return *pVal ? S_OK : S_FALSE;
+}
+
+DWORD TransferType(VARIANT_BOOL binary) { return binary ? FTP_TRANSFER_TYPE_BINARY : FTP_TRANSFER_TYPE_ASCII; }
+
+// The download goes to a new file beside the local name and replaces that
+// name only once it is complete: the library removes its target when a
+// download fails, which would otherwise destroy the file being replaced.
+bool TemporaryBeside(const char *localName, std::string &temporary) {
+  char full[MAX_PATH];
+  char *filePart = nullptr;
+  DWORD length = GetFullPathNameA(localName, MAX_PATH, full, &filePart);
+  if (length == 0 || length >= MAX_PATH || !filePart)
+    return false;
+  *filePart = '\0';
+  char name[MAX_PATH];
+  if (!GetTempFileNameA(full, "qmf", 0, name))
+    return false;
+  temporary = name;
+  return true;
+}
+
+BOOL Download(HINTERNET connection, const char *remoteName, const char *localName, DWORD flags) {
+  std::string temporary;
+  if (!localName || !TemporaryBeside(localName, temporary))
+    return FtpGetFileA(connection, remoteName, localName, FALSE, FILE_ATTRIBUTE_NORMAL, flags, 0);
+  if (!FtpGetFileA(connection, remoteName, temporary.c_str(), FALSE, FILE_ATTRIBUTE_NORMAL, flags, 0)) {
+    DWORD code = GetLastError();
+    DeleteFileA(temporary.c_str());
+    SetLastError(code);
+    return FALSE;
+  }
+  if (!MoveFileExA(temporary.c_str(), localName, MOVEFILE_REPLACE_EXISTING)) {
+    DWORD code = GetLastError();
+    DeleteFileA(temporary.c_str());
+    SetLastError(code);
+    return FALSE;
+  }
+  return TRUE;
+}
+
+} // namespace
+
+bool CloseFtpSession(HandleRecord *record) {
+  if (!record)
+    return false;
+  FtpSession *session = static_cast<FtpSession *>(record->payload);
+  if (!session) {
+    HandleDeleteRecord(record);
+    return false;
+  }
+  if (session->connection) {
+    InternetCloseHandle(session->connection); // ends the FTP conversation
+    RecordServerResponse();
+  }
+  if (session->internet)
+    InternetCloseHandle(session->internet);
+  delete session;
+  HandleDeleteRecord(record);
+  return true;
+}
+
+HRESULT CCore::FtpConnect(BSTR szHostName, short port, BSTR szUserID, BSTR szPassword, long *pVal) {
+  if (!pVal)
+    return E_POINTER;
+  *pVal = 0;
+  FtpText host, user, password;
+  if (!host.Convert(szHostName) || !user.Convert(szUserID) || !password.Convert(szPassword))
+    return S_FALSE;
+
+  FtpSession *session = new (std::nothrow) FtpSession{nullptr, nullptr};
+  if (!session)
+    return E_OUTOFMEMORY;
+  session->internet = InternetOpenA(kAgentName, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, kOpenFlags);
+  if (!session->internet) {
+    RecordFailure();
+    delete session;
+    return S_FALSE;
+  }
+  // The script's I2 carries ports above 32767 as negative numbers.
+  INTERNET_PORT serverPort = static_cast<INTERNET_PORT>(static_cast<unsigned short>(port));
+  session->connection = InternetConnectA(session->internet, host.Name(), serverPort, user.Name(), password.Name(),
+                                         INTERNET_SERVICE_FTP, kConnectFlags, kConnectContext);
+  if (!session->connection) {
+    DWORD code = GetLastError();
+    // No name, or no listener: no server took part in this connect.
+    bool reached = code != ERROR_INTERNET_NAME_NOT_RESOLVED && code != ERROR_INTERNET_CANNOT_CONNECT;
+    SetLastError(code);
+    RecordFailure(reached);
+    InternetCloseHandle(session->internet);
+    delete session;
+    return S_FALSE;
+  }
+  RecordServerResponse();
+  long handle = HandleIssue(HT_FTP_SESSION, session);
+  if (!handle) {
+    InternetCloseHandle(session->connection);
+    InternetCloseHandle(session->internet);
+    delete session;
+    return E_OUTOFMEMORY;
+  }
+  *pVal = handle;
+  return S_OK;
+}
+
+HRESULT CCore::FtpClose(long hSession, long *pVal) {
+  if (!pVal)
+    return E_POINTER;
+  *pVal = kFalse;
+  if (hSession == 0)
+    return S_FALSE;
+  if (!CloseFtpSession(HandleTake(hSession, HT_FTP_SESSION)))
+    return S_FALSE;
+  *pVal = kTrue;
+  return S_OK;
+}
+
+HRESULT CCore::FtpCd(long hSession, BSTR pRemoteName, long *pVal) {
+  return OneNameOperation(hSession, pRemoteName, FtpSetCurrentDirectoryA, pVal);
+}
+
+HRESULT CCore::FtpDel(long hSession, BSTR pRemoteName, long *pVal) {
+  return OneNameOperation(hSession, pRemoteName, FtpDeleteFileA, pVal);
+}
+
+HRESULT CCore::FtpMkDir(long hSession, BSTR pRemoteName, long *pVal) {
+  return OneNameOperation(hSession, pRemoteName, FtpCreateDirectoryA, pVal);
+}
+
+HRESULT CCore::FtpRmDir(long hSession, BSTR pRemoteName, long *pVal) {
+  return OneNameOperation(hSession, pRemoteName, FtpRemoveDirectoryA, pVal);
+}
+
+HRESULT CCore::FtpRename(long hSession, BSTR oldname, BSTR newname, long *pVal) {
+  if (!pVal)
+    return E_POINTER;
+  *pVal = kFalse;
+  HINTERNET connection = SessionConnection(hSession);
+  if (!connection)
+    return S_FALSE;
+  FtpText from, to;
+  if (!from.Convert(oldname) || !to.Convert(newname))
+    return S_FALSE;
+  *pVal = Outcome(FtpRenameFileA(connection, from.Name(), to.Name()));
+  return *pVal ? S_OK : S_FALSE;
+}
+
+HRESULT CCore::FtpPut(long hSession, BSTR pLocalName, BSTR pRemoteName, VARIANT_BOOL bBinary, long *pVal) {
+  if (!pVal)
+    return E_POINTER;
+  *pVal = kFalse;
+  HINTERNET connection = SessionConnection(hSession);
+  if (!connection)
+    return S_FALSE;
+  FtpText local, remote;
+  if (!local.Convert(pLocalName) || !remote.Convert(pRemoteName))
+    return S_FALSE;
+  *pVal = Outcome(FtpPutFileA(connection, local.Name(), remote.Name(), TransferType(bBinary), 0));
+  return *pVal ? S_OK : S_FALSE;
+}
+
+HRESULT CCore::FtpGet(long hSession, BSTR pRemoteName, BSTR pLocalName, VARIANT_BOOL bBinary, long *pVal) {
+  if (!pVal)
+    return E_POINTER;
+  *pVal = kFalse;
+  HINTERNET connection = SessionConnection(hSession);
+  if (!connection)
+    return S_FALSE;
+  FtpText remote, local;
+  if (!remote.Convert(pRemoteName) || !local.Convert(pLocalName))
+    return S_FALSE;
+  if (!Download(connection, remote.Name(), local.Name(), TransferType(bBinary) | kOpenFlags)) {
+    RecordFailure();
+    return S_FALSE;
+  }
+  // A finished download leaves the variables as the previous operation set them.
+  *pVal = kTrue;
+  return S_OK;
+}
+
+HRESULT CCore::FtpTest(long hSession, BSTR pRemoteName, long *pVal) {
+  if (!pVal)
+    return E_POINTER;
+  *pVal = kFalse;
+  HINTERNET connection = SessionConnection(hSession);
+  if (!connection)
+    return S_FALSE;
+  FtpText remote;
+  if (!remote.Convert(pRemoteName))
+    return S_FALSE;
+  WIN32_FIND_DATAA found;
+  HINTERNET find = FtpFindFirstFileA(connection, remote.Name(), &found, INTERNET_FLAG_RESYNCHRONIZE, 0);
+  if (!find)
+    return S_FALSE;
+  InternetCloseHandle(find);
+  *pVal = kTrue;
+  return S_OK;
+}
