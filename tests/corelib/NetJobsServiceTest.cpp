@@ -233,7 +233,11 @@ TEST_F(NetJobsServiceTest, RealJobsAreAddedListedReadAndDeleted) {
   EXPECT_EQ(before, after);
 
   // A range: Wine deletes its first job and then answers NERR_JobNotFound
-  // (Windows deletes both); whatever is left goes one by one.
+  // (Windows deletes both); whatever is left goes one by one. Wine's service
+  // reloads a job when it sees the job's file appear; if that happens after
+  // a deletion, the deleted job comes back in its list without a file. Let
+  // it see the files of the jobs added above first.
+  Sleep(1000);
   long deleted = 0;
   long low = weekdays < firsts ? weekdays : firsts, high = weekdays < firsts ? firsts : weekdays;
   HRESULT range = core->NetScheduleJobDel(dot, low, high, &deleted);
