@@ -20,7 +20,8 @@ const char kNoEngine[] = "Error: the script engine is not available on this work
 // The missing VBScript engine is told to the operator once per process;
 // every worker that meets it still writes it to the log.
 volatile LONG g_vbscriptMissingShown = 0;
-volatile LONG g_hostLogged = 0;
+// The host in use goes to the log when it changes, so the log says which runs.
+void *volatile g_loggedHost = NULL;
 
 void Notify(const std::string &text) {
   if (text == kVBScriptMissing && InterlockedExchange(&g_vbscriptMissingShown, 1))
@@ -81,7 +82,8 @@ void OnStartup(MurrelContext *context) {
   context->comInitialized = SUCCEEDED(hr);
   CScriptObject *script = new (std::nothrow) CScriptObject();
   if (script && SUCCEEDED(script->CreationResult())) {
-    if (!InterlockedExchange(&g_hostLogged, 1))
+    const char *host = script->HostName();
+    if (InterlockedExchangePointer(&g_loggedHost, const_cast<char *>(host)) != host)
       QMR_DebugMessage(__LINE__, "ThreadProc", "Script host: %s", script->HostName());
     hr = script->SetLanguage(kVBScript);
     // Without VBScript the worker lives on for JScript scripts.
