@@ -187,7 +187,7 @@ public:
     hr = ListFromTypeInfo(global, names);
     if (FAILED(hr)) {
       names->clear();
-      hr = ListFromMembers(global, names);
+      hr = ListFromMembers(global, names, m_language != "VBScript");
     }
     global->Release();
     return hr;
@@ -304,14 +304,22 @@ private:
   }
 
   // Engines without type information list their members; of those, the
-  // procedures are the ones whose value is a callable object.
-  static HRESULT ListFromMembers(IDispatch *global, std::vector<std::string> *names) {
+  // procedures are the ones whose value is a callable object. Reading a
+  // VBScript member would call it, so there every member is listed.
+  static HRESULT ListFromMembers(IDispatch *global, std::vector<std::string> *names, bool onlyCallable) {
     IDispatchEx *members = NULL;
     HRESULT hr = global->QueryInterface(kIidDispatchEx, reinterpret_cast<void **>(&members));
     if (FAILED(hr))
       return hr;
     DISPID id = DISPID_STARTENUM;
     while (members->GetNextDispID(fdexEnumAll, id, &id) == S_OK) {
+      if (!onlyCallable) {
+        BSTR name = NULL;
+        if (SUCCEEDED(members->GetMemberName(id, &name)) && name)
+          names->push_back(AnsiFromWide(name, SysStringLen(name)));
+        SysFreeString(name);
+        continue;
+      }
       VARIANT value;
       VariantInit(&value);
       DISPPARAMS none = {NULL, NULL, 0, 0};

@@ -378,8 +378,44 @@ protected:
     std::string shipped = qmtest::ProgramDirectory() + "Scripts\\";
     ASSERT_TRUE(qmtest::CopyInto(shipped + "StdLib.vbs", dir.Path()));
     ASSERT_TRUE(qmtest::CopyInto(shipped + "AutoRun.vbs", dir.Path()));
+    ASSERT_TRUE(qmtest::CopyInto(shipped + "StdLib.js", dir.Path()));
+    ASSERT_TRUE(qmtest::CopyInto(shipped + "AutoRun.js", dir.Path()));
+  }
+
+  // A path as a JScript string literal.
+  static std::string JsText(const std::string &text) {
+    std::string out = "\"";
+    for (char c : text)
+      out += c == '\\' ? std::string("\\\\") : std::string(1, c);
+    return out + "\"";
   }
 };
+
+TEST_F(ShippedScriptsTest, JScriptLibraryHasTheSameHelpers) {
+  SetEnvironmentVariableA("QM.TEST_VALUE", "from the host");
+  Script("probe.js",
+         "function main(x) {\r\n"
+         "  var d = new Date(2026, 2, 7, 8, 5, 9);\r\n"
+         "  var path = " + JsText(dir.Path() + "probe.txt") + ";\r\n"
+         "  AppendLine(path, \"one\");\r\n"
+         "  AppendLine(path, \"two\");\r\n"
+         "  return [FormatIsoDateTime(d), TwoDigits(4), Quote('a \"b\"'), DefaultIfEmpty(\"\", \"fallback\"),\r\n"
+         "    DefaultIfEmpty(null, 1), ProcessVariable(\"QM.TEST_VALUE\"), ProcessVariable(\"QM.NOT_SET_ANYWHERE\"),\r\n"
+         "    FileExists(path), FolderExists(" + JsText(dir.Path()) + "), ReadAllText(path).replace(/\\r\\n/g, \"/\"),\r\n"
+         "    ReadAllText(path + \".missing\"), NewCore() === null, TimerId16(40000), TimerId16(5),\r\n"
+         "    QMR_CTL_STOP, WM_TIMER, VAR_ENCRYPTED].join(\"|\");\r\n"
+         "}\r\n");
+  EXPECT_EQ("2026-03-07 08:05:09|04|\"a \\\"b\\\"\"|fallback|1|from the host||true|true|one/two/||true|-25536|5|1231|275|8",
+            RunForValue("probe.js", NULL));
+  SetEnvironmentVariableA("QM.TEST_VALUE", NULL);
+
+  SetEnvironmentVariableA("QM.DEFAULT_DIR", dir.Path().c_str());
+  EXPECT_EQ("Quillmoth started at 2026-12-08 14:00:00", RunForValue("AutoRun.js", "2026-12-08 14:00:00"));
+  EXPECT_EQ("Quillmoth started at 2026-12-08 14:00:00\r\n", qmtest::ReadTextFile(dir / "AutoRun.log"));
+  SetEnvironmentVariableA("QM.DEFAULT_DIR", NULL);
+  qmtest::PumpFor(50);
+  EXPECT_EQ(0u, Count(RelayWindow::Error()));
+}
 
 TEST_F(ShippedScriptsTest, StandardLibraryHelpers) {
   SetEnvironmentVariableA("QM.TEST_VALUE", "from the host");
