@@ -233,14 +233,20 @@ TEST_F(RuntimeTest, QueryStopedLooksAtTheBusyBit) {
 }
 
 TEST_F(RuntimeTest, QueryStopedWaitsForARunningScriptToAnswer) {
-  Script("slow.vbs",
-         "Sub main(x)\r\n  t = Timer\r\n  Do While Timer - t < 1.5 And Timer >= t\r\n  Loop\r\nEnd Sub\r\n");
+  // The script marks its start and its end with files, so the probe is made
+  // while main surely runs (a probe sent before the worker takes up its run
+  // is answered at once, busy).
+  Script("slow.vbs", "Sub main(x)\r\n  Set fso = CreateObject(\"Scripting.FileSystemObject\")\r\n"
+                     "  fso.CreateTextFile(\"" + dir.Path() + "running\").Close\r\n"
+                     "  t = Timer\r\n  Do While Timer - t < 1.5 And Timer >= t\r\n  Loop\r\n"
+                     "  fso.CreateTextFile(\"" + dir.Path() + "done\").Close\r\nEnd Sub\r\n");
   ASSERT_TRUE(QMR_RunScript(QMR_FLAG_ASYNC | QMR_FLAG_POOLED, "slow.vbs", NULL, NULL));
+  ASSERT_TRUE(PumpUntil([&] { return GetFileAttributesA((dir / "running").c_str()) != INVALID_FILE_ATTRIBUTES; }));
   // The running script does not pump its thread's messages, so the probe
   // waits until main returns; by then the worker is idle.
-  DWORD start = GetTickCount();
   EXPECT_TRUE(QMR_QueryStoped());
-  EXPECT_GE(GetTickCount() - start, 1000u);
+  EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesA((dir / "done").c_str()))
+      << "the answer came only after main had returned";
   EXPECT_EQ(1, LiveWorkerWindows());
 }
 
