@@ -50,6 +50,14 @@ ScriptEngine *CreateScriptEngine(const std::string &language, HRESULT *failure);
 ScriptEngine *CreateActiveScriptEngine(const std::string &language, HRESULT *failure);
 ScriptEngine *CreateScriptControlEngine(const std::string &language, HRESULT *failure);
 
+// The two hosts' constructors, as CreateScriptEngine calls them; tests put
+// a failing one in place to see the other one chosen.
+struct ScriptHostCalls {
+  ScriptEngine *(*createActiveScript)(const std::string &language, HRESULT *failure);
+  ScriptEngine *(*createScriptControl)(const std::string &language, HRESULT *failure);
+};
+extern ScriptHostCalls g_scriptHostCalls;
+
 // The host chosen by QM.SCRIPT_HOST.
 ScriptHostKind PreferredScriptHost();
 

@@ -3,6 +3,8 @@
 // for it with the process variable QM.SCRIPT_HOST=ScriptControl.
 #include "ScriptEngine.h"
 
+ScriptHostCalls g_scriptHostCalls = {CreateActiveScriptEngine, CreateScriptControlEngine};
+
 ScriptHostKind PreferredScriptHost() {
   char value[32] = "";
   DWORD length = GetEnvironmentVariableA("QM.SCRIPT_HOST", value, sizeof value);
@@ -13,10 +15,10 @@ ScriptHostKind PreferredScriptHost() {
 
 ScriptEngine *CreateScriptEngine(const std::string &language, HRESULT *failure) {
   typedef ScriptEngine *(*Create)(const std::string &, HRESULT *);
-  Create order[2] = {CreateActiveScriptEngine, CreateScriptControlEngine};
+  Create order[2] = {g_scriptHostCalls.createActiveScript, g_scriptHostCalls.createScriptControl};
   if (PreferredScriptHost() == HOST_SCRIPT_CONTROL) {
-    order[0] = CreateScriptControlEngine;
-    order[1] = CreateActiveScriptEngine;
+    order[0] = g_scriptHostCalls.createScriptControl;
+    order[1] = g_scriptHostCalls.createActiveScript;
   }
   HRESULT first = S_OK;
   ScriptEngine *engine = order[0](language, &first);
