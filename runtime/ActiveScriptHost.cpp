@@ -56,11 +56,12 @@ public:
 
   // An error the engine answered without telling the site.
   void NoteFailure(EXCEPINFO *info) {
-    if (m_hasError)
-      return;
-    m_error = ScriptEngineError();
-    TakeExcepInfo(info, &m_error);
-    m_hasError = true;
+    ScriptEngineError answered;
+    TakeExcepInfo(info, &answered);
+    if (!m_hasError) {
+      m_error = answered;
+      m_hasError = true;
+    }
   }
 
   // IUnknown

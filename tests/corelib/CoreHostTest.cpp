@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <memory>
 #include <set>
 
 #include "WineTestSupport.h"
@@ -133,12 +134,11 @@ class JScriptInTheProgram : public ::testing::TestWithParam<bool> {};
 
 TEST_P(JScriptInTheProgram, AutoRunFiresOnScheduleUntilStop) {
   const bool withoutVBScript = GetParam();
-  const std::string vbscriptKey = "Software\\Classes\\VBScript\\CLSID";
-  bool registered = false;
-  std::string vbscriptClass = qmtest::ReadRegistryText(HKEY_LOCAL_MACHINE, vbscriptKey, "", &registered);
-  ASSERT_TRUE(registered);
-  if (withoutVBScript)
-    qmtest::WriteRegistryText(HKEY_LOCAL_MACHINE, vbscriptKey, "", "{6D1D7E7B-0000-4E2F-9C8B-3F1B2A000001}");
+  std::unique_ptr<qmtest::HiddenProgId> hidden;
+  if (withoutVBScript) {
+    hidden.reset(new qmtest::HiddenProgId("VBScript"));
+    ASSERT_TRUE(hidden->WasRegistered());
+  }
 
   std::string bin = qmtest::ProgramDirectory();
   HMODULE library = LoadLibraryA((bin + "QuillmothLib.dll").c_str());
@@ -182,7 +182,6 @@ TEST_P(JScriptInTheProgram, AutoRunFiresOnScheduleUntilStop) {
 
   PostMessageA(console, RegisterWindowMessageA("WM_SHUTDOWN"), 0, 0);
   EXPECT_TRUE(child.WaitExit(60000));
-  qmtest::WriteRegistryText(HKEY_LOCAL_MACHINE, vbscriptKey, "", vbscriptClass);
   EXPECT_EQ(S_OK, CallExport(library, "DllUnregisterServer"));
   FreeLibrary(library);
 }

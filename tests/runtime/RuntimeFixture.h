@@ -109,27 +109,6 @@ protected:
   bool hostRules = true;
 };
 
-// Points a ProgID at a class that does not exist for as long as the object
-// lives, as if the component were not installed; the prefix's value is put
-// back afterwards.
-class HiddenProgId {
-public:
-  explicit HiddenProgId(const std::string &progId) : m_key("Software\\Classes\\" + progId + "\\CLSID") {
-    m_saved = ReadRegistryText(HKEY_LOCAL_MACHINE, m_key, "", &m_found);
-    if (m_found)
-      WriteRegistryText(HKEY_LOCAL_MACHINE, m_key, "", "{6D1D7E7B-0000-4E2F-9C8B-3F1B2A000001}");
-  }
-  ~HiddenProgId() {
-    if (m_found)
-      WriteRegistryText(HKEY_LOCAL_MACHINE, m_key, "", m_saved);
-  }
-  bool WasRegistered() const { return m_found; }
-
-private:
-  std::string m_key, m_saved;
-  bool m_found = false;
-};
-
 // The host named by the runtime's last "Script host:" line in the log.
 inline std::string LastLoggedHost(const std::string &logName) {
   std::string log = ReadTextFile(ProgramDirectory() + logName);
