@@ -114,10 +114,20 @@ void CQuillmothDlg::CreateRelayWindow() {
   SendMessageA(m_relay, g_hostMsg.relayPing, 0, 0);
 }
 
+// AutoRun.vbs, or AutoRun.js where there is no AutoRun.vbs (a machine
+// without VBScript); found the way the runtime finds scripts.
+static const char *AutoRunScript() {
+  char found[MAX_PATH];
+  if (SearchPathA(NULL, "AutoRun.vbs", NULL, MAX_PATH, found, NULL) == 0 &&
+      SearchPathA(NULL, "AutoRun.js", NULL, MAX_PATH, found, NULL) != 0)
+    return "AutoRun.js";
+  return "AutoRun.vbs";
+}
+
 void CQuillmothDlg::OnAutoRun() {
   if (m_shuttingDown)
     return;
-  RunScript(QMR_FLAG_ASYNC, "AutoRun.vbs");
+  RunScript(QMR_FLAG_ASYNC, AutoRunScript());
   if (!m_options.loadFile.empty())
     RunScript(QMR_FLAG_ASYNC, m_options.loadFile.c_str());
   SetState(STATE_RUNNING, STATE_IDLE | STATE_STOPPED | STATE_SUSPENDED);
@@ -136,7 +146,7 @@ void CQuillmothDlg::OnLoad() {
   OPENFILENAMEA dialog = {};
   dialog.lStructSize = sizeof dialog;
   dialog.hwndOwner = m_hWnd;
-  dialog.lpstrFilter = "Quillmoth Files (*.vbs)\0*.vbs\0Text Files (*.txt)\0*.txt\0"
+  dialog.lpstrFilter = "Quillmoth Files (*.vbs;*.js)\0*.vbs;*.js\0Text Files (*.txt)\0*.txt\0"
                        "All Files (*.*)\0*.*\0";
   dialog.nFilterIndex = static_cast<DWORD>(NumberVariable("QM.FILTER_INDEX"));
   dialog.lpstrFile = file;

@@ -4,6 +4,7 @@
 #include "MurrelContext.h"
 #include "QuillmothRun.h"
 #include "RuntimeInternal.h"
+#include "ScriptLanguage.h"
 #include "SystemErrorText.h"
 #include "WaitAnsweringSends.h"
 
@@ -229,7 +230,7 @@ extern "C" MurrelContext *QMR_API QMR_RunScript(DWORD flags, const char *script,
       return NULL;
     }
   }
-  if (!SendAtom(context, g_qmrMsg.load, "StdLib.vbs", kRequestWait) ||
+  if (!SendAtom(context, g_qmrMsg.load, StandardLibraryFor(script), kRequestWait) ||
       !SendAtom(context, g_qmrMsg.load, script, kRequestWait)) {
     QMR_Destroy(context);
     return NULL;

@@ -1,5 +1,7 @@
 #include "ScriptObject.h"
 
+#include "ScriptLanguage.h"
+
 #include <stdio.h>
 #include <string.h>
 
@@ -9,23 +11,19 @@ namespace {
 // rather than read into memory whole.
 const DWORD kScriptFileMax = 64 * 1024 * 1024;
 
+} // namespace
+
 BSTR BstrFromAnsi(const char *text, int length) {
   int wide = MultiByteToWideChar(CP_ACP, 0, text, length, NULL, 0);
   if (wide <= 0 && length != 0)
     return NULL;
+  if (length < 0 && wide > 0)
+    --wide; // not the terminating zero
   BSTR out = SysAllocStringLen(NULL, wide);
   if (out && wide > 0)
-    MultiByteToWideChar(CP_ACP, 0, text, length, out, wide);
+    MultiByteToWideChar(CP_ACP, 0, text, length < 0 ? wide : length, out, wide);
   return out;
 }
-
-std::string TakeBstr(BSTR text) {
-  std::string out = text ? AnsiFromWide(text, SysStringLen(text)) : std::string();
-  SysFreeString(text);
-  return out;
-}
-
-} // namespace
 
 std::string AnsiFromWide(const wchar_t *text, int length) {
   if (!text || length == 0)
@@ -66,58 +64,52 @@ std::string ComErrorText(HRESULT hr) {
   return text;
 }
 
-CScriptObject::CScriptObject() : m_control(NULL), m_creation(S_OK) {
-  CLSID clsid;
-  IUnknown *unknown = NULL;
-  m_creation = CLSIDFromProgID(SCRIPT_CONTROL_PROGID, &clsid);
-  if (SUCCEEDED(m_creation))
-    m_creation = CoCreateInstance(clsid, NULL, CLSCTX_ALL, IID_IUnknown,
-                                  reinterpret_cast<void **>(&unknown));
-  if (SUCCEEDED(m_creation))
-    m_creation = OleRun(unknown);
-  if (SUCCEEDED(m_creation))
-    m_creation = unknown->QueryInterface(IID_IScriptControl, reinterpret_cast<void **>(&m_control));
-  if (unknown)
-    unknown->Release();
-  if (SUCCEEDED(m_creation))
-    m_creation = m_control->put_AllowUI(VARIANT_FALSE);
-  if (SUCCEEDED(m_creation)) {
-    m_language = "JScript";
-    BSTR language = SysAllocString(L"JScript");
-    m_creation = m_control->put_Language(language);
-    SysFreeString(language);
+CScriptObject::CScriptObject()
+    : m_engine(NULL), m_codeLoaded(false), m_vbscriptMissing(false), m_creation(S_OK) {
+  m_engine = CreateScriptEngine(kJScript, &m_creation);
+  if (m_engine) {
+    m_language = kJScript;
+    m_creation = S_OK;
   }
 }
 
-CScriptObject::~CScriptObject() {
-  if (m_control)
-    m_control->Release();
-}
+CScriptObject::~CScriptObject() { delete m_engine; }
 
 HRESULT CScriptObject::SetLanguage(const char *language) {
   m_language.assign(language, strnlen(language, 40));
   m_procedures.clear();
-  if (!m_control)
+  m_codeLoaded = false;
+  m_vbscriptMissing = false;
+  if (!m_engine)
     return E_POINTER;
-  BSTR name = BstrFromAnsi(m_language.c_str(), -1);
-  HRESULT hr = name ? m_control->put_Language(name) : E_OUTOFMEMORY;
-  SysFreeString(name);
-  if (SUCCEEDED(hr))
-    hr = m_control->Reset();
+  HRESULT hr = m_engine->SetLanguage(m_language);
+  // Anything that keeps the VBScript engine from being made means, for the
+  // administrator, that the Windows feature is missing.
+  if (FAILED(hr) && m_language == kVBScript)
+    m_vbscriptMissing = true;
   return hr;
 }
 
 HRESULT CScriptObject::SetTimeout(long milliseconds) {
-  return m_control ? m_control->put_Timeout(milliseconds) : E_POINTER;
+  return m_engine ? m_engine->SetTimeout(milliseconds) : E_POINTER;
 }
 
 HRESULT CScriptObject::SetAllowUI(bool allow) {
-  return m_control ? m_control->put_AllowUI(allow ? VARIANT_TRUE : VARIANT_FALSE) : E_POINTER;
+  return m_engine ? m_engine->SetAllowUI(allow) : E_POINTER;
 }
 
 bool CScriptObject::LoadFile(const std::string &path) {
-  if (!m_control)
+  if (!m_engine)
     return false;
+  const char *language = ScriptLanguageOf(path);
+  if (*language && m_language != language) {
+    if (m_codeLoaded) {
+      m_pendingError = "Error: " + path + " is not " + m_language + " like the code loaded before it.";
+      return false;
+    }
+    if (FAILED(SetLanguage(language)))
+      return false;
+  }
   HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
                             FILE_ATTRIBUTE_NORMAL, NULL);
   if (file == INVALID_HANDLE_VALUE)
@@ -131,47 +123,26 @@ bool CScriptObject::LoadFile(const std::string &path) {
     if (text && ReadFile(file, text, size, &read, NULL) && read == size) {
       BSTR code = BstrFromAnsi(text, static_cast<int>(size));
       if (code) {
-        ok = SUCCEEDED(m_control->AddCode(code));
+        ok = SUCCEEDED(m_engine->AddCode(code));
         SysFreeString(code);
       }
     }
     free(text);
   }
   CloseHandle(file);
-  if (ok)
-    RefreshProcedures();
+  // Code that failed half-way may still have defined names.
+  m_codeLoaded = true;
+  RefreshProcedures();
   return ok;
 }
 
 bool CScriptObject::RefreshProcedures() {
   m_procedures.clear();
-  if (!m_control)
-    return false;
-  IScriptProcedureCollection *procedures = NULL;
-  if (FAILED(m_control->get_Procedures(&procedures)) || !procedures)
-    return false;
-  long count = 0;
-  bool ok = SUCCEEDED(procedures->get_Count(&count));
-  for (long i = 1; ok && i <= count; ++i) {
-    VARIANT index;
-    VariantInit(&index);
-    V_VT(&index) = VT_I4;
-    V_I4(&index) = i;
-    IScriptProcedure *procedure = NULL;
-    BSTR name = NULL;
-    ok = SUCCEEDED(procedures->get_Item(index, &procedure)) && procedure &&
-         SUCCEEDED(procedure->get_Name(&name));
-    if (ok)
-      m_procedures.push_back(TakeBstr(name));
-    if (procedure)
-      procedure->Release();
-  }
-  procedures->Release();
-  return ok;
+  return m_engine && SUCCEEDED(m_engine->ListProcedures(&m_procedures));
 }
 
 bool CScriptObject::CallProcedure(const std::string &name, SAFEARRAY *arguments, VARIANT *result) {
-  if (!m_control)
+  if (!m_engine)
     return false;
   bool listed = false;
   for (const std::string &known : m_procedures)
@@ -179,70 +150,48 @@ bool CScriptObject::CallProcedure(const std::string &name, SAFEARRAY *arguments,
       listed = true;
   if (!listed)
     return false;
-  BSTR procedure = BstrFromAnsi(name.c_str(), -1);
-  if (!procedure)
-    return false;
-  IScriptControl *control = m_control;
-  control->AddRef(); // the script may reach back into us while it runs
   VARIANT fresh;
   VariantInit(&fresh);
-  HRESULT hr = control->Run(procedure, &arguments, &fresh);
+  HRESULT hr = m_engine->Run(name, arguments, &fresh);
   if (SUCCEEDED(hr)) {
     VariantInit(result);
     hr = VariantCopy(result, &fresh);
   }
   VariantClear(&fresh);
-  control->Release();
-  SysFreeString(procedure);
   return SUCCEEDED(hr);
 }
 
-// Some Script Control implementations keep an engine's constants and globals
-// across Reset; choosing the language anew always starts an empty engine, so
-// the next script never meets its predecessor's names.
 void CScriptObject::ResetEngine() {
-  if (m_control) {
-    m_control->Reset();
-    BSTR other = SysAllocString(m_language == "JScript" ? L"VBScript" : L"JScript");
-    BSTR language = BstrFromAnsi(m_language.c_str(), -1);
-    if (other && language) {
-      m_control->put_Language(other);
-      m_control->put_Language(language);
-    }
-    SysFreeString(other);
-    SysFreeString(language);
-  }
+  if (m_engine && !m_vbscriptMissing)
+    m_engine->Reset();
   m_procedures.clear();
+  m_codeLoaded = false;
+  m_pendingError.clear();
 }
 
 const std::string &CScriptObject::ErrorText() {
   m_lastError.clear();
-  if (!m_control)
+  if (!m_engine)
     return m_lastError;
-  IScriptError *error = NULL;
-  if (FAILED(m_control->get_Error(&error)) || !error)
-    return m_lastError;
-  BSTR description = NULL, text = NULL, source = NULL;
-  long line = 0;
-  error->get_Description(&description);
-  error->get_Text(&text);
-  error->get_Source(&source);
-  error->get_Line(&line);
   std::string out;
-  if (description && SysStringLen(description))
-    out = "Error: " + AnsiFromWide(description, SysStringLen(description)) + ", " +
-          AnsiFromWide(text, text ? SysStringLen(text) : 0) + "; in line " + std::to_string(line);
-  else if (source && SysStringLen(source))
-    out = "Error: " + AnsiFromWide(source, SysStringLen(source));
-  else if (text && SysStringLen(text))
-    out = "Error: " + AnsiFromWide(text, SysStringLen(text));
-  else
-    out = "Error: Unknown VBScript error.";
-  SysFreeString(description);
-  SysFreeString(text);
-  SysFreeString(source);
+  ScriptEngineError error;
+  bool present = m_engine->TakeError(&error);
+  if (m_vbscriptMissing) {
+    out = kVBScriptMissing;
+  } else if (!m_pendingError.empty()) {
+    out = m_pendingError;
+  } else if (present && !error.description.empty()) {
+    out = "Error: " + AnsiFromWide(error.description.c_str(), static_cast<int>(error.description.size())) +
+          ", " + AnsiFromWide(error.text.c_str(), static_cast<int>(error.text.size())) + "; in line " +
+          std::to_string(error.line);
+  } else if (present && !error.source.empty()) {
+    out = "Error: " + AnsiFromWide(error.source.c_str(), static_cast<int>(error.source.size()));
+  } else if (present && !error.text.empty()) {
+    out = "Error: " + AnsiFromWide(error.text.c_str(), static_cast<int>(error.text.size()));
+  } else {
+    out = UnknownErrorText(m_language);
+  }
+  m_pendingError.clear();
   m_lastError = out.substr(0, kErrorTextMax);
-  error->Clear();
-  error->Release();
   return m_lastError;
 }

@@ -1,4 +1,5 @@
-// One VBScript engine on a worker thread, through the Script Control.
+// One script engine on a worker thread, behind the small engine interface
+// (our own Active Scripting host, or the Script Control).
 #ifndef SCRIPTOBJECT_H
 #define SCRIPTOBJECT_H
 
@@ -6,19 +7,22 @@
 #include <string>
 #include <vector>
 
-#include "ScriptControl.h"
+#include "ScriptEngine.h"
 
 class CScriptObject {
 public:
-  // Creates the Script Control on the calling thread; check Failed() after.
+  // Creates the engine on the calling thread; check CreationResult() after.
   CScriptObject();
   ~CScriptObject();
 
   HRESULT CreationResult() const { return m_creation; }
+  const char *HostName() const { return m_engine ? m_engine->HostName() : ""; }
 
   HRESULT SetLanguage(const char *language);
   HRESULT SetTimeout(long milliseconds);
   HRESULT SetAllowUI(bool allow);
+  // Loads a file into the engine; a .vbs or .js file into an empty engine
+  // first selects its language.
   bool LoadFile(const std::string &path);
   bool RefreshProcedures();
   bool CallProcedure(const std::string &name, SAFEARRAY *arguments, VARIANT *result);
@@ -26,6 +30,10 @@ public:
   // Composes the engine's last error as one line (at most 256 bytes), then
   // clears the error in the engine.
   const std::string &ErrorText();
+
+  // True while the selected language is VBScript and its engine can't be
+  // created on this computer.
+  bool VBScriptMissing() const { return m_vbscriptMissing; }
 
   const std::vector<std::string> &Procedures() const { return m_procedures; }
   const std::string &Language() const { return m_language; }
@@ -36,17 +44,17 @@ private:
   CScriptObject(const CScriptObject &) = delete;
   CScriptObject &operator=(const CScriptObject &) = delete;
 
-  IScriptControl *m_control;
+  ScriptEngine *m_engine;
   std::vector<std::string> m_procedures;
   std::string m_language;
   std::string m_lastError;
+  std::string m_pendingError; // a failure of ours to report instead of the engine's
+  bool m_codeLoaded;
+  bool m_vbscriptMissing;
   HRESULT m_creation;
 };
 
 // Text of a failed HRESULT for the diagnostic log.
 std::string ComErrorText(HRESULT hr);
-
-// Wide automation text to the system's ANSI code page.
-std::string AnsiFromWide(const wchar_t *text, int length = -1);
 
 #endif

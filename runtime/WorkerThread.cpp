@@ -3,6 +3,7 @@
 #include "MurrelContext.h"
 #include "QuillmothRun.h"
 #include "RuntimeInternal.h"
+#include "ScriptLanguage.h"
 #include "ScriptObject.h"
 #include "ScriptPath.h"
 
@@ -16,9 +17,21 @@ enum { EXEC_OK = 0, EXEC_NO_CONTEXT = 1, EXEC_RAISED = 2, EXEC_FAILED = 3 };
 
 const char kNoEngine[] = "Error: the script engine is not available on this worker.";
 
+// The missing VBScript engine is told to the operator once per process;
+// every worker that meets it still writes it to the log.
+volatile LONG g_vbscriptMissingShown = 0;
+// The host in use goes to the log when it changes, so the log says which runs.
+void *volatile g_loggedHost = NULL;
+
+void Notify(const std::string &text) {
+  if (text == kVBScriptMissing && InterlockedExchange(&g_vbscriptMissingShown, 1))
+    return;
+  QMR_NotifyMessage(0, "%s", text.c_str());
+}
+
 // Reports a text to the operator and to the log, as data.
 void Report(int line, const char *where, const std::string &text) {
-  QMR_NotifyMessage(0, "%s", text.c_str());
+  Notify(text);
   QMR_DebugMessage(line, where, "%s", text.c_str());
 }
 
@@ -69,7 +82,16 @@ void OnStartup(MurrelContext *context) {
   context->comInitialized = SUCCEEDED(hr);
   CScriptObject *script = new (std::nothrow) CScriptObject();
   if (script && SUCCEEDED(script->CreationResult())) {
-    hr = script->SetLanguage("VBScript");
+    const char *host = script->HostName();
+    if (InterlockedExchangePointer(&g_loggedHost, const_cast<char *>(host)) != host)
+      QMR_DebugMessage(__LINE__, "ThreadProc", "Script host: %s", script->HostName());
+    hr = script->SetLanguage(kVBScript);
+    // Without VBScript the worker lives on for JScript scripts.
+    if (FAILED(hr) && script->VBScriptMissing()) {
+      QMR_DebugMessage(__LINE__, "ThreadProc", "%s", ComErrorText(hr).c_str());
+      Report(__LINE__, "ThreadProc", kVBScriptMissing);
+      hr = S_OK;
+    }
     if (SUCCEEDED(hr))
       hr = script->SetTimeout(-1);
     if (SUCCEEDED(hr))
@@ -182,7 +204,7 @@ void OnRun(MurrelContext *context, WPARAM atom) {
   int result = ExecuteProcedure(context, "main", argument);
   if (result != EXEC_OK) {
     std::string text = context->script ? context->script->ErrorText() : std::string(kNoEngine);
-    QMR_NotifyMessage(0, "%s", text.c_str());
+    Notify(text);
     QMR_DebugMessage(__LINE__, "ThreadProc::QMR_RUN", "Exec error %d: %s", result, text.c_str());
     PostToRelay(g_qmrMsg.error, static_cast<WPARAM>(context->flags),
                 reinterpret_cast<LPARAM>(context));

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Installs what is missing, then builds everything: the x86_64 build with its
-# tests (build/x86_64), which every developer runs under 64-bit Wine, and the
-# shipped 32-bit x86 build (build/i686), checked to import only system DLLs.
+# Installs what is missing, then builds everything: the shipped x86_64 build
+# with its tests (build/x86_64), which every developer runs under 64-bit Wine,
+# and the shipped 32-bit x86 build (build/i686); the shipped binaries of both
+# are checked to import only system DLLs.
 # The i686 tests are built too where 32-bit Wine runs on this machine.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -11,6 +12,8 @@ jobs=${QM_JOBS:-2}
 
 cmake -S . -B build/x86_64 -DQM_ARCH=x86_64 >/dev/null
 cmake --build build/x86_64 -j "$jobs"
+bash tools/check-imports.sh x86_64-w64-mingw32-objdump build/x86_64/bin/Quillmoth.exe \
+  build/x86_64/bin/QuillmothRun.dll build/x86_64/bin/QuillmothLib.dll
 
 i686_tests=OFF
 tools/winebench.sh can32 && i686_tests=ON

@@ -351,4 +351,16 @@ bool PumpUntil(const std::function<bool()> &done, DWORD milliseconds) {
   return true;
 }
 
+HiddenProgId::HiddenProgId(const std::string &progId)
+    : m_key("Software\\Classes\\" + progId + "\\CLSID") {
+  m_saved = ReadRegistryText(HKEY_LOCAL_MACHINE, m_key, "", &m_found);
+  if (m_found)
+    WriteRegistryText(HKEY_LOCAL_MACHINE, m_key, "", "{6D1D7E7B-0000-4E2F-9C8B-3F1B2A000001}");
+}
+
+HiddenProgId::~HiddenProgId() {
+  if (m_found)
+    WriteRegistryText(HKEY_LOCAL_MACHINE, m_key, "", m_saved);
+}
+
 } // namespace qmtest

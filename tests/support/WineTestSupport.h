@@ -83,6 +83,23 @@ void WriteRegistryText(HKEY root, const std::string &key, const std::string &val
 
 std::string EnvironmentValue(const char *name, bool *found = NULL);
 
+// Points a ProgID (under HKLM\\Software\\Classes) at a class that does not
+// exist for as long as the object lives, as if the component were not
+// installed; the prefix's value is put back afterwards.
+class HiddenProgId {
+public:
+  explicit HiddenProgId(const std::string &progId);
+  ~HiddenProgId();
+  bool WasRegistered() const { return m_found; }
+
+private:
+  HiddenProgId(const HiddenProgId &) = delete;
+  HiddenProgId &operator=(const HiddenProgId &) = delete;
+  std::string m_key, m_saved;
+  bool m_found = false;
+};
+
+
 // Puts a folder in front of PATH (where the runtime's file search finds
 // scripts) for as long as the object lives.
 class PathPrefix {

@@ -5,5 +5,8 @@ root=$(cd "$(dirname "$0")/../.." && pwd)
 cd "$root"
 bash tools/build.sh >/dev/null
 arch=$(tools/winebench.sh arch)
-QM_BUILD_DIR="$root/build" tools/winebench.sh run \
-  tools/winebench.sh exec "build/$arch/bin/runtime_bench.exe"
+# Our own Active Scripting host, then the Script Control.
+for host in ActiveScript ScriptControl; do
+  QM_BUILD_DIR="$root/build" tools/winebench.sh run \
+    tools/winebench.sh exec "build/$arch/bin/runtime_bench.exe" "$host"
+done

@@ -1,0 +1,364 @@
+// Our own script host: the language engine (VBScript, JScript) driven
+// directly through the Active Scripting interfaces, with our site. It needs
+// nothing that 64-bit Windows lacks.
+#include "ScriptEngine.h"
+
+#include <activscp.h>
+#include <dispex.h>
+#include <new>
+
+namespace {
+
+// Our own copies of the interface ids: the import library of some
+// toolchains lacks the 64-bit parse interface's.
+#ifdef _WIN64
+const IID kIidActiveScriptParse = {0xc7ef7658, 0xe1ee, 0x480e, {0x97, 0xea, 0xd5, 0x2c, 0xb4, 0xd7, 0x6d, 0x17}};
+#else
+const IID kIidActiveScriptParse = {0xbb1a2ae2, 0xa4f9, 0x11cf, {0x8f, 0x20, 0x00, 0x80, 0x5f, 0x2c, 0xd0, 0x64}};
+#endif
+const IID kIidActiveScript = {0xbb1a2ae1, 0xa4f9, 0x11cf, {0x8f, 0x20, 0x00, 0x80, 0x5f, 0x2c, 0xd0, 0x64}};
+const IID kIidActiveScriptSite = {0xdb01a1e3, 0xa42b, 0x11cf, {0x8f, 0x20, 0x00, 0x80, 0x5f, 0x2c, 0xd0, 0x64}};
+const IID kIidActiveScriptSiteWindow = {0xd10f6761, 0x83e9, 0x11cf, {0x8f, 0x20, 0x00, 0x80, 0x5f, 0x2c, 0xd0, 0x64}};
+const IID kIidDispatchEx = {0xa6ef9860, 0xc720, 0x11d0, {0x93, 0x37, 0x00, 0xa0, 0xc9, 0x0d, 0xca, 0xa9}};
+
+void TakeExcepInfo(EXCEPINFO *info, ScriptEngineError *error) {
+  if (info->pfnDeferredFillIn)
+    info->pfnDeferredFillIn(info);
+  if (info->bstrDescription)
+    error->description = info->bstrDescription;
+  if (info->bstrSource)
+    error->source = info->bstrSource;
+  SysFreeString(info->bstrDescription);
+  SysFreeString(info->bstrSource);
+  SysFreeString(info->bstrHelpFile);
+  ZeroMemory(info, sizeof *info);
+}
+
+// The engine's view of its host: where errors are reported and where its
+// dialog boxes find their owner. No named items: scripts reach the system
+// by creating objects themselves.
+class ScriptSite : public IActiveScriptSite, public IActiveScriptSiteWindow {
+public:
+  ScriptSite() : m_references(1), m_allowUI(false), m_hasError(false) {}
+
+  void AllowUI(bool allow) { m_allowUI = allow; }
+
+  bool TakeError(ScriptEngineError *error) {
+    if (!m_hasError)
+      return false;
+    *error = m_error;
+    m_error = ScriptEngineError();
+    m_hasError = false;
+    return true;
+  }
+
+  bool HasError() const { return m_hasError; }
+
+  // An error the engine answered without telling the site.
+  void NoteFailure(EXCEPINFO *info) {
+    ScriptEngineError answered;
+    TakeExcepInfo(info, &answered);
+    if (!m_hasError) {
+      m_error = answered;
+      m_hasError = true;
+    }
+  }
+
+  // IUnknown
+  STDMETHODIMP QueryInterface(REFIID iid, void **out) override {
+    if (!out)
+      return E_POINTER;
+    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, kIidActiveScriptSite))
+      *out = static_cast<IActiveScriptSite *>(this);
+    else if (IsEqualIID(iid, kIidActiveScriptSiteWindow))
+      *out = static_cast<IActiveScriptSiteWindow *>(this);
+    else {
+      *out = NULL;
+      return E_NOINTERFACE;
+    }
+    AddRef();
+    return S_OK;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&m_references); }
+  STDMETHODIMP_(ULONG) Release() override {
+    LONG left = InterlockedDecrement(&m_references);
+    if (left == 0)
+      delete this;
+    return left;
+  }
+
+  // IActiveScriptSite
+  STDMETHODIMP GetLCID(LCID *) override { return E_NOTIMPL; }
+  STDMETHODIMP GetItemInfo(LPCOLESTR, DWORD, IUnknown **unknown, ITypeInfo **info) override {
+    if (unknown)
+      *unknown = NULL;
+    if (info)
+      *info = NULL;
+    return TYPE_E_ELEMENTNOTFOUND;
+  }
+  STDMETHODIMP GetDocVersionString(BSTR *) override { return E_NOTIMPL; }
+  STDMETHODIMP OnScriptTerminate(const VARIANT *, const EXCEPINFO *) override { return S_OK; }
+  STDMETHODIMP OnStateChange(SCRIPTSTATE) override { return S_OK; }
+  STDMETHODIMP OnScriptError(IActiveScriptError *error) override {
+    if (!error)
+      return E_POINTER;
+    m_error = ScriptEngineError();
+    EXCEPINFO info = {};
+    if (SUCCEEDED(error->GetExceptionInfo(&info)))
+      TakeExcepInfo(&info, &m_error);
+    DWORD context = 0;
+    ULONG line = 0;
+    LONG column = 0;
+    if (SUCCEEDED(error->GetSourcePosition(&context, &line, &column)))
+      m_error.line = static_cast<long>(line) + 1; // the engine counts from 0
+    BSTR text = NULL;
+    if (SUCCEEDED(error->GetSourceLineText(&text)) && text)
+      m_error.text = text;
+    SysFreeString(text);
+    m_hasError = true;
+    return S_OK;
+  }
+  STDMETHODIMP OnEnterScript() override { return S_OK; }
+  STDMETHODIMP OnLeaveScript() override { return S_OK; }
+
+  // IActiveScriptSiteWindow: with UI allowed the engine's boxes belong to
+  // the desktop, otherwise the engine is refused a window.
+  STDMETHODIMP GetWindow(HWND *window) override {
+    if (!window)
+      return E_POINTER;
+    *window = NULL;
+    return m_allowUI ? S_OK : E_FAIL;
+  }
+  STDMETHODIMP EnableModeless(BOOL) override { return S_OK; }
+
+private:
+  virtual ~ScriptSite() {}
+  volatile LONG m_references;
+  bool m_allowUI;
+  bool m_hasError;
+  ScriptEngineError m_error;
+};
+
+class ActiveScriptEngine : public ScriptEngine {
+public:
+  ActiveScriptEngine() : m_site(new (std::nothrow) ScriptSite), m_script(NULL), m_parse(NULL) {}
+  ~ActiveScriptEngine() override {
+    Close();
+    if (m_site)
+      m_site->Release();
+  }
+
+  const char *HostName() const override { return "Active Scripting"; }
+
+  HRESULT SetLanguage(const std::string &language) override {
+    Close();
+    if (!m_site)
+      return E_OUTOFMEMORY;
+    HRESULT hr = Open(language);
+    if (SUCCEEDED(hr))
+      m_language = language;
+    return hr;
+  }
+
+  // No limit is all the worker ever asks for, and the engine has none.
+  HRESULT SetTimeout(long) override { return S_OK; }
+
+  HRESULT SetAllowUI(bool allow) override {
+    m_site->AllowUI(allow);
+    return S_OK;
+  }
+
+  HRESULT AddCode(BSTR code) override {
+    if (!m_parse)
+      return E_UNEXPECTED;
+    EXCEPINFO info = {};
+    HRESULT hr = m_parse->ParseScriptText(code, NULL, NULL, NULL, 0, 0, SCRIPTTEXT_ISVISIBLE, NULL, &info);
+    if (FAILED(hr))
+      m_site->NoteFailure(&info);
+    else
+      TakeExcepInfo(&info, &m_discarded);
+    return hr;
+  }
+
+  HRESULT ListProcedures(std::vector<std::string> *names) override {
+    IDispatch *global = NULL;
+    HRESULT hr = m_script ? m_script->GetScriptDispatch(NULL, &global) : E_UNEXPECTED;
+    if (FAILED(hr) || !global)
+      return FAILED(hr) ? hr : E_POINTER;
+    hr = ListFromTypeInfo(global, names);
+    if (FAILED(hr)) {
+      names->clear();
+      hr = ListFromMembers(global, names, m_language != "VBScript");
+    }
+    global->Release();
+    return hr;
+  }
+
+  HRESULT Run(const std::string &procedure, SAFEARRAY *arguments, VARIANT *result) override {
+    IDispatch *global = NULL;
+    HRESULT hr = m_script ? m_script->GetScriptDispatch(NULL, &global) : E_UNEXPECTED;
+    if (FAILED(hr) || !global)
+      return FAILED(hr) ? hr : E_POINTER;
+    BSTR name = BstrFromAnsi(procedure.c_str(), -1);
+    DISPID id = DISPID_UNKNOWN;
+    if (!name)
+      hr = E_OUTOFMEMORY;
+    else
+      hr = global->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &id);
+    SysFreeString(name);
+
+    VARIANT *elements = NULL;
+    if (SUCCEEDED(hr) && arguments)
+      hr = SafeArrayAccessData(arguments, reinterpret_cast<void **>(&elements));
+    if (SUCCEEDED(hr)) {
+      UINT count = arguments ? static_cast<UINT>(arguments->rgsabound[0].cElements) : 0;
+      // The call takes its arguments last to first.
+      std::vector<VARIANT> reversed(count);
+      for (UINT i = 0; i < count; ++i)
+        reversed[i] = elements[count - 1 - i];
+      DISPPARAMS params = {count ? reversed.data() : NULL, NULL, count, 0};
+      EXCEPINFO info = {};
+      UINT badArgument = 0;
+      // The script may reach back into us while it runs.
+      IActiveScript *script = m_script;
+      script->AddRef();
+      hr = global->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, result, &info,
+                          &badArgument);
+      script->Release();
+      if (FAILED(hr))
+        m_site->NoteFailure(&info);
+      else
+        TakeExcepInfo(&info, &m_discarded);
+      if (arguments)
+        SafeArrayUnaccessData(arguments);
+    }
+    global->Release();
+    return hr;
+  }
+
+  // A new engine is the only reset that surely forgets every name.
+  HRESULT Reset() override {
+    Close();
+    return m_language.empty() || !m_site ? S_OK : Open(m_language);
+  }
+
+  bool TakeError(ScriptEngineError *error) override { return m_site->TakeError(error); }
+
+  HRESULT Open(const std::string &language) {
+    std::wstring progId(language.begin(), language.end());
+    CLSID clsid;
+    HRESULT hr = CLSIDFromProgID(progId.c_str(), &clsid);
+    if (SUCCEEDED(hr))
+      hr = CoCreateInstance(clsid, NULL, CLSCTX_INPROC_SERVER, kIidActiveScript,
+                            reinterpret_cast<void **>(&m_script));
+    if (SUCCEEDED(hr))
+      hr = m_script->QueryInterface(kIidActiveScriptParse, reinterpret_cast<void **>(&m_parse));
+    if (SUCCEEDED(hr))
+      hr = m_parse->InitNew();
+    if (SUCCEEDED(hr))
+      hr = m_script->SetScriptSite(m_site);
+    // Connected from the start, so code added later runs at once, as the
+    // worker expects of every load.
+    if (SUCCEEDED(hr))
+      hr = m_script->SetScriptState(SCRIPTSTATE_CONNECTED);
+    if (FAILED(hr))
+      Close();
+    return hr;
+  }
+
+private:
+  void Close() {
+    if (m_parse) {
+      m_parse->Release();
+      m_parse = NULL;
+    }
+    if (m_script) {
+      m_script->Close();
+      m_script->Release();
+      m_script = NULL;
+    }
+  }
+
+  static HRESULT ListFromTypeInfo(IDispatch *global, std::vector<std::string> *names) {
+    ITypeInfo *info = NULL;
+    HRESULT hr = global->GetTypeInfo(0, LOCALE_USER_DEFAULT, &info);
+    if (FAILED(hr) || !info)
+      return FAILED(hr) ? hr : E_NOTIMPL;
+    TYPEATTR *attributes = NULL;
+    hr = info->GetTypeAttr(&attributes);
+    if (SUCCEEDED(hr)) {
+      for (WORD i = 0; SUCCEEDED(hr) && i < attributes->cFuncs; ++i) {
+        FUNCDESC *function = NULL;
+        hr = info->GetFuncDesc(i, &function);
+        if (FAILED(hr))
+          break;
+        BSTR name = NULL;
+        if (SUCCEEDED(info->GetDocumentation(function->memid, &name, NULL, NULL, NULL)) && name)
+          names->push_back(AnsiFromWide(name, SysStringLen(name)));
+        SysFreeString(name);
+        info->ReleaseFuncDesc(function);
+      }
+      info->ReleaseTypeAttr(attributes);
+    }
+    info->Release();
+    return hr;
+  }
+
+  // Engines without type information list their members; of those, the
+  // procedures are the ones whose value is a callable object. Reading a
+  // VBScript member would call it, so there every member is listed.
+  static HRESULT ListFromMembers(IDispatch *global, std::vector<std::string> *names, bool onlyCallable) {
+    IDispatchEx *members = NULL;
+    HRESULT hr = global->QueryInterface(kIidDispatchEx, reinterpret_cast<void **>(&members));
+    if (FAILED(hr))
+      return hr;
+    DISPID id = DISPID_STARTENUM;
+    while (members->GetNextDispID(fdexEnumAll, id, &id) == S_OK) {
+      if (!onlyCallable) {
+        BSTR name = NULL;
+        if (SUCCEEDED(members->GetMemberName(id, &name)) && name)
+          names->push_back(AnsiFromWide(name, SysStringLen(name)));
+        SysFreeString(name);
+        continue;
+      }
+      VARIANT value;
+      VariantInit(&value);
+      DISPPARAMS none = {NULL, NULL, 0, 0};
+      if (FAILED(members->InvokeEx(id, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none, &value, NULL, NULL)) ||
+          V_VT(&value) != VT_DISPATCH) {
+        VariantClear(&value);
+        continue;
+      }
+      VariantClear(&value);
+      BSTR name = NULL;
+      if (SUCCEEDED(members->GetMemberName(id, &name)) && name)
+        names->push_back(AnsiFromWide(name, SysStringLen(name)));
+      SysFreeString(name);
+    }
+    members->Release();
+    return S_OK;
+  }
+
+  ScriptSite *m_site;
+  IActiveScript *m_script;
+  IActiveScriptParse *m_parse;
+  std::string m_language;
+  ScriptEngineError m_discarded;
+};
+
+} // namespace
+
+ScriptEngine *CreateActiveScriptEngine(const std::string &language, HRESULT *failure) {
+  ActiveScriptEngine *engine = new (std::nothrow) ActiveScriptEngine();
+  if (!engine) {
+    *failure = E_OUTOFMEMORY;
+    return NULL;
+  }
+  HRESULT hr = engine->SetLanguage(language);
+  if (FAILED(hr)) {
+    delete engine;
+    *failure = hr;
+    return NULL;
+  }
+  return engine;
+}

@@ -1,0 +1,106 @@
+// StdLib.js - loaded by Quillmoth before every JScript (.js) script, into the
+// same engine: the JScript twin of StdLib.vbs, with the same helpers.
+
+var ForReading = 1;
+var ForWriting = 2;
+var ForAppending = 8;
+
+// Message ids a script's GetMessage loop looks at.
+var WM_TIMER = 275;
+var QMR_CTL_SUSPEND = 1229;
+var QMR_CTL_RESUME = 1230;
+var QMR_CTL_STOP = 1231;
+var QMR_CTL_TIMECHANGE = 1232;
+var QMR_CTL_QUIT = 1233;
+
+// Flags of GetEnvironmentVariable and SetEnvironmentVariable.
+var VAR_PROCESS = 1;
+var VAR_STORED = 2;
+var VAR_REGISTRY = 4;
+var VAR_ENCRYPTED = 8;
+
+// The Core object, or null when the automation library is not installed.
+function NewCore() {
+  try {
+    return new ActiveXObject("QuillmothLib.Core");
+  } catch (e) {
+    return null;
+  }
+}
+
+// A timer id of SetTimer as KillTimer takes it: KillTimer's id is a 16-bit
+// number, so ids above 32767 are passed as id - 65536.
+function TimerId16(id) {
+  return id > 32767 ? id - 65536 : id;
+}
+
+// A number as two digits: 7 -> "07".
+function TwoDigits(n) {
+  return ("0" + n).slice(-2);
+}
+
+// A JScript Date, also from a date of another engine or object (VT_DATE).
+function AsDate(d) {
+  return d instanceof Date ? d : new Date(d);
+}
+
+// 2026-12-08
+function FormatIsoDate(d) {
+  d = AsDate(d);
+  return d.getFullYear() + "-" + TwoDigits(d.getMonth() + 1) + "-" + TwoDigits(d.getDate());
+}
+
+// 08:30:00
+function FormatIsoTime(d) {
+  d = AsDate(d);
+  return TwoDigits(d.getHours()) + ":" + TwoDigits(d.getMinutes()) + ":" + TwoDigits(d.getSeconds());
+}
+
+// 2026-12-08 08:30:00
+function FormatIsoDateTime(d) {
+  return FormatIsoDate(d) + " " + FormatIsoTime(d);
+}
+
+// A text in double quotes for a command line; quotes inside are escaped.
+function Quote(s) {
+  return "\"" + String(s).replace(/"/g, "\\\"") + "\"";
+}
+
+// The value, or the fallback when the value is empty, null or undefined.
+function DefaultIfEmpty(value, fallback) {
+  if (value === null || value === undefined || String(value) === "")
+    return fallback;
+  return value;
+}
+
+// A variable of the process environment ("" when it is not set), such as
+// QM.ROOT_DIR or QM.DEFAULT_DIR, which Quillmoth sets at start.
+function ProcessVariable(name) {
+  return new ActiveXObject("WScript.Shell").Environment("PROCESS").Item(name);
+}
+
+function FileExists(path) {
+  return new ActiveXObject("Scripting.FileSystemObject").FileExists(path);
+}
+
+function FolderExists(path) {
+  return new ActiveXObject("Scripting.FileSystemObject").FolderExists(path);
+}
+
+// Appends one line to a text file, creating it when needed.
+function AppendLine(path, text) {
+  var file = new ActiveXObject("Scripting.FileSystemObject").OpenTextFile(path, ForAppending, true);
+  file.WriteLine(text);
+  file.Close();
+}
+
+// The whole text of a file, or "" when it does not exist.
+function ReadAllText(path) {
+  var fso = new ActiveXObject("Scripting.FileSystemObject");
+  if (!fso.FileExists(path))
+    return "";
+  var file = fso.OpenTextFile(path, ForReading);
+  var text = file.AtEndOfStream ? "" : file.ReadAll();
+  file.Close();
+  return text;
+}
