@@ -73,31 +73,11 @@ TEST(HostProcess, MissingScriptsDirectoryIsLoggedAfterTheLogRestarts) {
   qmtest::DeleteRegistryValue(HKEY_LOCAL_MACHINE, kSectionKey, "QM.DEFAULT_DIR");
 }
 
-// Removes every language of the version resource from a copy of the program.
-bool RemoveVersionResource(const std::string &exe) {
-  HMODULE module = LoadLibraryExA(exe.c_str(), NULL, LOAD_LIBRARY_AS_DATAFILE);
-  if (!module)
-    return false;
-  std::vector<WORD> languages;
-  EnumResourceLanguagesA(
-      module, MAKEINTRESOURCEA(16), MAKEINTRESOURCEA(VS_VERSION_INFO),
-      [](HMODULE, LPCSTR, LPCSTR, WORD language, LONG_PTR param) -> BOOL {
-        reinterpret_cast<std::vector<WORD> *>(param)->push_back(language);
-        return TRUE;
-      },
-      reinterpret_cast<LONG_PTR>(&languages));
-  FreeLibrary(module);
-  HANDLE update = BeginUpdateResourceA(exe.c_str(), FALSE);
-  if (!update || languages.empty())
-    return false;
-  for (WORD language : languages)
-    UpdateResourceA(update, MAKEINTRESOURCEA(16), MAKEINTRESOURCEA(VS_VERSION_INFO), language, NULL, 0);
-  return EndUpdateResourceA(update, FALSE) != FALSE;
-}
-
 TEST(HostProcess, UnreadableVersionIsLoggedAfterTheLogRestarts) {
+  // The same program built without its version resource.
   HostInstall install("noversion");
-  ASSERT_TRUE(RemoveVersionResource(install.exe));
+  ASSERT_TRUE(CopyFileA((qmtest::ProgramDirectory() + "quillmoth_noversion.exe").c_str(),
+                        install.exe.c_str(), FALSE));
   DWORD ignored = 0;
   ASSERT_EQ(0u, GetFileVersionInfoSizeA(install.exe.c_str(), &ignored)) << "the copy has no version";
   std::string log = install.dir / "Quillmoth.log";
