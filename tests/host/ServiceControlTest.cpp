@@ -6,6 +6,7 @@
 // table, found the way an event viewer finds it.
 #include <gtest/gtest.h>
 
+#include <ctype.h>
 #include <functional>
 #include <string>
 #include <vector>
@@ -119,6 +120,16 @@ DWORD RegistryNumber(const std::string &key, const char *value, bool *found) {
   return number;
 }
 
+// The system's own text for an error, as the operator is shown it.
+std::string SystemText(DWORD error) {
+  char text[512] = "";
+  DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, NULL,
+                                error, LANG_USER_DEFAULT, text, sizeof text, NULL);
+  while (length > 0 && isspace(static_cast<unsigned char>(text[length - 1])))
+    --length;
+  return std::string(text, length);
+}
+
 typedef HRESULT(STDAPICALLTYPE *RegisterFn)();
 
 bool RegisterCoreLibrary() {
@@ -189,11 +200,10 @@ TEST(ServiceEvents, ControlsReachTheServiceThroughTheControlManager) {
 
   ASSERT_EQ("Quillmoth is now registered as a system service\n", install.Run("-install").text);
   std::string serviceKey = std::string(kServicesKey) + "Quillmoth";
-  qmtest::WriteRegistryText(HKEY_LOCAL_MACHINE, serviceKey + "\\Parameters", "unused", "");
   {
     HKEY key;
-    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, (serviceKey + "\\Parameters").c_str(),
-                                           0, KEY_SET_VALUE, &key));
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, (serviceKey + "\\Parameters").c_str(),
+                                             0, NULL, 0, KEY_SET_VALUE, NULL, &key, NULL));
     DWORD start = 42;
     RegSetValueExA(key, "Start", 0, REG_DWORD, reinterpret_cast<const BYTE *>(&start), sizeof start);
     RegCloseKey(key);
@@ -225,8 +235,7 @@ TEST(ServiceEvents, ControlsReachTheServiceThroughTheControlManager) {
   })) << "Status\\Current holds the Parameters value Start";
   EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), status.dwCurrentState);
 
-  // Any other user code is an unsupported request; so are codes below 128
-  // the wrapper does not know.
+  // Any other user code is an unsupported request (event 106).
   RegDeleteKeyA(HKEY_LOCAL_MACHINE, (serviceKey + "\\Status").c_str());
   EXPECT_TRUE(ControlService(service, 130, &status)) << GetLastError();
   EXPECT_TRUE(ControlService(service, SERVICE_CONTROL_INTERROGATE, &status)) << GetLastError();
@@ -237,20 +246,20 @@ TEST(ServiceEvents, ControlsReachTheServiceThroughTheControlManager) {
   RegistryNumber(serviceKey + "\\Status", "Current", &found);
   EXPECT_FALSE(found) << "130 writes nothing";
 
-  EXPECT_TRUE(ControlService(service, SERVICE_CONTROL_STOP, &status)) << GetLastError();
-  EXPECT_TRUE(WaitUntil([&] { return ServiceState(service) == SERVICE_STOPPED; }, 60000))
-      << "the stop sequence ends the service";
-  EXPECT_EQ("stopped\r\n", qmtest::ReadTextFile(stoppedMark)) << "the script saw the stop request";
-
-  std::string log = qmtest::ReadTextFile(install.dir / "Quillmoth.log");
-  std::vector<std::string> seen =
-      TraceMessages(log, {"CNTService::LogEvent(", "CNTService::Handler(", "Saving 'Current'",
-                          "Updating status", "CMyService::OnInit() Start="});
-  // Running is reported with whatever error start-up left behind; only the
-  // stopped report's exit code counts.
-  for (std::string &line : seen)
-    if (line.rfind("Updating status (4, ", 0) == 0)
-      line = "Updating status (4, *)";
+  // The service's log so far; every start of the program, a one-shot one
+  // included, begins the log afresh.
+  auto traces = [&] {
+    std::vector<std::string> seen = TraceMessages(
+        qmtest::ReadTextFile(install.dir / "Quillmoth.log"),
+        {"CNTService::LogEvent(", "CNTService::Handler(", "Saving 'Current'", "Updating status",
+         "CMyService::OnInit() Start="});
+    // Running is reported with whatever error start-up left behind; only
+    // the stopped report's exit code counts.
+    for (std::string &line : seen)
+      if (line.rfind("Updating status (4, ", 0) == 0)
+        line = "Updating status (4, *)";
+    return Joined(seen);
+  };
   EXPECT_EQ("Updating status (2, 0)\n"
             "CMyService::OnInit() Start=42\n"
             "CNTService::LogEvent(type=4, id=105)\n"
@@ -259,17 +268,32 @@ TEST(ServiceEvents, ControlsReachTheServiceThroughTheControlManager) {
             "Saving 'Current' as 42\n"
             "CNTService::Handler(130)\n"
             "CNTService::LogEvent(type=1, id=106)\n"
-            "CNTService::Handler(4)\n"
+            "CNTService::Handler(4)\n",
+            traces());
+
+  // Removed while it runs: the control manager marks it for deletion, and a
+  // second removal fails with event 102.
+  EXPECT_EQ("Quillmoth is no longer registered as a system service.\n", install.Run("-uninstall").text);
+  EXPECT_EQ("Could not unregister Quillmoth as a system service\n" +
+                SystemText(ERROR_SERVICE_MARKED_FOR_DELETE) + "\n",
+            install.Run("-uninstall").text);
+  EXPECT_EQ("CNTService::LogEvent(type=1, id=102)\n", traces()) << "could not be removed";
+
+  EXPECT_TRUE(ControlService(service, SERVICE_CONTROL_STOP, &status)) << GetLastError();
+  EXPECT_TRUE(WaitUntil([&] { return ServiceState(service) == SERVICE_STOPPED; }, 60000))
+      << "the stop sequence ends the service";
+  EXPECT_EQ("stopped\r\n", qmtest::ReadTextFile(stoppedMark)) << "the script saw the stop request";
+  EXPECT_EQ("CNTService::LogEvent(type=1, id=102)\n"
             "CNTService::Handler(1)\n"
             "Updating status (3, 0)\n"
             "CNTService::LogEvent(type=4, id=108)\n"
             "Updating status (1, 0)\n",
-            Joined(seen))
-      << log;
+            traces());
 
   CloseServiceHandle(service);
   CloseServiceHandle(manager);
-  EXPECT_EQ("Quillmoth is no longer registered as a system service.\n", install.Run("-uninstall").text);
+  EXPECT_EQ("Quillmoth is not registered as a system service\n", install.Run("-uninstall").text)
+      << "the marked service went when it stopped";
 }
 
 } // namespace
