@@ -130,6 +130,30 @@ std::string SystemText(DWORD error) {
   return std::string(text, length);
 }
 
+// Leaves no service behind when a check fails half-way: stops it (the stop
+// sequence may take its time) and deletes it.
+class ServiceLeftovers {
+public:
+  explicit ServiceLeftovers(const char *name) : m_name(name) {}
+  ~ServiceLeftovers() {
+    SC_HANDLE manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_ALL_ACCESS);
+    if (!manager)
+      return;
+    SC_HANDLE service = OpenServiceA(manager, m_name, SERVICE_ALL_ACCESS);
+    if (service) {
+      SERVICE_STATUS status;
+      if (ControlService(service, SERVICE_CONTROL_STOP, &status))
+        WaitUntil([&] { return ServiceState(service) == SERVICE_STOPPED; }, 60000);
+      DeleteService(service);
+      CloseServiceHandle(service);
+    }
+    CloseServiceHandle(manager);
+  }
+
+private:
+  const char *m_name;
+};
+
 typedef HRESULT(STDAPICALLTYPE *RegisterFn)();
 
 bool RegisterCoreLibrary() {
@@ -143,6 +167,7 @@ bool RegisterCoreLibrary() {
 // The texts of the message table of the module an event source names.
 TEST(ServiceEvents, TheEventSourceNamesAMessageFileWithEveryText) {
   HostInstall install("event source");
+  ServiceLeftovers leftovers("Quillmoth");
   ASSERT_EQ("Quillmoth is now registered as a system service\n", install.Run("-install").text);
   std::string key = std::string(kEventSourceKey) + "Quillmoth";
   DWORD type = 0;
@@ -193,6 +218,7 @@ TEST(ServiceEvents, TheEventSourceNamesAMessageFileWithEveryText) {
 TEST(ServiceEvents, ControlsReachTheServiceThroughTheControlManager) {
   ASSERT_TRUE(RegisterCoreLibrary());
   HostInstall install("Program Files svc");
+  ServiceLeftovers leftovers("Quillmoth");
   std::string bin = qmtest::ProgramDirectory();
   ASSERT_TRUE(qmtest::CopyInto(bin + "Scripts\\StdLib.vbs", install.dir / "Scripts\\"));
   ASSERT_TRUE(qmtest::WriteTextFile(install.dir / "Scripts\\AutoRun.vbs", kAutoRun));
