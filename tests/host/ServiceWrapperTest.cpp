@@ -269,6 +269,23 @@ TEST_F(ServiceWrapper, ProxyArgumentRenamesHandlerAndEventSource) {
   EXPECT_STREQ("Quillmoth Proxy", theApp.ServiceName());
 }
 
+// Trace lines go to the diagnostic log under the service name; a text longer
+// than the trace buffer is cut there, nothing is written past it.
+TEST_F(ServiceWrapper, TraceLinesAreCutAtTheirBuffer) {
+  CNTService service("QmWrapperTrace");
+  std::string log = qmtest::ProgramDirectory() + "host_service_test.log";
+  std::string marker = "trace-" + std::to_string(GetTickCount());
+  service.Trace(4242, "%s %s", marker.c_str(), std::string(5000, 'x').c_str());
+  std::string text = qmtest::ReadTextFile(log);
+  size_t begin = text.rfind("[QmWrapperTrace](thread=");
+  ASSERT_NE(std::string::npos, begin) << text;
+  size_t end = text.find("\r\n", begin);
+  ASSERT_NE(std::string::npos, end);
+  std::string line = text.substr(begin, end - begin);
+  EXPECT_NE(std::string::npos, line.find(")(line=4242): " + marker + " xxx")) << line;
+  EXPECT_EQ(1023u, line.size()) << "cut where the buffer ends";
+}
+
 // The host's own service: code 129 writes the Parameters value Start to
 // Status\Current in the real registry; other codes write nothing.
 TEST_F(ServiceWrapper, UserControl129SavesTheStartValue) {
