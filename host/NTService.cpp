@@ -145,7 +145,8 @@ BOOL CNTService::Install(const char *account, const char *password, bool demandS
   snprintf(keyName, sizeof keyName, "%s%s", kEventLogKey, m_serviceName);
   HKEY key = NULL;
   LONG created =
-      RegCreateKeyExA(HKEY_LOCAL_MACHINE, keyName, 0, NULL, 0, KEY_SET_VALUE, NULL, &key, NULL);
+      g_servicePlatform.RegCreateKeyEx(HKEY_LOCAL_MACHINE, keyName, 0, NULL, 0, KEY_SET_VALUE, NULL,
+                                       &key, NULL);
   if (created != ERROR_SUCCESS) {
     // The registry answers its error without setting the thread's; the
     // caller shows the thread's.

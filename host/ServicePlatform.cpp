@@ -2,6 +2,6 @@
 
 const ServicePlatform kSystemServicePlatform = {
     RegisterEventSourceA, ReportEventA, DeregisterEventSource, RegisterServiceCtrlHandlerA,
-    SetServiceStatus};
+    SetServiceStatus, RegCreateKeyExA};
 
 ServicePlatform g_servicePlatform = kSystemServicePlatform;

@@ -14,6 +14,11 @@ struct ServicePlatform {
   SERVICE_STATUS_HANDLE(WINAPI *RegisterServiceCtrlHandler)(LPCSTR name,
                                                             LPHANDLER_FUNCTION handler);
   BOOL(WINAPI *SetServiceStatus)(SERVICE_STATUS_HANDLE handle, LPSERVICE_STATUS status);
+  // The event source key of Install (Wine lets an administrator write any
+  // key, whatever its access list says).
+  LONG(WINAPI *RegCreateKeyEx)(HKEY root, LPCSTR name, DWORD reserved, LPSTR keyClass,
+                               DWORD options, REGSAM access, LPSECURITY_ATTRIBUTES security,
+                               PHKEY key, LPDWORD disposition);
 };
 
 // The real calls; a test may replace entries and must put them back.

@@ -38,6 +38,7 @@ struct PlatformRecord {
   bool refuseSource = false;
   bool refuseHandler = false;
   LPHANDLER_FUNCTION handler = NULL;
+  LONG keyError = ERROR_SUCCESS; // answered for the event source key
 };
 
 PlatformRecord *g_record = NULL;
@@ -85,12 +86,20 @@ BOOL WINAPI FakeSetServiceStatus(SERVICE_STATUS_HANDLE handle, LPSERVICE_STATUS 
   return TRUE;
 }
 
+LONG WINAPI FakeRegCreateKeyEx(HKEY root, LPCSTR name, DWORD reserved, LPSTR keyClass,
+                               DWORD options, REGSAM access, LPSECURITY_ATTRIBUTES security,
+                               PHKEY key, LPDWORD disposition) {
+  if (g_record->keyError != ERROR_SUCCESS)
+    return g_record->keyError;
+  return RegCreateKeyExA(root, name, reserved, keyClass, options, access, security, key, disposition);
+}
+
 class ServiceWrapper : public ::testing::Test {
 protected:
   void SetUp() override {
     g_record = &record;
     g_servicePlatform = {FakeRegisterEventSource, FakeReportEvent, FakeDeregisterEventSource,
-                         FakeRegisterHandler, FakeSetServiceStatus};
+                         FakeRegisterHandler, FakeSetServiceStatus, FakeRegCreateKeyEx};
   }
   void TearDown() override {
     g_servicePlatform = kSystemServicePlatform;
@@ -267,6 +276,31 @@ TEST_F(ServiceWrapper, ProxyArgumentRenamesHandlerAndEventSource) {
   EXPECT_EQ(std::vector<std::string>{"Quillmoth Proxy"}, record.sourcesRegistered);
   EXPECT_STREQ("Quillmoth Proxy", service.Name());
   EXPECT_STREQ("Quillmoth Proxy", theApp.ServiceName());
+}
+
+// Installation with the real control manager: event 100 with the name; when
+// the event source key can't be written the service exists but the caller
+// learns of the failure with the registry's own error (the operator is shown
+// its text), not whatever error an earlier call left behind.
+TEST_F(ServiceWrapper, InstallReportsTheEventSourceKeyFailure) {
+  CNTService service("QmWrapperInstall");
+  ASSERT_TRUE(service.Install("", "", true)) << GetLastError();
+  EXPECT_EQ(std::vector<DWORD>{100}, EventIds());
+  EXPECT_EQ(std::vector<std::string>{"QmWrapperInstall"}, record.events.at(0).texts);
+  EXPECT_TRUE(service.Uninstall());
+  EXPECT_EQ((std::vector<DWORD>{100, 101}), EventIds());
+  RegDeleteKeyA(HKEY_LOCAL_MACHINE,
+                "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\QmWrapperInstall");
+
+  record = PlatformRecord();
+  record.keyError = ERROR_ACCESS_DENIED;
+  SetLastError(ERROR_SUCCESS);
+  EXPECT_FALSE(service.Install("", "", true));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
+  EXPECT_TRUE(record.events.empty()) << "no installed event";
+  EXPECT_TRUE(service.IsInstalled()) << "the service itself exists";
+  EXPECT_TRUE(service.Uninstall());
+  EXPECT_FALSE(service.Uninstall()) << "gone";
 }
 
 // Trace lines go to the diagnostic log under the service name; a text longer
