@@ -21,6 +21,7 @@ HWND GetMainWindow() {
 }
 
 BOOL CMyService::OnInit() {
+  Trace(__LINE__, "CMyService::OnInit()");
   m_startValue = 0;
   HKEY key = NULL;
   if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, ServiceKey(m_serviceName, "Parameters").c_str(), 0,
@@ -33,25 +34,33 @@ BOOL CMyService::OnInit() {
     RegCloseKey(key);
   }
   m_currentValue = m_startValue;
+  Trace(__LINE__, "CMyService::OnInit() Start=%lu", m_startValue);
   return TRUE;
 }
 
 // The console and the whole engine live on the service thread.
 void CMyService::Run() {
+  Trace(__LINE__, "CMyService::Run()");
   CoInitializeEx(NULL, COINIT_APARTMENTTHREADED);
   theApp.RunConsole();
   CoUninitialize();
+  Trace(__LINE__, "CMyService::Run() done");
 }
 
-void CMyService::OnStop() { OnShutdown(); }
+void CMyService::OnStop() {
+  Trace(__LINE__, "CMyService::OnStop()");
+  OnShutdown();
+}
 
 void CMyService::OnShutdown() {
+  Trace(__LINE__, "CMyService::OnShutdown()");
   HWND window = GetMainWindow();
   if (window)
     PostMessageA(window, RegisterWindowMessageA("WM_SHUTDOWN"), 0, 0);
 }
 
 BOOL CMyService::OnUserControl(DWORD code) {
+  Trace(__LINE__, "CMyService::OnUserControl(%lu)", code);
   if (code != SERVICE_CONTROL_SAVE_STATUS)
     return FALSE;
   SaveStatus();
@@ -59,11 +68,21 @@ BOOL CMyService::OnUserControl(DWORD code) {
 }
 
 void CMyService::SaveStatus() {
+  Trace(__LINE__, "Saving current status");
+  std::string keyName = ServiceKey(m_serviceName, "Status");
+  Trace(__LINE__, "Creating key: %s", keyName.c_str());
   HKEY key = NULL;
-  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, ServiceKey(m_serviceName, "Status").c_str(), 0, NULL, 0,
-                      KEY_SET_VALUE, NULL, &key, NULL) != ERROR_SUCCESS)
+  LONG created = RegCreateKeyExA(HKEY_LOCAL_MACHINE, keyName.c_str(), 0, NULL, 0, KEY_SET_VALUE,
+                                 NULL, &key, NULL);
+  if (created != ERROR_SUCCESS) {
+    Trace(__LINE__, "Failed to create Status key (%ld)", created);
     return;
+  }
   DWORD value = m_currentValue;
-  RegSetValueExA(key, "Current", 0, REG_DWORD, reinterpret_cast<const BYTE *>(&value), sizeof value);
+  Trace(__LINE__, "Saving 'Current' as %ld", static_cast<long>(value));
+  LONG saved = RegSetValueExA(key, "Current", 0, REG_DWORD, reinterpret_cast<const BYTE *>(&value),
+                              sizeof value);
+  if (saved != ERROR_SUCCESS)
+    Trace(__LINE__, "CMyService::SaveStatus() 'Current' not written (%ld)", saved);
   RegCloseKey(key);
 }

@@ -1,7 +1,11 @@
 #include "NTService.h"
 #include "ModulePath.h"
 #include "QuillmothApp.h"
+#include "QuillmothRun.h"
+#include "ServicePlatform.h"
+#include "SystemErrorText.h"
 
+#include <stdarg.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -45,11 +49,13 @@ CNTService::CNTService(const char *serviceName)
     if (file)
       fclose(file);
   }
+  Trace(__LINE__, "CNTService::CNTService()");
 }
 
 CNTService::~CNTService() {
+  Trace(__LINE__, "CNTService::~CNTService()");
   if (m_eventSource)
-    DeregisterEventSource(m_eventSource);
+    g_servicePlatform.DeregisterEventSource(m_eventSource);
   if (s_instance == this)
     s_instance = NULL;
 }
@@ -58,7 +64,24 @@ void CNTService::SetName(const char *name) {
   snprintf(m_serviceName, sizeof m_serviceName, "%s", name ? name : "");
 }
 
+void CNTService::Trace(int line, const char *format, ...) {
+  char text[1024];
+  va_list args;
+  va_start(args, format);
+  vsnprintf(text, sizeof text, format, args);
+  va_end(args);
+  QMR_DebugMessage(line, m_serviceName, "%s", text);
+}
+
+void CNTService::TraceLastError(int line, const char *what) {
+  DWORD error = GetLastError();
+  Trace(line, "%s: %s(last error=%lu)", what, SystemErrorText(error, LANG_USER_DEFAULT).c_str(),
+        error);
+  SetLastError(error);
+}
+
 void CNTService::Run() {
+  Trace(__LINE__, "Sleeping...");
   while (m_running == 1)
     Sleep(5000);
 }
@@ -71,6 +94,7 @@ void CNTService::OnShutdown() {}
 BOOL CNTService::OnUserControl(DWORD) { return FALSE; }
 
 BOOL CNTService::IsInstalled() {
+  Trace(__LINE__, "CNTService::IsInstalled()");
   SC_HANDLE manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_ALL_ACCESS);
   if (!manager)
     return FALSE;
@@ -85,9 +109,12 @@ BOOL CNTService::IsInstalled() {
 }
 
 BOOL CNTService::Install(const char *account, const char *password, bool demandStart) {
+  Trace(__LINE__, "CNTService::Install()");
   SC_HANDLE manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_ALL_ACCESS);
-  if (!manager)
+  if (!manager) {
+    TraceLastError(__LINE__, "CNTService::Install() OpenSCManager");
     return FALSE;
+  }
 
   char program[MAX_PATH];
   DWORD length = GetModuleFileNameA(NULL, program, sizeof program);
@@ -95,14 +122,19 @@ BOOL CNTService::Install(const char *account, const char *password, bool demandS
     CloseKeepingError(manager);
     return FALSE;
   }
+  // Quoted, so that a path with blanks ("C:\Program Files\...") can't be
+  // read as a shorter program ("C:\Program.exe") followed by arguments.
+  char command[MAX_PATH + 2];
+  snprintf(command, sizeof command, "\"%s\"", program);
   bool hasAccount = account && *account;
   DWORD type = hasAccount ? SERVICE_WIN32_OWN_PROCESS
                           : SERVICE_WIN32_OWN_PROCESS | SERVICE_INTERACTIVE_PROCESS;
   SC_HANDLE service = CreateServiceA(
       manager, m_serviceName, m_serviceName, SERVICE_ALL_ACCESS, type,
-      demandStart ? SERVICE_DEMAND_START : SERVICE_AUTO_START, SERVICE_ERROR_NORMAL, program, NULL,
+      demandStart ? SERVICE_DEMAND_START : SERVICE_AUTO_START, SERVICE_ERROR_NORMAL, command, NULL,
       NULL, NULL, hasAccount ? account : NULL, (password && *password) ? password : NULL);
   if (!service) {
+    TraceLastError(__LINE__, "CNTService::Install() CreateService");
     CloseKeepingError(manager);
     return FALSE;
   }
@@ -112,9 +144,16 @@ BOOL CNTService::Install(const char *account, const char *password, bool demandS
   char keyName[sizeof kEventLogKey + sizeof m_serviceName];
   snprintf(keyName, sizeof keyName, "%s%s", kEventLogKey, m_serviceName);
   HKEY key = NULL;
-  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, keyName, 0, NULL, 0, KEY_SET_VALUE, NULL, &key, NULL) !=
-      ERROR_SUCCESS)
+  LONG created =
+      g_servicePlatform.RegCreateKeyEx(HKEY_LOCAL_MACHINE, keyName, 0, NULL, 0, KEY_SET_VALUE, NULL,
+                                       &key, NULL);
+  if (created != ERROR_SUCCESS) {
+    // The registry answers its error without setting the thread's; the
+    // caller shows the thread's.
+    SetLastError(static_cast<DWORD>(created));
+    TraceLastError(__LINE__, "CNTService::Install() event source key");
     return FALSE;
+  }
   RegSetValueExA(key, "EventMessageFile", 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE *>(program),
                  static_cast<DWORD>(strlen(program) + 1));
   DWORD types = EVENTLOG_ERROR_TYPE | EVENTLOG_WARNING_TYPE | EVENTLOG_INFORMATION_TYPE;
@@ -127,11 +166,15 @@ BOOL CNTService::Install(const char *account, const char *password, bool demandS
 }
 
 BOOL CNTService::Uninstall() {
+  Trace(__LINE__, "CNTService::Uninstall()");
   SC_HANDLE manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_ALL_ACCESS);
-  if (!manager)
+  if (!manager) {
+    TraceLastError(__LINE__, "CNTService::Uninstall() OpenSCManager");
     return FALSE;
+  }
   SC_HANDLE service = OpenServiceA(manager, m_serviceName, DELETE);
   if (!service) {
+    TraceLastError(__LINE__, "CNTService::Uninstall() OpenService");
     CloseKeepingError(manager);
     return FALSE;
   }
@@ -141,38 +184,59 @@ BOOL CNTService::Uninstall() {
   CloseServiceHandle(manager);
   if (removed)
     LogEvent(EVENTLOG_INFORMATION_TYPE, EVMSG_REMOVED, m_serviceName);
-  else
+  else {
+    SetLastError(error);
+    TraceLastError(__LINE__, "CNTService::Uninstall() DeleteService");
     LogEvent(EVENTLOG_ERROR_TYPE, EVMSG_NOTREMOVED, m_serviceName);
+  }
   SetLastError(error);
   return removed;
 }
 
 void CNTService::LogEvent(WORD type, DWORD id, const char *text1, const char *text2,
                           const char *text3) {
+  // Reporting never changes the error a caller is about to show.
+  DWORD error = GetLastError();
+  Trace(__LINE__, "CNTService::LogEvent(type=%u, id=%lu)", type, id);
   if (!m_eventSource)
-    m_eventSource = RegisterEventSourceA(NULL, m_serviceName);
-  if (!m_eventSource)
-    return;
-  const char *texts[3];
-  WORD count = 0;
-  for (const char *text : {text1, text2, text3})
-    if (text)
-      texts[count++] = text;
-  ReportEventA(m_eventSource, type, 0, id, NULL, count, 0, count ? texts : NULL, NULL);
+    m_eventSource = g_servicePlatform.RegisterEventSource(NULL, m_serviceName);
+  if (!m_eventSource) {
+    TraceLastError(__LINE__, "CNTService::LogEvent() RegisterEventSource");
+  } else {
+    const char *texts[3];
+    WORD count = 0;
+    for (const char *text : {text1, text2, text3})
+      if (text)
+        texts[count++] = text;
+    if (!g_servicePlatform.ReportEvent(m_eventSource, type, 0, id, NULL, count, 0,
+                                       count ? texts : NULL, NULL))
+      TraceLastError(__LINE__, "CNTService::LogEvent() ReportEvent");
+  }
+  SetLastError(error);
 }
 
 BOOL CNTService::SetStatus(DWORD state) {
+  Trace(__LINE__, "Updating status (%lu, %lu)", state, m_status.dwWin32ExitCode);
   m_status.dwCurrentState = state;
-  return m_statusHandle && SetServiceStatus(m_statusHandle, &m_status);
+  return m_statusHandle && g_servicePlatform.SetServiceStatus(m_statusHandle, &m_status);
 }
 
 BOOL CNTService::StartDispatcher() {
   char entryName[] = "dummy";
   SERVICE_TABLE_ENTRYA table[] = {{entryName, ServiceMain}, {NULL, NULL}};
-  return StartServiceCtrlDispatcherA(table);
+  Trace(__LINE__, "Calling StartServiceCtrlDispatcher()");
+  BOOL started = StartServiceCtrlDispatcherA(table);
+  if (!started) {
+    Trace(__LINE__, "StartServiceCtrlDispatcher() Failed");
+    TraceLastError(__LINE__, "StartServiceCtrlDispatcher()");
+  } else {
+    Trace(__LINE__, "Returned from StartServiceCtrlDispatcher()");
+  }
+  return started;
 }
 
 BOOL CNTService::Initialize() {
+  Trace(__LINE__, "CNTService::Initialize()");
   SetStatus(SERVICE_START_PENDING);
   BOOL ok = OnInit();
   m_status.dwWin32ExitCode = GetLastError();
@@ -192,13 +256,16 @@ void WINAPI CNTService::ServiceMain(DWORD argc, LPSTR *argv) {
   CNTService *service = s_instance;
   if (!service)
     return;
+  service->Trace(__LINE__, "CNTService::ServiceMain(%lu)", argc);
   if (argc >= 2 && argv[1] && strcmp(argv[1], "-proxy") == 0) {
     theApp.SwitchToProxy();
     service->SetName(theApp.ServiceName());
   }
   service->m_status.dwCurrentState = SERVICE_START_PENDING;
-  service->m_statusHandle = RegisterServiceCtrlHandlerA(service->m_serviceName, Handler);
+  service->m_statusHandle =
+      g_servicePlatform.RegisterServiceCtrlHandler(service->m_serviceName, Handler);
   if (!service->m_statusHandle) {
+    service->TraceLastError(__LINE__, "CNTService::ServiceMain() RegisterServiceCtrlHandler");
     service->LogEvent(EVENTLOG_ERROR_TYPE, EVMSG_CTRLHANDLERNOTINSTALLED);
     return;
   }
@@ -210,12 +277,14 @@ void WINAPI CNTService::ServiceMain(DWORD argc, LPSTR *argv) {
     service->Run();
   }
   service->SetStatus(SERVICE_STOPPED);
+  service->Trace(__LINE__, "CNTService::ServiceMain() done");
 }
 
 void WINAPI CNTService::Handler(DWORD code) {
   CNTService *service = s_instance;
   if (!service)
     return;
+  service->Trace(__LINE__, "CNTService::Handler(%lu)", code);
   switch (code) {
   case SERVICE_CONTROL_STOP:
     service->SetStatus(SERVICE_STOP_PENDING);
@@ -241,5 +310,5 @@ void WINAPI CNTService::Handler(DWORD code) {
     break;
   }
   if (service->m_statusHandle)
-    SetServiceStatus(service->m_statusHandle, &service->m_status);
+    g_servicePlatform.SetServiceStatus(service->m_statusHandle, &service->m_status);
 }

@@ -33,6 +33,15 @@ public:
 
   static CNTService *Instance() { return s_instance; }
 
+  // The entry points the control manager calls, without an object.
+  static void WINAPI ServiceMain(DWORD argc, LPSTR *argv);
+  static void WINAPI Handler(DWORD code);
+
+  // A trace line of the wrapper in the diagnostic log, under the service name.
+  void Trace(int line, const char *format, ...) __attribute__((format(printf, 3, 4)));
+  // The trace line for a failed call: the system's text for the last error.
+  void TraceLastError(int line, const char *what);
+
 protected:
   char m_serviceName[64];
   SERVICE_STATUS_HANDLE m_statusHandle;
@@ -45,8 +54,6 @@ private:
   CNTService &operator=(const CNTService &) = delete;
 
   BOOL Initialize();
-  static void WINAPI ServiceMain(DWORD argc, LPSTR *argv);
-  static void WINAPI Handler(DWORD code);
 
   static CNTService *s_instance;
 };

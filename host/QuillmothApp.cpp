@@ -152,7 +152,9 @@ void CQuillmothApp::ReadVersion() {
     g_versionLS = info->dwProductVersionLS;
     return;
   }
-  QMR_DebugMessage(438, kWhere, "Can't get version information for %s", m_programPath.c_str());
+  // Held like the other start-up lines: the service object that comes next
+  // begins the log afresh.
+  Diagnostic(438, "Can't get version information for " + m_programPath);
 }
 
 void CQuillmothApp::ParseCommandLine(const char *commandLine) {

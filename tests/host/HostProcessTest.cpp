@@ -2,9 +2,11 @@
 // boxes are found among the desktop's windows, read, and clicked.
 #include <gtest/gtest.h>
 
+#include "HostInstall.h"
 #include "WineTestSupport.h"
 
 using qmtest::ChildProcess;
+using qmtest::HostInstall;
 using qmtest::MessageBoxView;
 using qmtest::ReadRegistryText;
 
@@ -24,40 +26,6 @@ const std::string kHelpText =
     "-version\t\tdisplay version information\n"
     "-account\t\tUser account. Used with -install (NT/W2K only)\n"
     "-password\t\tAccount Password. Used with -install (NT/W2K only)\n";
-
-// An installation of its own: the program and its runtime in a fresh folder.
-class HostInstall {
-public:
-  explicit HostInstall(const char *tag, bool withScripts = true, const char *exeName = "Quillmoth.exe")
-      : dir(tag), exe(dir / exeName) {
-    std::string bin = qmtest::ProgramDirectory();
-    EXPECT_TRUE(CopyFileA((bin + "Quillmoth.exe").c_str(), exe.c_str(), FALSE));
-    EXPECT_TRUE(qmtest::CopyInto(bin + "QuillmothRun.dll", dir.Path()));
-    if (withScripts) {
-      EXPECT_TRUE(qmtest::MakeDirectory(dir / "Scripts"));
-    }
-  }
-
-  // Runs the program, reads the message box it shows, presses OK and waits
-  // for the process to end.
-  MessageBoxView Run(const std::string &arguments, DWORD *exitCode = NULL) {
-    ChildProcess child;
-    MessageBoxView view;
-    EXPECT_TRUE(child.Start(exe, arguments)) << arguments;
-    EXPECT_TRUE(qmtest::WaitForMessageBox(child.Id(), 30000, &view)) << "no message box for " << arguments;
-    if (view.window) {
-      EXPECT_TRUE(qmtest::ClickButton(view.window, IDOK));
-    }
-    DWORD code = 0xFFFFFFFF;
-    EXPECT_TRUE(child.WaitExit(30000, &code)) << arguments << ": the process did not end";
-    if (exitCode)
-      *exitCode = code;
-    return view;
-  }
-
-  qmtest::TempDirectory dir;
-  std::string exe;
-};
 
 TEST(HostProcess, HelpTextForHelpSwitchesAndUnknownOnes) {
   HostInstall install("help");
@@ -105,15 +73,29 @@ TEST(HostProcess, MissingScriptsDirectoryIsLoggedAfterTheLogRestarts) {
   qmtest::DeleteRegistryValue(HKEY_LOCAL_MACHINE, kSectionKey, "QM.DEFAULT_DIR");
 }
 
+TEST(HostProcess, UnreadableVersionIsLoggedAfterTheLogRestarts) {
+  // The same program built without its version resource.
+  HostInstall install("noversion");
+  ASSERT_TRUE(CopyFileA((qmtest::ProgramDirectory() + "quillmoth_noversion.exe").c_str(),
+                        install.exe.c_str(), FALSE));
+  DWORD ignored = 0;
+  ASSERT_EQ(0u, GetFileVersionInfoSizeA(install.exe.c_str(), &ignored)) << "the copy has no version";
+  std::string log = install.dir / "Quillmoth.log";
+  EXPECT_EQ("Quillmoth Version 57005.48879\nThe service is not installed\n", install.Run("-version").text);
+  std::string text = qmtest::ReadTextFile(log);
+  EXPECT_NE(std::string::npos, text.find("[CQuillmothApp::InitSystemInfo](thread=")) << text;
+  EXPECT_NE(std::string::npos,
+            text.find(")(line=438): Can't get version information for " + install.exe + "\r\n"))
+      << "the line survives the fresh start of the log: " << text;
+}
+
 TEST(HostProcess, InstallRunAndUninstallTheService) {
   HostInstall install("service");
   std::string key = std::string(kServiceKey) + "Quillmoth";
 
   EXPECT_EQ("Quillmoth is now registered as a system service\n", install.Run("-install").text);
-  EXPECT_EQ("\"" + install.exe + "\"" == ReadRegistryText(HKEY_LOCAL_MACHINE, key, "ImagePath") ||
-                install.exe == ReadRegistryText(HKEY_LOCAL_MACHINE, key, "ImagePath"),
-            true)
-      << ReadRegistryText(HKEY_LOCAL_MACHINE, key, "ImagePath");
+  EXPECT_EQ("\"" + install.exe + "\"", ReadRegistryText(HKEY_LOCAL_MACHINE, key, "ImagePath"))
+      << "the program path is quoted";
   HKEY service;
   ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, &service));
   DWORD value = 0, size = sizeof value;

@@ -1,0 +1,368 @@
+// The service wrapper's logic through its table of control manager and event
+// log calls. Wine's event log keeps nothing (RegisterEventSource answers a
+// made-up handle and ReportEvent only writes a trace line), and a real
+// control manager never refuses a control handler to a dispatched service:
+// the events, their arguments and the reported states are read here from
+// stand-ins. The real control manager is driven in ServiceControlTest.cpp.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "MyService.h"
+#include "NTService.h"
+#include "QuillmothApp.h"
+#include "ServicePlatform.h"
+#include "WineTestSupport.h"
+
+namespace {
+
+struct ReportedEvent {
+  HANDLE source;
+  WORD type;
+  WORD category;
+  DWORD id;
+  PSID user;
+  std::vector<std::string> texts;
+  DWORD dataSize;
+  LPVOID data;
+};
+
+// What the wrapper asked of the platform, in order.
+struct PlatformRecord {
+  std::vector<std::string> sourcesRegistered;
+  std::vector<HANDLE> sourcesDeregistered;
+  std::vector<ReportedEvent> events;
+  std::vector<std::string> handlersRegistered;
+  std::vector<SERVICE_STATUS> statuses;
+  bool refuseSource = false;
+  bool refuseHandler = false;
+  LPHANDLER_FUNCTION handler = NULL;
+  LONG keyError = ERROR_SUCCESS; // answered for the event source key
+};
+
+PlatformRecord *g_record = NULL;
+HANDLE const kSource = reinterpret_cast<HANDLE>(static_cast<INT_PTR>(0x5E));
+SERVICE_STATUS_HANDLE const kStatusHandle =
+    reinterpret_cast<SERVICE_STATUS_HANDLE>(static_cast<INT_PTR>(0x57A));
+
+HANDLE WINAPI FakeRegisterEventSource(LPCSTR server, LPCSTR source) {
+  g_record->sourcesRegistered.push_back(std::string(server ? "server:" : "") + (source ? source : "(null)"));
+  if (g_record->refuseSource) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return NULL;
+  }
+  return kSource;
+}
+
+BOOL WINAPI FakeReportEvent(HANDLE source, WORD type, WORD category, DWORD id, PSID user,
+                            WORD textCount, DWORD dataSize, LPCSTR *texts, LPVOID data) {
+  ReportedEvent event = {source, type, category, id, user, {}, dataSize, data};
+  for (WORD i = 0; i < textCount; ++i)
+    event.texts.push_back(texts[i]);
+  g_record->events.push_back(event);
+  SetLastError(ERROR_INVALID_DATA); // a report must not change what callers show
+  return TRUE;
+}
+
+BOOL WINAPI FakeDeregisterEventSource(HANDLE source) {
+  g_record->sourcesDeregistered.push_back(source);
+  return TRUE;
+}
+
+SERVICE_STATUS_HANDLE WINAPI FakeRegisterHandler(LPCSTR name, LPHANDLER_FUNCTION handler) {
+  g_record->handlersRegistered.push_back(name);
+  g_record->handler = handler;
+  if (g_record->refuseHandler) {
+    SetLastError(ERROR_SERVICE_DOES_NOT_EXIST);
+    return NULL;
+  }
+  return kStatusHandle;
+}
+
+BOOL WINAPI FakeSetServiceStatus(SERVICE_STATUS_HANDLE handle, LPSERVICE_STATUS status) {
+  EXPECT_EQ(kStatusHandle, handle);
+  g_record->statuses.push_back(*status);
+  return TRUE;
+}
+
+LONG WINAPI FakeRegCreateKeyEx(HKEY root, LPCSTR name, DWORD reserved, LPSTR keyClass,
+                               DWORD options, REGSAM access, LPSECURITY_ATTRIBUTES security,
+                               PHKEY key, LPDWORD disposition) {
+  if (g_record->keyError != ERROR_SUCCESS)
+    return g_record->keyError;
+  return RegCreateKeyExA(root, name, reserved, keyClass, options, access, security, key, disposition);
+}
+
+class ServiceWrapper : public ::testing::Test {
+protected:
+  void SetUp() override {
+    g_record = &record;
+    g_servicePlatform = {FakeRegisterEventSource, FakeReportEvent, FakeDeregisterEventSource,
+                         FakeRegisterHandler, FakeSetServiceStatus, FakeRegCreateKeyEx};
+  }
+  void TearDown() override {
+    g_servicePlatform = kSystemServicePlatform;
+    g_record = NULL;
+  }
+
+  std::vector<DWORD> EventIds() const {
+    std::vector<DWORD> ids;
+    for (const ReportedEvent &event : record.events)
+      ids.push_back(event.id);
+    return ids;
+  }
+  std::vector<DWORD> States() const {
+    std::vector<DWORD> states;
+    for (const SERVICE_STATUS &status : record.statuses)
+      states.push_back(status.dwCurrentState);
+    return states;
+  }
+
+  PlatformRecord record;
+};
+
+// A service whose start-up result is chosen by the test and whose Run plays
+// the control manager: it sends the given controls while running.
+class ScriptedService : public CNTService {
+public:
+  explicit ScriptedService(const char *name) : CNTService(name) {}
+  BOOL OnInit() override {
+    SetLastError(initError);
+    return initResult;
+  }
+  void Run() override {
+    ranWhileRunning = m_running == 1;
+    for (DWORD code : controls)
+      Handler(code);
+    runningAfterControls = m_running;
+  }
+  void OnStop() override { ++stops; }
+  void OnInterrogate() override { ++interrogations; }
+  void OnPause() override { ++pauses; }
+  BOOL OnUserControl(DWORD code) override {
+    userCodes.push_back(code);
+    return code == 200;
+  }
+
+  BOOL initResult = TRUE;
+  DWORD initError = 0;
+  std::vector<DWORD> controls;
+  bool ranWhileRunning = false;
+  LONG runningAfterControls = -1;
+  int stops = 0, interrogations = 0, pauses = 0;
+  std::vector<DWORD> userCodes;
+};
+
+TEST_F(ServiceWrapper, StartReportsEachStateAndItsEvent) {
+  char name[] = "QmWrapper";
+  LPSTR argv[] = {name};
+  {
+    // The control handler refused: event 103 and no state reported at all.
+    ScriptedService service("QmWrapper");
+    record.refuseHandler = true;
+    CNTService::ServiceMain(1, argv);
+    EXPECT_EQ(std::vector<DWORD>{103}, EventIds());
+    EXPECT_EQ(EVENTLOG_ERROR_TYPE, record.events.at(0).type);
+    EXPECT_TRUE(record.statuses.empty());
+    EXPECT_FALSE(service.ranWhileRunning);
+  }
+  record = PlatformRecord();
+  {
+    // Initialisation failed: event 104, stopped with the error as exit code.
+    ScriptedService service("QmWrapper");
+    service.initResult = FALSE;
+    service.initError = ERROR_FILE_NOT_FOUND;
+    CNTService::ServiceMain(1, argv);
+    EXPECT_EQ(std::vector<DWORD>{104}, EventIds());
+    EXPECT_EQ(EVENTLOG_ERROR_TYPE, record.events.at(0).type);
+    EXPECT_EQ((std::vector<DWORD>{SERVICE_START_PENDING, SERVICE_STOPPED, SERVICE_STOPPED}), States());
+    EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), record.statuses.back().dwWin32ExitCode);
+    EXPECT_FALSE(service.ranWhileRunning) << "Run is not called";
+  }
+  record = PlatformRecord();
+  {
+    ScriptedService service("QmWrapper");
+    CNTService::ServiceMain(1, argv);
+    EXPECT_EQ(std::vector<std::string>{"QmWrapper"}, record.handlersRegistered);
+    EXPECT_EQ(std::vector<DWORD>{105}, EventIds());
+    EXPECT_EQ(EVENTLOG_INFORMATION_TYPE, record.events.at(0).type);
+    EXPECT_EQ((std::vector<DWORD>{SERVICE_START_PENDING, SERVICE_RUNNING, SERVICE_STOPPED}), States());
+    EXPECT_TRUE(service.ranWhileRunning);
+    for (const SERVICE_STATUS &status : record.statuses) {
+      EXPECT_EQ(static_cast<DWORD>(SERVICE_WIN32_OWN_PROCESS), status.dwServiceType);
+      EXPECT_EQ(static_cast<DWORD>(SERVICE_ACCEPT_STOP), status.dwControlsAccepted);
+      EXPECT_EQ(0u, status.dwCheckPoint);
+      EXPECT_EQ(0u, status.dwWaitHint);
+    }
+    EXPECT_EQ(0u, record.statuses.back().dwWin32ExitCode);
+  }
+  EXPECT_EQ(std::vector<HANDLE>{kSource}, record.sourcesDeregistered)
+      << "the event source goes with the service object";
+}
+
+TEST_F(ServiceWrapper, EachControlCodeHasItsAnswer) {
+  ScriptedService service("QmWrapper");
+  service.controls = {0, SERVICE_CONTROL_PAUSE, SERVICE_CONTROL_INTERROGATE, 6, 127, 128, 200,
+                      255, SERVICE_CONTROL_SHUTDOWN, SERVICE_CONTROL_STOP};
+  char name[] = "QmWrapper";
+  LPSTR argv[] = {name};
+  CNTService::ServiceMain(1, argv);
+
+  EXPECT_EQ((std::vector<DWORD>{105, 106, 106, 106, 106, 106, 108}), EventIds())
+      << "0, 6, 127 and the user codes the service refuses (128, 255) are unsupported";
+  EXPECT_EQ((std::vector<DWORD>{128, 200, 255}), service.userCodes);
+  EXPECT_EQ(1, service.pauses);
+  EXPECT_EQ(1, service.interrogations);
+  EXPECT_EQ(1, service.stops);
+  EXPECT_EQ(0, service.runningAfterControls) << "stop ends the running flag";
+  // start pending, running, one report after each control (stop also
+  // announces stop pending first), stopped.
+  std::vector<DWORD> expected = {SERVICE_START_PENDING, SERVICE_RUNNING};
+  for (size_t i = 0; i + 1 < service.controls.size(); ++i)
+    expected.push_back(SERVICE_RUNNING);
+  expected.insert(expected.end(), {SERVICE_STOP_PENDING, SERVICE_STOP_PENDING, SERVICE_STOPPED});
+  EXPECT_EQ(expected, States());
+}
+
+TEST_F(ServiceWrapper, EventsCarryTheirTextsAndOneSource) {
+  {
+    CNTService service("QmWrapper");
+    SetLastError(ERROR_ACCESS_DENIED);
+    service.LogEvent(EVENTLOG_INFORMATION_TYPE, 100, "QmWrapper");
+    EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError())
+        << "reporting keeps the error a caller is about to show";
+    service.LogEvent(EVENTLOG_ERROR_TYPE, 102, NULL, "second", NULL);
+    service.LogEvent(EVENTLOG_WARNING_TYPE, 107, "a", "b", "c");
+    service.LogEvent(EVENTLOG_ERROR_TYPE, 106);
+
+    EXPECT_EQ(std::vector<std::string>{"QmWrapper"}, record.sourcesRegistered)
+        << "registered once, on this computer, under the service name";
+    ASSERT_EQ(4u, record.events.size());
+    for (const ReportedEvent &event : record.events) {
+      EXPECT_EQ(kSource, event.source);
+      EXPECT_EQ(0, event.category);
+      EXPECT_TRUE(event.user == NULL);
+      EXPECT_EQ(0u, event.dataSize);
+      EXPECT_TRUE(event.data == NULL);
+    }
+    EXPECT_EQ(std::vector<std::string>{"QmWrapper"}, record.events[0].texts);
+    EXPECT_EQ(std::vector<std::string>{"second"}, record.events[1].texts) << "null texts are left out";
+    EXPECT_EQ((std::vector<std::string>{"a", "b", "c"}), record.events[2].texts);
+    EXPECT_TRUE(record.events[3].texts.empty());
+    EXPECT_EQ(EVENTLOG_WARNING_TYPE, record.events[2].type);
+  }
+  EXPECT_EQ(std::vector<HANDLE>{kSource}, record.sourcesDeregistered);
+
+  record = PlatformRecord();
+  {
+    // Without a source the events are lost, and each event tries again.
+    CNTService service("QmWrapper");
+    record.refuseSource = true;
+    service.LogEvent(EVENTLOG_ERROR_TYPE, 106);
+    service.LogEvent(EVENTLOG_ERROR_TYPE, 106);
+    EXPECT_TRUE(record.events.empty());
+    EXPECT_EQ(2u, record.sourcesRegistered.size());
+  }
+  EXPECT_TRUE(record.sourcesDeregistered.empty()) << "nothing to deregister";
+}
+
+TEST_F(ServiceWrapper, ProxyArgumentRenamesHandlerAndEventSource) {
+  ScriptedService service("Quillmoth");
+  char name[] = "Quillmoth Proxy", proxy[] = "-proxy";
+  LPSTR argv[] = {name, proxy};
+  CNTService::ServiceMain(2, argv);
+  EXPECT_EQ(std::vector<std::string>{"Quillmoth Proxy"}, record.handlersRegistered);
+  EXPECT_EQ(std::vector<std::string>{"Quillmoth Proxy"}, record.sourcesRegistered);
+  EXPECT_STREQ("Quillmoth Proxy", service.Name());
+  EXPECT_STREQ("Quillmoth Proxy", theApp.ServiceName());
+}
+
+// Installation with the real control manager: event 100 with the name; when
+// the event source key can't be written the service exists but the caller
+// learns of the failure with the registry's own error (the operator is shown
+// its text), not whatever error an earlier call left behind.
+TEST_F(ServiceWrapper, InstallReportsTheEventSourceKeyFailure) {
+  CNTService service("QmWrapperInstall");
+  ASSERT_TRUE(service.Install("", "", true)) << GetLastError();
+  EXPECT_EQ(std::vector<DWORD>{100}, EventIds());
+  EXPECT_EQ(std::vector<std::string>{"QmWrapperInstall"}, record.events.at(0).texts);
+  EXPECT_TRUE(service.Uninstall());
+  EXPECT_EQ((std::vector<DWORD>{100, 101}), EventIds());
+  RegDeleteKeyA(HKEY_LOCAL_MACHINE,
+                "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\QmWrapperInstall");
+
+  record = PlatformRecord();
+  record.keyError = ERROR_ACCESS_DENIED;
+  SetLastError(ERROR_SUCCESS);
+  EXPECT_FALSE(service.Install("", "", true));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
+  EXPECT_TRUE(record.events.empty()) << "no installed event";
+  EXPECT_TRUE(service.IsInstalled()) << "the service itself exists";
+  EXPECT_TRUE(service.Uninstall());
+  EXPECT_FALSE(service.Uninstall()) << "gone";
+}
+
+// Trace lines go to the diagnostic log under the service name; a text longer
+// than the trace buffer is cut there, nothing is written past it.
+TEST_F(ServiceWrapper, TraceLinesAreCutAtTheirBuffer) {
+  CNTService service("QmWrapperTrace");
+  std::string log = qmtest::ProgramDirectory() + "host_service_test.log";
+  std::string marker = "trace-" + std::to_string(GetTickCount());
+  service.Trace(4242, "%s %s", marker.c_str(), std::string(5000, 'x').c_str());
+  std::string text = qmtest::ReadTextFile(log);
+  size_t begin = text.rfind("[QmWrapperTrace](thread=");
+  ASSERT_NE(std::string::npos, begin) << text;
+  size_t end = text.find("\r\n", begin);
+  ASSERT_NE(std::string::npos, end);
+  std::string line = text.substr(begin, end - begin);
+  EXPECT_NE(std::string::npos, line.find(")(line=4242): " + marker + " xxx")) << line;
+  EXPECT_EQ(1023u, line.size()) << "cut where the buffer ends";
+}
+
+// The host's own service: code 129 writes the Parameters value Start to
+// Status\Current in the real registry; other codes write nothing.
+TEST_F(ServiceWrapper, UserControl129SavesTheStartValue) {
+  const std::string key = "SYSTEM\\CurrentControlSet\\Services\\QmWrapperSave";
+  RegDeleteTreeA(HKEY_LOCAL_MACHINE, key.c_str());
+  CMyService service("QmWrapperSave");
+
+  auto current = [&](bool *found) {
+    DWORD value = 0, size = sizeof value, type = 0;
+    HKEY handle;
+    *found = false;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, (key + "\\Status").c_str(), 0, KEY_READ, &handle) ==
+        ERROR_SUCCESS) {
+      *found = RegQueryValueExA(handle, "Current", NULL, &type, reinterpret_cast<BYTE *>(&value),
+                                &size) == ERROR_SUCCESS &&
+               type == REG_DWORD;
+      RegCloseKey(handle);
+    }
+    return value;
+  };
+
+  // Without a Parameters key the value is 0.
+  ASSERT_TRUE(service.OnInit());
+  EXPECT_TRUE(service.OnUserControl(129));
+  bool found = false;
+  EXPECT_EQ(0u, current(&found));
+  EXPECT_TRUE(found);
+
+  HKEY parameters;
+  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, (key + "\\Parameters").c_str(), 0,
+                                           NULL, 0, KEY_SET_VALUE, NULL, &parameters, NULL));
+  DWORD start = 0xFFFFFFFE;
+  RegSetValueExA(parameters, "Start", 0, REG_DWORD, reinterpret_cast<const BYTE *>(&start), sizeof start);
+  RegCloseKey(parameters);
+  ASSERT_TRUE(service.OnInit());
+  RegDeleteKeyA(HKEY_LOCAL_MACHINE, (key + "\\Status").c_str());
+  EXPECT_FALSE(service.OnUserControl(130));
+  current(&found);
+  EXPECT_FALSE(found) << "130 is not the save code";
+  EXPECT_TRUE(service.OnUserControl(129));
+  EXPECT_EQ(start, current(&found));
+  EXPECT_TRUE(found);
+  RegDeleteTreeA(HKEY_LOCAL_MACHINE, key.c_str());
+}
+
+} // namespace
