@@ -70,9 +70,14 @@ public:
   void Click(int id) const { SendMessageA(GetDlgItem(console, id), BM_CLICK, 0, 0); }
   // Presses a button that opens a modal dialog (so without waiting for the
   // click to return) and answers the dialog once it is up.
+  // A dialog is shown only once its initialisation has filled its controls:
+  // the window alone can be found a moment earlier.
   HWND OpenDialog(int button, const char *title) const {
     PostMessageA(GetDlgItem(console, button), BM_CLICK, 0, 0);
-    return qmtest::WaitForWindow(child.Id(), "#32770", title, 30000);
+    HWND dialog = qmtest::WaitForWindow(child.Id(), "#32770", title, 30000);
+    if (dialog && !WaitUntil([&] { return IsWindowVisible(dialog) != FALSE; }, 30000))
+      return NULL;
+    return dialog;
   }
 
   // Asks the console to stop as the service control manager would, and
