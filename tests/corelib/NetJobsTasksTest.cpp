@@ -150,10 +150,14 @@ NET_API_STATUS WINAPI RefuseGetInfo(LPCWSTR, DWORD, LPBYTE *) { return ERROR_NOT
 
 class NetJobsTasksTest : public ::testing::Test {
 protected:
-  static void SetUpTestSuite() { ASSERT_TRUE(StartScheduleService()) << "Wine's schedule service started"; }
+  // The apartment is made before the first fixture's Console asks for
+  // Task Scheduler, and stays for the test program's life.
+  static void SetUpTestSuite() {
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    ASSERT_TRUE(StartScheduleService()) << "Wine's schedule service started";
+  }
 
   void SetUp() override {
-    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     saved = g_netJobCalls;
     g_netJobCalls.JobAdd = RefuseAdd;
     g_netJobCalls.JobDel = RefuseDel;
