@@ -328,6 +328,58 @@ TEST_F(NetJobsTasksTest, AJobPlacedNowIsATaskThatRunsToday) {
   EXPECT_EQ(S_OK, core->NetScheduleJobDel(Text(L"."), id, id, &deleted));
 }
 
+// What Wine cannot show (a last result, and a clock of the server's own)
+// goes through the task calls' table: the tasks themselves stay Wine's.
+JobClock g_serverNow;
+LONG g_lastResult = 0;
+bool FakeServerNow(LPCWSTR, JobClock &now) {
+  now = g_serverNow;
+  return true;
+}
+HRESULT FakeLastResult(IRegisteredTask *, LONG *result) {
+  *result = g_lastResult;
+  return S_OK;
+}
+
+TEST_F(NetJobsTasksTest, RunsTodayAndLastRunFailedComeFromTheTaskAndTheServerClock) {
+  TaskSchedulerCalls real = g_taskSchedulerCalls;
+  g_taskSchedulerCalls.ServerNow = FakeServerNow;
+  g_taskSchedulerCalls.LastTaskResult = FakeLastResult;
+  g_serverNow = JobClock{2026, 12, 9, 2, 0, 0}; // a Wednesday
+  long daily = Add(0, L"30 2 * _ *", L"cmd /c echo daily");
+  long thursdays = Add(0, L"30 2 _ _ 5", L"cmd /c echo thursdays");
+  long once = Add(0, L"30 1 _ _ _", L"cmd /c echo once"); // 01:30 has passed: tomorrow
+  ASSERT_GT(once, 0) << Notices();
+  struct Case {
+    long id;
+    uint8_t today; // at 02:00 and at 03:00
+    uint8_t later;
+  } cases[] = {{daily, kJobRunsToday, 0}, {thursdays, 0, 0}, {once, 0, 0}};
+  for (LONG result : {0L, 0x41303L, 1L}) {
+    g_lastResult = result;
+    for (int hour : {2, 3}) {
+      g_serverNow.hour = hour;
+      for (const Case &c : cases) {
+        long job = 0, failed = 7;
+        ASSERT_EQ(S_OK, core->NetScheduleJobGetInfo(Text(L"."), c.id, &job)) << Notices();
+        EXPECT_EQ(hour == 2 ? c.today : c.later, Entry(job).Flags & kJobRunsToday) << c.id << " at " << hour;
+        EXPECT_EQ(S_OK, core->NetScheduleJobGetInfoError(job, &failed));
+        EXPECT_EQ(result == 1 ? kTrue : kFalse, failed) << "last result " << result;
+        Free(job);
+      }
+    }
+  }
+  // The one-time job starts the next day, which is a Thursday at 01:30.
+  g_serverNow = JobClock{2026, 12, 10, 0, 0, 0};
+  long job = 0;
+  ASSERT_EQ(S_OK, core->NetScheduleJobGetInfo(Text(L"."), once, &job));
+  EXPECT_EQ(kJobRunsToday, Entry(job).Flags & kJobRunsToday);
+  Free(job);
+  g_taskSchedulerCalls = real;
+  long deleted = 0;
+  EXPECT_EQ(S_OK, core->NetScheduleJobDel(Text(L"."), 1, 3, &deleted));
+}
+
 // --- the variable, and a script run by the program ---
 
 const char kSecondScript[] =
