@@ -14,8 +14,30 @@
 #include "CronSchedule.h"
 #include "HandleTable.h"
 #include "QuillmothRun.h"
+#include "TaskJobCalls.h"
 
 namespace {
+
+// QM.NETJOBS = "tasks" keeps the jobs as Task Scheduler tasks without asking
+// the network job scheduler first.
+bool TasksChosen() {
+  char value[16];
+  DWORD length = GetEnvironmentVariableA("QM.NETJOBS", value, sizeof value);
+  return length > 0 && length < sizeof value && _stricmp(value, "tasks") == 0;
+}
+
+// Makes `call` with the scheduler that serves: the network job scheduler,
+// or Task Scheduler where that one answers "not supported" (as it does
+// since Windows 8 unless an administrator enables it again). The answer's
+// buffer belongs to the table handed to `call`.
+template <typename Call> NET_API_STATUS OnScheduler(Call call) {
+  if (!TasksChosen()) {
+    NET_API_STATUS status = call(g_netJobCalls);
+    if (status != ERROR_NOT_SUPPORTED)
+      return status;
+  }
+  return call(g_taskJobCalls);
+}
 
 const char kInvalidDateTime[] = "Invalid DateTime";
 
@@ -169,7 +191,8 @@ HRESULT AddJob(const char *method, long flags, BSTR server, BSTR cron_spec, BSTR
   info.Flags = JobFlagsFor(flags);
   info.Command = &command.wide[0];
   DWORD jobId = 0;
-  NET_API_STATUS status = g_netJobCalls.JobAdd(name.Name(), reinterpret_cast<LPBYTE>(&info), &jobId);
+  NET_API_STATUS status = OnScheduler(
+      [&](const NetJobCalls &calls) { return calls.JobAdd(name.Name(), reinterpret_cast<LPBYTE>(&info), &jobId); });
   if (status != NERR_Success) {
     CoreNotifyFailure(method, status);
     return S_FALSE;
@@ -228,6 +251,7 @@ HRESULT StartNow(const char *method, long flags, BSTR server, BSTR commandline, 
     return S_FALSE;
   }
   uint32_t base = JobTimeOfDay(clock);
+  const NetJobCalls *calls = TasksChosen() ? &g_taskJobCalls : &g_netJobCalls;
   for (uint32_t step = 0; step < kJobMaxSteps; ++step) {
     uint64_t jobTime = JobStepTime(base, step);
     if (jobTime > 0xFFFFFFFEu) // past what a job time can hold
@@ -237,25 +261,29 @@ HRESULT StartNow(const char *method, long flags, BSTR server, BSTR commandline, 
     info.Flags = JobFlagsFor(flags);
     info.Command = &command.wide[0];
     DWORD jobId = 0;
-    status = g_netJobCalls.JobAdd(name.Name(), reinterpret_cast<LPBYTE>(&info), &jobId);
+    status = calls->JobAdd(name.Name(), reinterpret_cast<LPBYTE>(&info), &jobId);
+    if (status == ERROR_NOT_SUPPORTED && calls == &g_netJobCalls) {
+      calls = &g_taskJobCalls; // the same step again, as a task
+      status = calls->JobAdd(name.Name(), reinterpret_cast<LPBYTE>(&info), &jobId);
+    }
     if (status != NERR_Success)
       break;
     LPBYTE buffer = nullptr;
-    status = g_netJobCalls.JobGetInfo(name.Name(), jobId, &buffer);
+    status = calls->JobGetInfo(name.Name(), jobId, &buffer);
     if (status != NERR_Success) { // the job stays where it was placed
       if (buffer)
-        g_netJobCalls.BufferFree(buffer);
+        calls->BufferFree(buffer);
       break;
     }
     bool runsToday = (reinterpret_cast<const AT_INFO *>(buffer)->Flags & kJobRunsToday) != 0;
-    g_netJobCalls.BufferFree(buffer);
+    calls->BufferFree(buffer);
     if (runsToday) {
       *pVal = static_cast<long>(jobId);
       return S_OK;
     }
     // Its time has passed on the server: it would run tomorrow. Exactly this
     // job goes, and the next step is tried.
-    status = g_netJobCalls.JobDel(name.Name(), jobId, jobId);
+    status = calls->JobDel(name.Name(), jobId, jobId);
     if (status != NERR_Success) {
       QMR_DebugMessage(__LINE__, "QM_NetScheduleJobAdd", "Error while deleting job: %u", static_cast<unsigned>(jobId));
       break;
@@ -350,8 +378,9 @@ HRESULT CCore::NetScheduleJobDel(BSTR server, long MinJobId, long MaxJobId, long
   ServerArg name;
   if (!name.Convert(server))
     return S_FALSE;
-  NET_API_STATUS status =
-      g_netJobCalls.JobDel(name.Name(), static_cast<DWORD>(MinJobId), static_cast<DWORD>(MaxJobId));
+  NET_API_STATUS status = OnScheduler([&](const NetJobCalls &calls) {
+    return calls.JobDel(name.Name(), static_cast<DWORD>(MinJobId), static_cast<DWORD>(MaxJobId));
+  });
   if (status != NERR_Success) {
     CoreNotifyFailure("NetScheduleJobDel", status);
     return S_FALSE;
@@ -368,7 +397,14 @@ HRESULT CCore::NetScheduleJobGetInfo(BSTR server, long JobId, long *hObject) {
   if (!name.Convert(server))
     return S_FALSE;
   LPBYTE buffer = nullptr;
-  NET_API_STATUS status = g_netJobCalls.JobGetInfo(name.Name(), static_cast<DWORD>(JobId), &buffer);
+  const NetJobCalls *used = nullptr; // whose buffer it is
+  NET_API_STATUS status = OnScheduler([&](const NetJobCalls &calls) {
+    if (buffer)
+      used->BufferFree(buffer);
+    buffer = nullptr;
+    used = &calls;
+    return calls.JobGetInfo(name.Name(), static_cast<DWORD>(JobId), &buffer);
+  });
   if (status == NERR_Success) {
     const AT_INFO *info = reinterpret_cast<const AT_INFO *>(buffer);
     AT_ENUM entry = {};
@@ -383,7 +419,7 @@ HRESULT CCore::NetScheduleJobGetInfo(BSTR server, long JobId, long *hObject) {
       status = ERROR_NOT_ENOUGH_MEMORY;
   }
   if (buffer)
-    g_netJobCalls.BufferFree(buffer);
+    used->BufferFree(buffer);
   if (status != NERR_Success) {
     CoreNotifyFailure("NetScheduleJobGetInfo", status);
     return S_FALSE;
@@ -400,7 +436,15 @@ HRESULT CCore::NetScheduleJobEnum(BSTR server, long *hObject) {
     return S_FALSE;
   LPBYTE buffer = nullptr;
   DWORD read = 0, total = 0, resume = 0;
-  NET_API_STATUS status = g_netJobCalls.JobEnum(name.Name(), &buffer, MAX_PREFERRED_LENGTH, &read, &total, &resume);
+  const NetJobCalls *used = nullptr; // whose buffer it is
+  NET_API_STATUS status = OnScheduler([&](const NetJobCalls &calls) {
+    if (buffer)
+      used->BufferFree(buffer);
+    buffer = nullptr;
+    read = total = resume = 0;
+    used = &calls;
+    return calls.JobEnum(name.Name(), &buffer, MAX_PREFERRED_LENGTH, &read, &total, &resume);
+  });
   if ((status == NERR_Success || status == ERROR_MORE_DATA) && read != total) {
     CORE_DEBUG("NetScheduleJobEnum", "EntriesRead(%u) != TotalEntries(%u): ResumeHandle(%u)", static_cast<unsigned>(read),
                static_cast<unsigned>(total), static_cast<unsigned>(resume));
@@ -415,7 +459,7 @@ HRESULT CCore::NetScheduleJobEnum(BSTR server, long *hObject) {
     }
   }
   if (buffer)
-    g_netJobCalls.BufferFree(buffer);
+    used->BufferFree(buffer);
   if (status != NERR_Success) {
     CoreNotifyFailure("NetScheduleJobEnum", status);
     return S_FALSE;
