@@ -127,25 +127,27 @@ bool CompilesCleanly(const Pattern &pattern, std::string &error) {
 void InstallRegexErrorHook() { RegexErrorHook = RegexErrorToLog; }
 
 HRESULT CCore::FindWindow(BSTR rxWindowText, BSTR rxClassName, long *pVal) {
-  if (!pVal)
-    return E_POINTER;
-  *pVal = 0;
-  Pattern textPattern, classPattern;
-  if (!PreparePattern(rxWindowText, textPattern) || !PreparePattern(rxClassName, classPattern))
-    return S_FALSE;
-  std::string error;
-  if (!CompilesCleanly(textPattern, error) || !CompilesCleanly(classPattern, error)) {
-    CoreVariables().SetLastErrorText(error.c_str());
-    return S_FALSE;
-  }
-  HWND top = GetTopWindow(NULL);
-  HWND found = top ? FindMatchingWindow(top, textPattern, classPattern) : NULL;
-  if (!found) {
-    CoreVariables().SetLastErrorText("No matching window found.");
-    return S_FALSE;
-  }
-  *pVal = HandleToLong(found);
-  return S_OK;
+  return CoreGuarded("FindWindow", [&]() -> HRESULT {
+    if (!pVal)
+      return E_POINTER;
+    *pVal = 0;
+    Pattern textPattern, classPattern;
+    if (!PreparePattern(rxWindowText, textPattern) || !PreparePattern(rxClassName, classPattern))
+      return S_FALSE;
+    std::string error;
+    if (!CompilesCleanly(textPattern, error) || !CompilesCleanly(classPattern, error)) {
+      CoreVariables().SetLastErrorText(error.c_str());
+      return S_FALSE;
+    }
+    HWND top = GetTopWindow(NULL);
+    HWND found = top ? FindMatchingWindow(top, textPattern, classPattern) : NULL;
+    if (!found) {
+      CoreVariables().SetLastErrorText("No matching window found.");
+      return S_FALSE;
+    }
+    *pVal = HandleToLong(found);
+    return S_OK;
+  });
 }
 
 HRESULT CCore::SetForegroundWindow(long window, long *pVal) {
