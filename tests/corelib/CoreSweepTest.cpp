@@ -7,6 +7,7 @@
 
 #include <windows.h>
 #include <oleauto.h>
+#include <cctype>
 #include <cstdint>
 #include <set>
 #include <string>
