@@ -107,22 +107,24 @@ TEST(CoreInTheProgram, ScriptsPrintEachFiringUntilStopIsPressed) {
   FreeLibrary(library);
 }
 
+struct WindowSearch {
+  DWORD id;
+  std::vector<HWND> found;
+};
+
+BOOL CALLBACK CollectWindowOfProcess(HWND window, LPARAM param) {
+  WindowSearch *search = reinterpret_cast<WindowSearch *>(param);
+  DWORD owner = 0;
+  GetWindowThreadProcessId(window, &owner);
+  if (owner == search->id)
+    search->found.push_back(window);
+  return TRUE;
+}
+
 // The windows of another process: top-level ones and message-only ones.
 std::vector<HWND> WindowsOf(DWORD processId) {
-  struct Search {
-    DWORD id;
-    std::vector<HWND> found;
-  } search = {processId, {}};
-  EnumWindows(
-      [](HWND window, LPARAM param) -> BOOL {
-        Search *s = reinterpret_cast<Search *>(param);
-        DWORD owner = 0;
-        GetWindowThreadProcessId(window, &owner);
-        if (owner == s->id)
-          s->found.push_back(window);
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&search));
+  WindowSearch search = {processId, {}};
+  EnumWindows(CollectWindowOfProcess, reinterpret_cast<LPARAM>(&search));
   for (HWND window = FindWindowExA(HWND_MESSAGE, NULL, NULL, NULL); window;
        window = FindWindowExA(HWND_MESSAGE, window, NULL, NULL)) {
     DWORD owner = 0;
