@@ -72,10 +72,18 @@ QMR_EXPORT BOOL QMR_API QMR_QueryStoped(void);
 QMR_EXPORT BOOL QMR_API QMR_FlushPool(void);
 QMR_EXPORT BOOL QMR_API QMR_WaitExit(void);
 
+// Lets the compiler check the callers' formats against their arguments (the
+// runtime formats with the C library's C99 printf).
+#if defined(__GNUC__)
+#define QMR_PRINTF(formatIndex, firstArg) __attribute__((__format__(gnu_printf, formatIndex, firstArg)))
+#else
+#define QMR_PRINTF(formatIndex, firstArg)
+#endif
+
 // Notification relay and diagnostics.
 QMR_EXPORT HWND QMR_API QMR_GetNotificationWindow(void);
-QMR_EXPORT BOOL QMR_API QMR_NotifyMessage(DWORD category, const char *format, ...);
-QMR_EXPORT void QMR_API QMR_DebugMessage(int line, const char *where, const char *format, ...);
+QMR_EXPORT BOOL QMR_API QMR_NotifyMessage(DWORD category, const char *format, ...) QMR_PRINTF(2, 3);
+QMR_EXPORT void QMR_API QMR_DebugMessage(int line, const char *where, const char *format, ...) QMR_PRINTF(3, 4);
 QMR_EXPORT void QMR_API QMR_DebugWrite(const char *text);
 
 #ifdef __cplusplus

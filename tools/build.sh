@@ -21,3 +21,6 @@ cmake -S . -B build/i686 -DQM_ARCH=i686 -DQM_BUILD_TESTS=$i686_tests >/dev/null
 cmake --build build/i686 -j "$jobs"
 bash tools/check-imports.sh i686-w64-mingw32-objdump build/i686/bin/Quillmoth.exe \
   build/i686/bin/QuillmothRun.dll build/i686/bin/QuillmothLib.dll
+# What only 32-bit Windows would show: stdcall callbacks and COM methods, the
+# WIN32 type library, undecorated exports.
+python3 tools/check-i686.py "$root" build/i686

@@ -26,3 +26,9 @@ echo "Testing the portable units natively with sanitizers"
 cmake -S tests/native -B build/native >/dev/null
 cmake --build build/native -j "${QM_JOBS:-2}"
 ctest --test-dir build/native --output-on-failure
+
+# The fuzz targets: every seed and kept regression input once, then a few
+# seconds of fuzzing each.
+echo "Fuzzing the portable units briefly"
+tools/fuzz.sh --regress
+tools/fuzz.sh --no-build --seconds "${QM_FUZZ_SECONDS:-6}"

@@ -135,13 +135,15 @@ HRESULT CCore::GetIDsOfNames(REFIID iid, LPOLESTR *names, UINT count, LCID, DISP
 
 HRESULT CCore::Invoke(DISPID id, REFIID iid, LCID, WORD flags, DISPPARAMS *params, VARIANT *result,
                       EXCEPINFO *exception, UINT *argumentError) {
-  if (!IsEqualIID(iid, IID_NULL))
-    return DISP_E_UNKNOWNINTERFACE;
-  ITypeInfo *typeInfo = nullptr;
-  HRESULT hr = TypeInfo(&typeInfo);
-  if (FAILED(hr))
-    return hr;
-  return DispInvoke(static_cast<ICore *>(this), typeInfo, id, flags, params, result, exception, argumentError);
+  return CoreGuarded("Invoke", [&]() -> HRESULT {
+    if (!IsEqualIID(iid, IID_NULL))
+      return DISP_E_UNKNOWNINTERFACE;
+    ITypeInfo *typeInfo = nullptr;
+    HRESULT hr = TypeInfo(&typeInfo);
+    if (FAILED(hr))
+      return hr;
+    return DispInvoke(static_cast<ICore *>(this), typeInfo, id, flags, params, result, exception, argumentError);
+  });
 }
 
 HRESULT CCore::Print(BSTR string) {
@@ -153,55 +155,59 @@ HRESULT CCore::Print(BSTR string) {
 }
 
 HRESULT CCore::GetEnvironmentVariable(long flags, BSTR name, BSTR *pVal) {
-  if (!pVal)
-    return E_POINTER;
-  *pVal = nullptr;
-  TextArg<kTextBuffer> variable;
-  if (!variable.Convert(name, kRequiredText))
-    return S_FALSE;
-  char *value = CoreVariables().GetVariable(nullptr, variable.text, static_cast<int>(flags & ~kEncryptedFlag));
-  std::string text = value ? value : "";
-  CVariableManager::FreeText(value);
-  if (value && (flags & kEncryptedFlag)) {
-    std::string plain;
-    CipherStatus status = DecryptValue(text.c_str(), plain);
-    if (status == kCipherNoPassPhrase)
-      CoreNotifyText("GetEnvironmentVariable", kNoPassPhraseText);
-    else if (status == kCipherNoContext)
-      QMR_NotifyMessage(0, "CryptAcquireContext failed with error %X", static_cast<unsigned>(CipherLastError()));
-    if (status == kCipherDone)
-      text.swap(plain);
-  }
-  *pVal = NewAutomationText(text.c_str());
-  return *pVal ? S_OK : E_OUTOFMEMORY;
+  return CoreGuarded("GetEnvironmentVariable", [&]() -> HRESULT {
+    if (!pVal)
+      return E_POINTER;
+    *pVal = nullptr;
+    TextArg<kTextBuffer> variable;
+    if (!variable.Convert(name, kRequiredText))
+      return S_FALSE;
+    char *value = CoreVariables().GetVariable(nullptr, variable.text, static_cast<int>(flags & ~kEncryptedFlag));
+    std::string text = value ? value : "";
+    CVariableManager::FreeText(value);
+    if (value && (flags & kEncryptedFlag)) {
+      std::string plain;
+      CipherStatus status = DecryptValue(text.c_str(), plain);
+      if (status == kCipherNoPassPhrase)
+        CoreNotifyText("GetEnvironmentVariable", kNoPassPhraseText);
+      else if (status == kCipherNoContext)
+        QMR_NotifyMessage(0, "CryptAcquireContext failed with error %X", static_cast<unsigned>(CipherLastError()));
+      if (status == kCipherDone)
+        text.swap(plain);
+    }
+    *pVal = NewAutomationText(text.c_str());
+    return *pVal ? S_OK : E_OUTOFMEMORY;
+  });
 }
 
 HRESULT CCore::SetEnvironmentVariable(long flags, BSTR name, BSTR value, long *pVal) {
-  if (!pVal)
-    return E_POINTER;
-  *pVal = kFalse;
-  TextArg<kTextBuffer> variable;
-  if (!variable.Convert(name, kRequiredText))
-    return S_FALSE;
-  TextArg<kValueBuffer> text;
-  if (!text.Convert(value, kOptionalText))
-    return S_FALSE;
-  const char *stored = text.OrNull();
-  std::string cipher;
-  if (stored && (flags & kEncryptedFlag)) {
-    // A confidential value is never stored in plain text instead: what
-    // cannot be enciphered is refused and the old value stays.
-    CipherStatus status = EncryptValue(stored, cipher);
-    if (status != kCipherDone) {
-      std::string why = CipherRefusalText(status);
-      CoreNotifyText("SetEnvironmentVariable", why.c_str());
+  return CoreGuarded("SetEnvironmentVariable", [&]() -> HRESULT {
+    if (!pVal)
+      return E_POINTER;
+    *pVal = kFalse;
+    TextArg<kTextBuffer> variable;
+    if (!variable.Convert(name, kRequiredText))
       return S_FALSE;
+    TextArg<kValueBuffer> text;
+    if (!text.Convert(value, kOptionalText))
+      return S_FALSE;
+    const char *stored = text.OrNull();
+    std::string cipher;
+    if (stored && (flags & kEncryptedFlag)) {
+      // A confidential value is never stored in plain text instead: what
+      // cannot be enciphered is refused and the old value stays.
+      CipherStatus status = EncryptValue(stored, cipher);
+      if (status != kCipherDone) {
+        std::string why = CipherRefusalText(status);
+        CoreNotifyText("SetEnvironmentVariable", why.c_str());
+        return S_FALSE;
+      }
+      stored = cipher.c_str();
     }
-    stored = cipher.c_str();
-  }
-  int result = CoreVariables().SetVariable(nullptr, variable.text, stored, static_cast<int>(flags & ~kEncryptedFlag));
-  *pVal = result == 0 ? kTrue : kFalse;
-  return S_OK;
+    int result = CoreVariables().SetVariable(nullptr, variable.text, stored, static_cast<int>(flags & ~kEncryptedFlag));
+    *pVal = result == 0 ? kTrue : kFalse;
+    return S_OK;
+  });
 }
 
 HRESULT CCore::FreeHandle(long hObject, long *pVal) {

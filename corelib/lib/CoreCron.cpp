@@ -92,49 +92,53 @@ long RemoveCronLatches(DWORD threadId, long first, long last) {
 }
 
 HRESULT CCore::CheckTime(short id, VARIANT_BOOL bReset, BSTR cron, long *pVal) {
-  if (!pVal)
-    return E_POINTER;
-  *pVal = kFalse;
-  if (!cron)
-    return S_FALSE;
-  TextArg<kShortTextBuffer> spec; // at most 255 bytes; the rest is cut off
-  if (!spec.Convert(cron, kRequiredText))
-    return S_FALSE;
+  return CoreGuarded("CheckTime", [&]() -> HRESULT {
+    if (!pVal)
+      return E_POINTER;
+    *pVal = kFalse;
+    if (!cron)
+      return S_FALSE;
+    TextArg<kShortTextBuffer> spec; // at most 255 bytes; the rest is cut off
+    if (!spec.Convert(cron, kRequiredText))
+      return S_FALSE;
 
-  SYSTEMTIME local;
-  if (!g_coreClock || !g_coreClock(&local)) {
-    // No reading to compare: nothing matches and no latch changes.
-    SetEnvironmentVariableA(kTimeErrorVariable, kTimeErrorText);
-    CORE_DEBUG("CheckTime", "%s", kTimeErrorText);
-    return S_FALSE;
-  }
-  CronTime now = CronTimeFromCalendar(local.wYear, local.wMonth, local.wDay, local.wHour, local.wMinute,
-                                      local.wSecond);
+    SYSTEMTIME local;
+    if (!g_coreClock || !g_coreClock(&local)) {
+      // No reading to compare: nothing matches and no latch changes.
+      SetEnvironmentVariableA(kTimeErrorVariable, kTimeErrorText);
+      CORE_DEBUG("CheckTime", "%s", kTimeErrorText);
+      return S_FALSE;
+    }
+    CronTime now = CronTimeFromCalendar(local.wYear, local.wMonth, local.wDay, local.wHour, local.wMinute,
+                                        local.wSecond);
 
-  std::string key = CronLatchKey(GetCurrentThreadId(), id);
-  std::string text;
-  if (!ReadLatch(key, text) || bReset == VARIANT_TRUE) {
-    WriteLatch(key, CronFreshLatch(now));
-    if (!ReadLatch(key, text))
-      text.clear();
-  }
-  CronLatch latch = CronParseLatch(text.c_str());
+    std::string key = CronLatchKey(GetCurrentThreadId(), id);
+    std::string text;
+    if (!ReadLatch(key, text) || bReset == VARIANT_TRUE) {
+      WriteLatch(key, CronFreshLatch(now));
+      if (!ReadLatch(key, text))
+        text.clear();
+    }
+    CronLatch latch = CronParseLatch(text.c_str());
 
-  CronFields fields;
-  SplitCronFields(spec.text, fields);
-  if (fields.count < 1 || fields.count > kCronFieldCount) {
-    CORE_DEBUG("CheckTime", "Bad Cron format: (%s)", spec.text);
-    return S_FALSE;
-  }
-  bool fired = CronEvaluateFields(fields, now, latch);
-  WriteLatch(key, latch);
-  *pVal = fired ? kTrue : kFalse;
-  return S_OK;
+    CronFields fields;
+    SplitCronFields(spec.text, fields);
+    if (fields.count < 1 || fields.count > kCronFieldCount) {
+      CORE_DEBUG("CheckTime", "Bad Cron format: (%s)", spec.text);
+      return S_FALSE;
+    }
+    bool fired = CronEvaluateFields(fields, now, latch);
+    WriteLatch(key, latch);
+    *pVal = fired ? kTrue : kFalse;
+    return S_OK;
+  });
 }
 
 HRESULT CCore::DestroyCronContext(long MinCronId, long MaxCronId, long *pVal) {
-  if (!pVal)
-    return E_POINTER;
-  *pVal = RemoveCronLatches(GetCurrentThreadId(), MinCronId, MaxCronId);
-  return S_OK;
+  return CoreGuarded("DestroyCronContext", [&]() -> HRESULT {
+    if (!pVal)
+      return E_POINTER;
+    *pVal = RemoveCronLatches(GetCurrentThreadId(), MinCronId, MaxCronId);
+    return S_OK;
+  });
 }

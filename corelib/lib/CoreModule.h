@@ -4,7 +4,10 @@
 #define COREMODULE_H
 
 #include <windows.h>
+#include <new>
 #include <string>
+
+#include "QuillmothRun.h"
 
 class CVariableManager;
 
@@ -30,6 +33,21 @@ void CoreNotifyText(const char *method, const char *text);
 
 // A diagnostic line at "CCore::<method>".
 #define CORE_DEBUG(method, ...) QMR_DebugMessage(__LINE__, "CCore::" method, __VA_ARGS__)
+
+// Runs a method's body so that no C++ exception leaves a COM method (on
+// 32-bit Windows one would end the process): running out of memory answers
+// E_OUTOFMEMORY, the one automation error a method raises; anything else is
+// logged and answers E_UNEXPECTED.
+template <typename Body> HRESULT CoreGuarded(const char *method, Body &&body) noexcept {
+  try {
+    return body();
+  } catch (const std::bad_alloc &) {
+    return E_OUTOFMEMORY;
+  } catch (...) {
+    QMR_DebugMessage(__LINE__, "CCore", "%s: unexpected exception", method);
+    return E_UNEXPECTED;
+  }
+}
 
 // Automation booleans.
 const long kTrue = -1;

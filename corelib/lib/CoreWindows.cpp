@@ -17,16 +17,20 @@ const UINT kTextTimeout = 1000;   // milliseconds a window may take to tell its 
 const int kWindowTextBuffer = 1025;
 const int kClassNameBuffer = 256;
 
-// Compile errors of the engine go to the diagnostic log; the window walk
-// compiles each pattern once per window, so only the first compile of a
-// call reports.
+// Compile errors of the engine go to the diagnostic log and are kept for the
+// last-error variable; the window walk compiles each pattern once per window,
+// so only the first compile of a call reports.
 thread_local bool t_reportRegexErrors = false;
 thread_local const char *t_regexPattern = nullptr;
+thread_local std::string *t_regexError = nullptr;
 
 void RegexErrorToLog(const char *text) {
-  if (t_reportRegexErrors)
-    QMR_DebugMessage(__LINE__, "CCore::FindWindow", "Pattern (%s): %s", t_regexPattern ? t_regexPattern : "",
-                     text ? text : "");
+  if (!t_reportRegexErrors)
+    return;
+  QMR_DebugMessage(__LINE__, "CCore::FindWindow", "Pattern (%s): %s", t_regexPattern ? t_regexPattern : "",
+                   text ? text : "");
+  if (t_regexError && t_regexError->empty())
+    *t_regexError = text && *text ? text : "malformed pattern";
 }
 
 struct Pattern {
@@ -34,13 +38,14 @@ struct Pattern {
   std::string text;
 };
 
-// A pattern that is absent, or does not compile, matches everything.
+// An absent pattern matches everything; one that does not compile (checked
+// before the walk) matches nothing.
 bool Matches(const Pattern &pattern, const char *subject) {
   if (!pattern.given)
     return true;
   RegexProgram *program = RegexCompile(pattern.text.c_str());
   if (!program)
-    return true;
+    return false;
   bool matched = RegexMatch(program, subject) == 1;
   free(program);
   return matched;
@@ -93,16 +98,28 @@ bool PreparePattern(BSTR text, Pattern &pattern) {
   return !text || ConvertWholeText(text, pattern.text);
 }
 
-// Compiles the pattern once with reporting on, so a malformed one is logged.
-void ReportMalformed(const Pattern &pattern) {
+// Compiles the pattern once with reporting on. A pattern that does not
+// compile (a typo, or a text past the program limit) must not turn into "any
+// window": the caller would then act on an arbitrary one. False with the
+// engine's error text then.
+bool CompilesCleanly(const Pattern &pattern, std::string &error) {
   if (!pattern.given)
-    return;
+    return true;
+  error.clear();
   t_reportRegexErrors = true;
   t_regexPattern = pattern.text.c_str();
+  t_regexError = &error;
   RegexProgram *program = RegexCompile(pattern.text.c_str());
   t_reportRegexErrors = false;
   t_regexPattern = nullptr;
+  t_regexError = nullptr;
+  if (!program) {
+    if (error.empty())
+      error = "malformed pattern";
+    return false;
+  }
   free(program);
+  return true;
 }
 
 } // namespace
@@ -110,22 +127,27 @@ void ReportMalformed(const Pattern &pattern) {
 void InstallRegexErrorHook() { RegexErrorHook = RegexErrorToLog; }
 
 HRESULT CCore::FindWindow(BSTR rxWindowText, BSTR rxClassName, long *pVal) {
-  if (!pVal)
-    return E_POINTER;
-  *pVal = 0;
-  Pattern textPattern, classPattern;
-  if (!PreparePattern(rxWindowText, textPattern) || !PreparePattern(rxClassName, classPattern))
-    return S_FALSE;
-  ReportMalformed(textPattern);
-  ReportMalformed(classPattern);
-  HWND top = GetTopWindow(NULL);
-  HWND found = top ? FindMatchingWindow(top, textPattern, classPattern) : NULL;
-  if (!found) {
-    CoreVariables().SetLastErrorText("No matching window found.");
-    return S_FALSE;
-  }
-  *pVal = HandleToLong(found);
-  return S_OK;
+  return CoreGuarded("FindWindow", [&]() -> HRESULT {
+    if (!pVal)
+      return E_POINTER;
+    *pVal = 0;
+    Pattern textPattern, classPattern;
+    if (!PreparePattern(rxWindowText, textPattern) || !PreparePattern(rxClassName, classPattern))
+      return S_FALSE;
+    std::string error;
+    if (!CompilesCleanly(textPattern, error) || !CompilesCleanly(classPattern, error)) {
+      CoreVariables().SetLastErrorText(error.c_str());
+      return S_FALSE;
+    }
+    HWND top = GetTopWindow(NULL);
+    HWND found = top ? FindMatchingWindow(top, textPattern, classPattern) : NULL;
+    if (!found) {
+      CoreVariables().SetLastErrorText("No matching window found.");
+      return S_FALSE;
+    }
+    *pVal = HandleToLong(found);
+    return S_OK;
+  });
 }
 
 HRESULT CCore::SetForegroundWindow(long window, long *pVal) {

@@ -54,7 +54,11 @@ INT_PTR CALLBACK CDialog::DialogProc(HWND window, UINT message, WPARAM wParam, L
     self = reinterpret_cast<CDialog *>(lParam);
     SetWindowLongPtrA(window, DWLP_USER, lParam);
     self->m_hWnd = window;
-    return self->OnInitDialog();
+    try {
+      return self->OnInitDialog();
+    } catch (...) {
+      return FALSE;
+    }
   }
   self = reinterpret_cast<CDialog *>(GetWindowLongPtrA(window, DWLP_USER));
   if (!self)
@@ -65,8 +69,14 @@ INT_PTR CALLBACK CDialog::DialogProc(HWND window, UINT message, WPARAM wParam, L
     return FALSE;
   }
   LRESULT reply = 0;
-  if (!self->OnMessage(message, wParam, lParam, &reply))
+  // No C++ exception may cross into the system's dispatch (on 32-bit
+  // Windows it would end the process): such a message counts as unhandled.
+  try {
+    if (!self->OnMessage(message, wParam, lParam, &reply))
+      return FALSE;
+  } catch (...) {
     return FALSE;
+  }
   SetWindowLongPtrA(window, DWLP_MSGRESULT, reply);
   return TRUE;
 }

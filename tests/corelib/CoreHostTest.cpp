@@ -4,9 +4,12 @@
 // message loops.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <set>
+#include <string>
+#include <vector>
 
 #include "WineTestSupport.h"
 
@@ -182,6 +185,125 @@ TEST_P(JScriptInTheProgram, AutoRunFiresOnScheduleUntilStop) {
 
   PostMessageA(console, RegisterWindowMessageA("WM_SHUTDOWN"), 0, 0);
   EXPECT_TRUE(child.WaitExit(60000));
+struct WindowSearch {
+  DWORD id;
+  std::vector<HWND> found;
+};
+
+BOOL CALLBACK CollectWindowOfProcess(HWND window, LPARAM param) {
+  WindowSearch *search = reinterpret_cast<WindowSearch *>(param);
+  DWORD owner = 0;
+  GetWindowThreadProcessId(window, &owner);
+  if (owner == search->id)
+    search->found.push_back(window);
+  return TRUE;
+}
+
+// The windows of another process: top-level ones and message-only ones.
+std::vector<HWND> WindowsOf(DWORD processId) {
+  WindowSearch search = {processId, {}};
+  EnumWindows(CollectWindowOfProcess, reinterpret_cast<LPARAM>(&search));
+  for (HWND window = FindWindowExA(HWND_MESSAGE, NULL, NULL, NULL); window;
+       window = FindWindowExA(HWND_MESSAGE, window, NULL, NULL)) {
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (owner == processId)
+      search.found.push_back(window);
+  }
+  return search.found;
+}
+
+std::string ClassOf(HWND window) {
+  char name[256] = "";
+  GetClassNameA(window, name, sizeof name);
+  return name;
+}
+
+// Every registered message of the program and the four fixed ones, posted
+// with random parameters from this process to its console, relay and worker
+// windows: the program keeps running and answering.
+TEST(CoreInTheProgram, ForgedMessagesFromAnotherProcessCrashNothing) {
+  std::string bin = qmtest::ProgramDirectory();
+  HMODULE library = LoadLibraryA((bin + "QuillmothLib.dll").c_str());
+  ASSERT_EQ(S_OK, CallExport(library, "DllRegisterServer"));
+
+  qmtest::TempDirectory dir("core-forged");
+  ASSERT_TRUE(qmtest::CopyInto(bin + "Quillmoth.exe", dir.Path()));
+  ASSERT_TRUE(qmtest::CopyInto(bin + "QuillmothRun.dll", dir.Path()));
+  ASSERT_TRUE(qmtest::MakeDirectory(dir / "Scripts"));
+  ASSERT_TRUE(qmtest::CopyInto(bin + "Scripts\\StdLib.vbs", dir / "Scripts\\"));
+  ASSERT_TRUE(qmtest::CopyInto(bin + "Scripts\\AutoRun.vbs", dir / "Scripts\\"));
+  ASSERT_TRUE(qmtest::WriteTextFile(dir / "Scripts\\ticks.vbs", kTicks));
+
+  qmtest::ChildProcess child;
+  ASSERT_TRUE(child.Start(dir / "Quillmoth.exe", "-application -load \"" + dir / "Scripts\\ticks.vbs\"", dir.Path()));
+  HWND console = qmtest::WaitForWindow(child.Id(), "#32770", "Quillmoth", 30000);
+  ASSERT_TRUE(console);
+  auto output = [&] { return qmtest::ControlText(console, IDC_OUTPUT); };
+  ASSERT_TRUE(WaitUntil([&] { return output().find("tick ") != std::string::npos; })) << output();
+
+  std::vector<HWND> targets;
+  int workers = 0, relays = 0;
+  for (HWND window : WindowsOf(child.Id())) {
+    std::string cls = ClassOf(window);
+    char title[64] = "";
+    GetWindowTextA(window, title, sizeof title);
+    bool worker = cls.rfind("WORKER:", 0) == 0;
+    bool relay = std::string(title).find(":Relay") != std::string::npos;
+    if (window == console || worker || relay)
+      targets.push_back(window);
+    workers += worker;
+    relays += relay;
+  }
+  ASSERT_GE(workers, 2) << "AutoRun.vbs and ticks.vbs each run on a worker";
+  ASSERT_EQ(1, relays);
+
+  // WM_SHUTDOWN is left out: it is the program's own stop request.
+  const char *names[] = {"QMR_STARTUP", "QMR_LOAD",  "QMR_RUN",   "QMR_SHUTDOWN", "QMR_RESET",
+                         "QMR_EMPTY_POOL", "QMR_HANDLE", "QMR_EXIT", "QMR_ERROR", "QMR_THREAD",
+                         "QMR_PRINT", "RELAY_PING", "WM_RUNONCE", "WM_AUTORUN", "WM_NOTIFYICON",
+                         "RM_LINK_CLICK"};
+  std::vector<UINT> messages = {1229, 1230, 1231, 1232};
+  for (const char *name : names)
+    messages.push_back(RegisterWindowMessageA(name));
+  uint32_t seed = 12092026;
+  auto next = [&] {
+    seed = seed * 1103515245u + 12345u;
+    return seed;
+  };
+  const WPARAM special[] = {0, 1, static_cast<WPARAM>(-1), 0xC000, 0xFFFF, 0x7FFFFFFF};
+  int posted = 0;
+  for (int round = 0; round < 12; ++round) {
+    for (UINT message : messages) {
+      for (HWND window : targets) {
+        WPARAM wParam = round < 6 ? special[round] : static_cast<WPARAM>(next());
+        LPARAM lParam = round < 6 ? static_cast<LPARAM>(special[5 - round]) : static_cast<LPARAM>(next());
+        posted += PostMessageA(window, message, wParam, lParam) ? 1 : 0;
+      }
+    }
+    Sleep(50);
+  }
+  EXPECT_GT(posted, 100);
+
+  // Still alive and answering: the process runs, the relay answers its ping,
+  // the console its text, and a line printed after the storm arrives.
+  Sleep(3000);
+  DWORD code = 0;
+  ASSERT_FALSE(child.WaitExit(0, &code)) << "the program ended with " << std::hex << code;
+  HWND relay = NULL;
+  for (HWND window : targets) {
+    char title[64] = "";
+    GetWindowTextA(window, title, sizeof title);
+    if (std::string(title).find(":Relay") != std::string::npos)
+      relay = window;
+  }
+  DWORD_PTR reply = 0;
+  EXPECT_TRUE(SendMessageTimeoutA(relay, RegisterWindowMessageA("RELAY_PING"), 0, 0, SMTO_ABORTIFHUNG, 5000, &reply));
+  EXPECT_EQ(0xDEADBEEFu, static_cast<DWORD>(reply));
+  EXPECT_FALSE(output().empty());
+
+  PostMessageA(console, RegisterWindowMessageA("WM_SHUTDOWN"), 0, 0);
+  EXPECT_TRUE(child.WaitExit(60000, &code));
   EXPECT_EQ(S_OK, CallExport(library, "DllUnregisterServer"));
   FreeLibrary(library);
 }
@@ -192,3 +314,4 @@ INSTANTIATE_TEST_SUITE_P(VBScript, JScriptInTheProgram, ::testing::Values(false,
                          });
 
 } // namespace
+

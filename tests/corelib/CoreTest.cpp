@@ -489,10 +489,22 @@ TEST_F(CoreScriptTest, FindWindowWalksAllWindowsInPreOrderWithPatterns) {
       "  main = main & core.FindWindow(\"QmFind\", \"^Button$\") & \"|\"\r\n"
       "  main = main & core.FindWindow(\"QmFind child\", \"^Static$\") & \"|\"\r\n"
       "  main = main & core.FindWindow(\"qmfind parent\", Empty) & \"|\"\r\n"
-      "  main = main & core.FindWindow(\"(QmFind\", \"^Button$\") & \"|\"\r\n"
       "  main = main & (core.FindWindow(Empty, Empty) <> 0)\r\n");
-  EXPECT_EQ(number(parent) + "|" + number(grandchild) + "|" + number(child) + "|0|0|" + number(child) + "|True", out)
-      << "the last match of the walk wins; matching is case sensitive; a malformed pattern is no condition";
+  EXPECT_EQ(number(parent) + "|" + number(grandchild) + "|" + number(child) + "|0|0|True", out)
+      << "the last match of the walk wins; matching is case sensitive";
+
+  // A pattern that does not compile finds no window (it once stood for "any
+  // window", and a script then closed an arbitrary one): a typo, or a text
+  // past the engine's program limit, answers 0 with the error to read.
+  out = Run(
+      "  main = core.FindWindow(\"(QmFind\", \"^Button$\") & \"|\"\r\n"
+      "  main = main & core.GetEnvironmentVariable(1, \"QM.LAST_ERROR\") & \"|\"\r\n"
+      "  main = main & core.FindWindow(\"QmFind\", \"[Button\") & \"|\"\r\n"
+      "  main = main & core.GetEnvironmentVariable(1, \"QM.LAST_ERROR\") & \"|\"\r\n"
+      "  main = main & core.FindWindow(String(40000, \"a\"), Empty) & \"|\"\r\n"
+      "  main = main & core.GetEnvironmentVariable(1, \"QM.LAST_ERROR\") & \"|\"\r\n"
+      "  main = main & (core.FindWindow(\"QmFind child\", Empty) = core.FindWindow(\"QmFind child 2\", \"^Button$\"))\r\n");
+  EXPECT_EQ("0|unmatched ()|0|unmatched []|0|regexp too big|True", out);
   EXPECT_NE(std::string::npos, LogText().find("Pattern ((QmFind): unmatched ()"));
   DestroyWindow(parent);
 

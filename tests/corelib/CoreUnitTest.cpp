@@ -7,6 +7,9 @@
 #include <windows.h>
 #include <wincrypt.h>
 #include <climits>
+#include <cstdlib>
+#include <functional>
+#include <new>
 #include <string>
 
 #include "Core.h"
@@ -419,4 +422,67 @@ TEST(FreeHandleTest, EachTypeIsReleasedAndUnknownTypesAreReported) {
   core->Release();
 }
 
+// Running out of memory inside a method: the test program's operator new
+// refuses while a count of allowed allocations is used up on this thread.
+thread_local long t_allocationsLeft = -1; // -1: no limit
+thread_local bool t_refused = false;
+
 } // namespace
+
+void *operator new(size_t size) {
+  if (t_allocationsLeft == 0) {
+    t_refused = true;
+    throw std::bad_alloc();
+  }
+  if (t_allocationsLeft > 0)
+    --t_allocationsLeft;
+  if (void *block = std::malloc(size ? size : 1))
+    return block;
+  throw std::bad_alloc();
+}
+void operator delete(void *block) noexcept { std::free(block); }
+void operator delete(void *block, size_t) noexcept { std::free(block); }
+
+namespace {
+
+// Every method that allocates answers E_OUTOFMEMORY when memory runs out at
+// any of its allocations and leaves no exception to end the script's thread.
+TEST(OutOfMemoryTest, MethodsAnswerOutOfMemoryInsteadOfThrowing) {
+  qmtest::RelayWindow relay;
+  CCore *core = new CCore(nullptr);
+  Text spec(L"* * * * *"), name(L"QM.OOM_TEST"), value(L"v"), pattern(L"^QmNoSuchWindow$");
+
+  // Each call is repeated with the failure moved to its 1st, 2nd... allocation
+  // until it gets through; every failing run must answer E_OUTOFMEMORY.
+  auto sweep = [&](const char *what, const std::function<HRESULT()> &call) {
+    for (long allowed = 0; allowed < 64; ++allowed) {
+      t_allocationsLeft = allowed;
+      t_refused = false;
+      HRESULT hr = call();
+      bool ranOut = t_refused;
+      t_allocationsLeft = -1;
+      if (!ranOut)
+        return; // the call needed fewer allocations: done
+      EXPECT_EQ(E_OUTOFMEMORY, hr) << what << " with " << allowed << " allocations allowed";
+    }
+    ADD_FAILURE() << what << " never got through";
+  };
+  long result = 0;
+  BSTR text = nullptr;
+  sweep("CheckTime", [&] { return core->CheckTime(1, VARIANT_FALSE, spec, &result); });
+  sweep("DestroyCronContext", [&] { return core->DestroyCronContext(INT_MIN, INT_MAX, &result); });
+  sweep("SetEnvironmentVariable", [&] { return core->SetEnvironmentVariable(1, name, value, &result); });
+  sweep("GetEnvironmentVariable", [&] {
+    HRESULT hr = core->GetEnvironmentVariable(1, name, &text);
+    SysFreeString(text);
+    text = nullptr;
+    return hr;
+  });
+  sweep("FindWindow", [&] { return core->FindWindow(pattern, nullptr, &result); });
+
+  SetEnvironmentVariableA("QM.OOM_TEST", NULL);
+  core->Release();
+}
+
+} // namespace
+
