@@ -185,6 +185,15 @@ TEST_P(JScriptInTheProgram, AutoRunFiresOnScheduleUntilStop) {
 
   PostMessageA(console, RegisterWindowMessageA("WM_SHUTDOWN"), 0, 0);
   EXPECT_TRUE(child.WaitExit(60000));
+  EXPECT_EQ(S_OK, CallExport(library, "DllUnregisterServer"));
+  FreeLibrary(library);
+}
+
+INSTANTIATE_TEST_SUITE_P(VBScript, JScriptInTheProgram, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool> &info) {
+                           return std::string(info.param ? "Missing" : "Present");
+                         });
+
 struct WindowSearch {
   DWORD id;
   std::vector<HWND> found;
@@ -308,10 +317,4 @@ TEST(CoreInTheProgram, ForgedMessagesFromAnotherProcessCrashNothing) {
   FreeLibrary(library);
 }
 
-INSTANTIATE_TEST_SUITE_P(VBScript, JScriptInTheProgram, ::testing::Values(false, true),
-                         [](const ::testing::TestParamInfo<bool> &info) {
-                           return std::string(info.param ? "Missing" : "Present");
-                         });
-
 } // namespace
-
