@@ -8,9 +8,10 @@ msi=$1; arch=$2
 fail() { echo "finish-package: $msi: $*" >&2; exit 1; }
 sql() { msibuild "$msi" -q "$1" || fail "cannot apply: $1"; }
 
-# The service feature is chosen by the public property SERVICE=1.
-sql "CREATE TABLE \`Condition\` (\`Feature_\` CHAR(38) NOT NULL, \`Level\` SHORT NOT NULL, \`Condition\` CHAR(255) PRIMARY KEY \`Feature_\`, \`Level\`)"
-sql "INSERT INTO \`Condition\` (\`Feature_\`, \`Level\`, \`Condition\`) VALUES ('Service', 1, 'SERVICE=\"1\"')"
+# The service is chosen by the public property SERVICE=1: the program comes
+# with the service's component then, else with its own.
+sql "UPDATE \`Component\` SET \`Condition\` = 'SERVICE=\"1\"' WHERE \`Component\` = 'ServiceRegistration'"
+sql "UPDATE \`Component\` SET \`Condition\` = 'NOT SERVICE=\"1\"' WHERE \`Component\` = 'ProgramExe'"
 sql "UPDATE \`Property\` SET \`Value\` = 'WIX_DOWNGRADE_DETECTED;WIX_UPGRADE_DETECTED;SERVICE' WHERE \`Property\` = 'SecureCustomProperties'"
 
 # The starters: never overwritten (16 = permanent, 128 = never overwrite,
@@ -21,13 +22,17 @@ for component in StarterVbs StarterJs; do
   sql "UPDATE \`Component\` SET \`Attributes\` = $attributes WHERE \`Component\` = '$component'"
 done
 
+# The event-log source's message file is an expandable string, as the
+# program's own -install writes it (wixl writes a plain string).
+sql "UPDATE \`Registry\` SET \`Value\` = '#%[#QuillmothServiceExe]' WHERE \`Name\` = 'EventMessageFile'"
+
 # The class's Programmable key has no value: '*' creates it and removes it
 # with the component.
 sql "INSERT INTO \`Registry\` (\`Registry\`, \`Root\`, \`Key\`, \`Name\`, \`Component_\`) VALUES ('CoreProgrammable', 0, 'CLSID\\{0C9CAF96-D5FC-456B-A150-A5AF3666DF30}\\Programmable', '*', 'CoreLibrary')"
 
 # What the package must hold.
 tables=$(msiinfo tables "$msi")
-for table in File Component Feature Registry ServiceInstall ServiceControl Shortcut Condition Upgrade; do
+for table in File Component Feature Registry ServiceInstall ServiceControl Shortcut Upgrade; do
   grep -qx "$table" <<<"$tables" || fail "no $table table"
 done
 files=$(msiinfo export "$msi" File | cut -f3)
@@ -39,6 +44,7 @@ for key in 'QuillmothLib.Core\\CLSID' 'QuillmothLib.Core\\CurVer' 'InprocServer3
            'Interface\\{638065EC-1781-4953-AB31-3FBD323ED7F7}\\TypeLib' 'Programmable' 'EventMessageFile'; do
   grep -qF "${key//\\\\/\\}" <<<"$registry" || fail "no registry row for $key"
 done
+grep -qF '#%[#QuillmothServiceExe]' <<<"$registry" || fail "the message file is no expandable string"
 service=$(msiinfo export "$msi" ServiceInstall | awk -F'\t' '$2 == "Quillmoth"')
 # Own process and interactive (0x110), automatic start, normal error control.
 [ "$(cut -f4-6 <<<"$service")" = "$(printf '272\t2\t1')" ] || fail "service row: $service"
