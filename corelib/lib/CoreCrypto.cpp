@@ -4,6 +4,8 @@
 #include <stdio.h>
 #include <vector>
 
+#include "PassPhraseCreation.h"
+
 const char kPassPhraseKey[] = "software\\Brenlow Software\\Quillmoth\\Security";
 const char kPassPhraseValue[] = "PassPhrase";
 const char kNoPassPhraseText[] = "No pass phrase is set for this installation.";
@@ -56,9 +58,16 @@ private:
   HCRYPTKEY m_key = 0;
 };
 
-CipherStatus KeyFromPassPhrase(CipherKey &key) {
+// Enciphering makes the installation's pass phrase when there is none yet;
+// deciphering never does (no value can have been enciphered under it).
+CipherStatus KeyFromPassPhrase(CipherKey &key, bool createMissing) {
   std::string phrase;
-  if (!g_passPhraseSource || !g_passPhraseSource(phrase) || phrase.empty())
+  bool found = g_passPhraseSource && g_passPhraseSource(phrase) && !phrase.empty();
+  if (!found && createMissing && g_passPhraseCreator) {
+    g_passPhraseCreator(); // false also when another process made it first
+    found = g_passPhraseSource(phrase) && !phrase.empty();
+  }
+  if (!found)
     return kCipherNoPassPhrase;
   return key.Derive(ReversedPassPhrase(phrase));
 }
@@ -109,7 +118,7 @@ CipherStatus EncryptValue(const char *text, std::string &cipher) {
   if (length > kCipherValueMax)
     return kCipherTooLong;
   CipherKey key;
-  CipherStatus status = KeyFromPassPhrase(key);
+  CipherStatus status = KeyFromPassPhrase(key, true);
   if (status != kCipherDone)
     return status;
   std::vector<BYTE> buffer(kWorkBuffer, 0);
@@ -142,7 +151,7 @@ CipherStatus DecryptValue(const char *text, std::string &plain) {
     bytes.push_back(static_cast<BYTE>(high << 4 | low));
   }
   CipherKey key;
-  CipherStatus status = KeyFromPassPhrase(key);
+  CipherStatus status = KeyFromPassPhrase(key, false);
   if (status != kCipherDone)
     return status;
   DWORD size = static_cast<DWORD>(bytes.size());

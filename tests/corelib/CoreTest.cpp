@@ -7,9 +7,12 @@
 #include <algorithm>
 #include <functional>
 #include <set>
+#include <vector>
 
 #include "RelayFixture.h"
 #include "WineTestSupport.h"
+
+#include <sddl.h>
 
 using qmtest::RelayEntry;
 using qmtest::RelayWindow;
@@ -276,15 +279,97 @@ TEST_F(CoreScriptTest, EncipheredValuesWithTheInstallationPassPhrase) {
   EXPECT_TRUE(found);
   EXPECT_EQ(16u, stored.size()) << "the registry holds only the cipher text";
 
-  // Without a pass phrase nothing confidential is stored.
-  qmtest::DeleteRegistryValue(HKEY_LOCAL_MACHINE, kPassPhraseKey, "PassPhrase");
+  EXPECT_EQ("test bench phrase", qmtest::ReadRegistryText(HKEY_LOCAL_MACHINE, kPassPhraseKey, "PassPhrase"))
+      << "an existing pass phrase is kept";
+
+  // A pass phrase value that is there but empty is the administrator's: it
+  // is not replaced, and nothing confidential is stored.
+  qmtest::WriteRegistryText(HKEY_LOCAL_MACHINE, kPassPhraseKey, "PassPhrase", "");
   EXPECT_EQ("0|", Run("  main = core.SetEnvironmentVariable(9, \"QM.SECRET\", \"abc\") & \"|\"\r\n"
                       "  main = main & core.GetEnvironmentVariable(1, \"QM.SECRET\")\r\n"));
   EXPECT_TRUE(Seen("SetEnvironmentVariable: No pass phrase is set for this installation. The value was not stored."))
       << Joined();
+  found = false;
+  EXPECT_EQ("", qmtest::ReadRegistryText(HKEY_LOCAL_MACHINE, kPassPhraseKey, "PassPhrase", &found));
+  EXPECT_TRUE(found);
   qmtest::DeleteRegistryValue(HKEY_LOCAL_MACHINE, "software\\Brenlow Software\\Quillmoth\\QM.ENVIRONMENT",
                               "QM.STORED_SECRET");
   SetEnvironmentVariableA("QM.STORED_SECRET", NULL);
+}
+
+// The SIDs of the access-allowed entries of the key's list, and whether the
+// list is closed to inherited entries.
+std::set<std::string> KeyAccess(HKEY root, const char *name, bool *isProtected) {
+  std::set<std::string> sids;
+  *isProtected = false;
+  HKEY key = NULL;
+  if (RegOpenKeyExA(root, name, 0, READ_CONTROL, &key) != ERROR_SUCCESS)
+    return sids;
+  DWORD size = 0;
+  RegGetKeySecurity(key, DACL_SECURITY_INFORMATION, NULL, &size);
+  std::vector<BYTE> buffer(size ? size : 1);
+  PSECURITY_DESCRIPTOR descriptor = buffer.data();
+  BOOL present = FALSE, defaulted = FALSE;
+  PACL acl = NULL;
+  SECURITY_DESCRIPTOR_CONTROL control = 0;
+  DWORD revision = 0;
+  if (RegGetKeySecurity(key, DACL_SECURITY_INFORMATION, descriptor, &size) == ERROR_SUCCESS &&
+      GetSecurityDescriptorDacl(descriptor, &present, &acl, &defaulted) && present && acl) {
+    GetSecurityDescriptorControl(descriptor, &control, &revision);
+    *isProtected = (control & SE_DACL_PROTECTED) != 0;
+    for (DWORD i = 0; i < acl->AceCount; ++i) {
+      ACE_HEADER *header = NULL;
+      if (!GetAce(acl, i, reinterpret_cast<void **>(&header)))
+        continue;
+      if (header->AceType != ACCESS_ALLOWED_ACE_TYPE) {
+        sids.insert("not an allowing entry");
+        continue;
+      }
+      char *text = NULL;
+      if (ConvertSidToStringSidA(&reinterpret_cast<ACCESS_ALLOWED_ACE *>(header)->SidStart, &text)) {
+        sids.insert(text);
+        LocalFree(text);
+      }
+    }
+  }
+  RegCloseKey(key);
+  return sids;
+}
+
+TEST_F(CoreScriptTest, FirstEncipheredValueMakesTheInstallationPassPhrase) {
+  qmtest::DeleteRegistryValue(HKEY_LOCAL_MACHINE, kPassPhraseKey, "PassPhrase");
+  EXPECT_EQ("|", Run("  main = core.GetEnvironmentVariable(9, \"QM.NOT_THERE\") & \"|\"\r\n"));
+  bool found = true;
+  qmtest::ReadRegistryText(HKEY_LOCAL_MACHINE, kPassPhraseKey, "PassPhrase", &found);
+  EXPECT_FALSE(found) << "reading makes no pass phrase";
+
+  EXPECT_EQ("-1|abc", Run("  main = core.SetEnvironmentVariable(9, \"QM.SECRET\", \"abc\") & \"|\"\r\n"
+                          "  main = main & core.GetEnvironmentVariable(9, \"QM.SECRET\")\r\n"));
+  std::string phrase = qmtest::ReadRegistryText(HKEY_LOCAL_MACHINE, kPassPhraseKey, "PassPhrase", &found);
+  ASSERT_TRUE(found) << "the first value to encipher makes the pass phrase";
+  EXPECT_EQ(64u, phrase.size()) << phrase;
+  EXPECT_EQ(std::string::npos, phrase.find_first_not_of("0123456789ABCDEF")) << phrase;
+  std::string cipher = qmtest::EnvironmentValue("QM.SECRET");
+
+  bool isProtected = false;
+  std::set<std::string> expected = {"S-1-5-18", "S-1-5-32-544"}; // SYSTEM, Administrators
+  EXPECT_EQ(expected, KeyAccess(HKEY_LOCAL_MACHINE, kPassPhraseKey, &isProtected));
+  EXPECT_TRUE(isProtected) << "nothing inherited from the parent key";
+
+  // Later values use the same pass phrase; it is never replaced.
+  EXPECT_EQ("-1|abc", Run("  main = core.SetEnvironmentVariable(9, \"QM.OTHER\", \"abc\") & \"|\"\r\n"
+                          "  main = main & core.GetEnvironmentVariable(9, \"QM.SECRET\")\r\n"));
+  EXPECT_EQ(phrase, qmtest::ReadRegistryText(HKEY_LOCAL_MACHINE, kPassPhraseKey, "PassPhrase"));
+  EXPECT_EQ(cipher, qmtest::EnvironmentValue("QM.OTHER")) << "same value, same pass phrase, same cipher";
+
+  // Another installation (another prefix) would get another one.
+  qmtest::DeleteRegistryValue(HKEY_LOCAL_MACHINE, kPassPhraseKey, "PassPhrase");
+  Run("  core.SetEnvironmentVariable 9, \"QM.OTHER\", \"abc\"\r\n");
+  EXPECT_NE(phrase, qmtest::ReadRegistryText(HKEY_LOCAL_MACHINE, kPassPhraseKey, "PassPhrase"));
+  EXPECT_NE(cipher, qmtest::EnvironmentValue("QM.OTHER"));
+  qmtest::DeleteRegistryValue(HKEY_LOCAL_MACHINE, kPassPhraseKey, "PassPhrase");
+  SetEnvironmentVariableA("QM.SECRET", NULL);
+  SetEnvironmentVariableA("QM.OTHER", NULL);
   SetEnvironmentVariableA("QM.SECRET8", NULL);
   SetEnvironmentVariableA("QM.PLAIN", NULL);
 }

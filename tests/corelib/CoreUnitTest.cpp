@@ -15,6 +15,7 @@
 #include "Core.h"
 #include "CoreCron.h"
 #include "CoreCrypto.h"
+#include "PassPhraseCreation.h"
 #include "CoreModule.h"
 #include "CoreText.h"
 #include "HandleTable.h"
@@ -218,13 +219,26 @@ bool FakePassPhrase(std::string &phrase) {
   return !phrase.empty();
 }
 
+// Stands in for the making of a missing pass phrase: counts the calls and
+// makes none, as where the machine's key may not be written.
+int g_creations = 0;
+bool RefusedCreation() {
+  ++g_creations;
+  return false;
+}
+
 class CipherTest : public ::testing::Test {
 protected:
   void SetUp() override {
     g_passPhraseSource = FakePassPhrase;
+    g_passPhraseCreator = RefusedCreation;
+    g_creations = 0;
     g_phrase = "correct horse";
   }
-  void TearDown() override { g_passPhraseSource = RegistryPassPhrase; }
+  void TearDown() override {
+    g_passPhraseSource = RegistryPassPhrase;
+    g_passPhraseCreator = CreateRegistryPassPhrase;
+  }
 };
 
 // The same cipher made here with the platform directly, from the given key
@@ -294,9 +308,13 @@ TEST_F(CipherTest, TextsThatAreNotCipherAreRefused) {
   ASSERT_EQ(kCipherDone, DecryptValue((cipher + "F").c_str(), plain)) << "a trailing odd digit is ignored";
   EXPECT_EQ("secret", plain);
 
+  EXPECT_EQ(0, g_creations) << "an existing pass phrase is used as it is";
   g_phrase.clear();
-  EXPECT_EQ(kCipherNoPassPhrase, EncryptValue("secret", cipher));
   EXPECT_EQ(kCipherNoPassPhrase, DecryptValue(cipher.c_str(), plain));
+  EXPECT_EQ(0, g_creations) << "deciphering never makes a pass phrase";
+  EXPECT_EQ(kCipherNoPassPhrase, EncryptValue("secret", cipher));
+  EXPECT_EQ(1, g_creations) << "enciphering asks for one, and is refused when none could be made";
+  EXPECT_TRUE(cipher.empty());
 }
 
 TEST_F(CipherTest, SetEnvironmentVariableRefusesWhatItCannotEncipher) {

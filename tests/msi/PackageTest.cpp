@@ -1,0 +1,310 @@
+// The installer package in a prefix of its own, as an administrator uses it:
+// msiexec installs, upgrades and removes it silently, and the installed
+// program, its registration and its service are used for real.
+//
+//   PackageTest.exe <current.msi> <older.msi>   (Unix paths, seen through Z:)
+//
+// The cases run in order on one prefix: a plain installation and its
+// removal, then the full installation of the older package, its upgrade and
+// the removal.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <msi.h>
+#include <oleauto.h>
+#include <shlobj.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "WineTestSupport.h"
+
+namespace {
+
+std::string g_currentPackage, g_olderPackage;
+
+const char kUpgradeCode[] = "{20B46843-00B1-44ED-90EF-5508FA9AEFA4}";
+const char kClassKey[] = "CLSID\\{0C9CAF96-D5FC-456B-A150-A5AF3666DF30}";
+const char kTypeLibKey[] = "TypeLib\\{5FC6C994-EFAB-4257-88DD-E023642501D4}";
+const char kInterfaceKey[] = "Interface\\{638065EC-1781-4953-AB31-3FBD323ED7F7}";
+const char kEventSourceKey[] = "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Quillmoth";
+const char kVariablesKey[] = "software\\Brenlow Software\\Quillmoth\\QM.ENVIRONMENT";
+const GUID kLibraryId = {0x5FC6C994, 0xEFAB, 0x4257, {0x88, 0xDD, 0xE0, 0x23, 0x64, 0x25, 0x01, 0xD4}};
+const DWORD kInstallerWait = 240000;
+enum { IDC_OUTPUT = 1003 };
+
+std::string WindowsPath(const std::string &unixPath) {
+  std::string path = "Z:" + unixPath;
+  for (char &c : path)
+    if (c == '/')
+      c = '\\';
+  return path;
+}
+
+std::string InstallDirectory() {
+  char folder[MAX_PATH] = "";
+  SHGetFolderPathA(NULL, CSIDL_PROGRAM_FILES, NULL, SHGFP_TYPE_CURRENT, folder);
+  return std::string(folder) + "\\Quillmoth\\";
+}
+
+bool Exists(const std::string &path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+bool KeyExists(HKEY root, const std::string &name) {
+  HKEY key = NULL;
+  if (RegOpenKeyExA(root, name.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+    return false;
+  RegCloseKey(key);
+  return true;
+}
+
+// Runs a program to its end; its exit code, or -1 when it did not end.
+long RunToEnd(const std::string &program, const std::string &arguments, std::string *output = nullptr,
+              DWORD milliseconds = kInstallerWait) {
+  qmtest::ChildProcess child;
+  if (!child.Start(program, arguments, std::string(), output != nullptr))
+    return -2;
+  DWORD code = 0;
+  bool ended = child.WaitExit(milliseconds, &code);
+  if (output)
+    *output = child.ReadOutput();
+  return ended ? static_cast<long>(code) : -1;
+}
+
+std::string SystemProgram(const char *name) {
+  char folder[MAX_PATH] = "";
+  GetSystemDirectoryA(folder, MAX_PATH);
+  return std::string(folder) + "\\" + name;
+}
+
+// Runs msiexec with a verbose log; on failure the end of the log is printed.
+long Msiexec(const std::string &arguments) {
+  char folder[MAX_PATH] = "";
+  GetTempPathA(MAX_PATH, folder);
+  std::string log = std::string(folder) + "quillmoth-msiexec.log";
+  DeleteFileA(log.c_str());
+  long code = RunToEnd(SystemProgram("msiexec.exe"), arguments + " /l*v \"" + log + "\"");
+  if (code != 0) {
+    std::string text = qmtest::ReadTextFile(log);
+    text.erase(std::remove(text.begin(), text.end(), '\0'), text.end());
+    size_t from = text.size() > 3000 ? text.size() - 3000 : 0;
+    fprintf(stderr, "msiexec %s failed; the end of its log:\n%s\n", arguments.c_str(), text.substr(from).c_str());
+  }
+  return code;
+}
+
+// The installed products of the package's family.
+std::vector<std::string> InstalledProducts() {
+  std::vector<std::string> products;
+  char code[39];
+  for (DWORD i = 0; MsiEnumRelatedProductsA(kUpgradeCode, 0, i, code) == ERROR_SUCCESS; ++i)
+    products.push_back(code);
+  return products;
+}
+
+std::string ProductVersion(const std::string &product) {
+  char version[64] = "";
+  DWORD size = sizeof version;
+  if (MsiGetProductInfoA(product.c_str(), INSTALLPROPERTY_VERSIONSTRING, version, &size) != ERROR_SUCCESS)
+    return std::string();
+  return version;
+}
+
+struct ServiceView {
+  bool installed = false;
+  DWORD type = 0, start = 0, state = 0;
+  std::string binary, account;
+};
+
+ServiceView QueryService() {
+  ServiceView view;
+  SC_HANDLE manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_CONNECT);
+  if (!manager)
+    return view;
+  SC_HANDLE service = OpenServiceA(manager, "Quillmoth", SERVICE_QUERY_CONFIG | SERVICE_QUERY_STATUS);
+  if (service) {
+    view.installed = true;
+    DWORD needed = 0;
+    QueryServiceConfigA(service, NULL, 0, &needed);
+    std::vector<BYTE> buffer(needed ? needed : 1);
+    auto config = reinterpret_cast<QUERY_SERVICE_CONFIGA *>(buffer.data());
+    if (needed && QueryServiceConfigA(service, config, needed, &needed)) {
+      view.type = config->dwServiceType;
+      view.start = config->dwStartType;
+      view.binary = config->lpBinaryPathName ? config->lpBinaryPathName : "";
+      view.account = config->lpServiceStartName ? config->lpServiceStartName : "";
+    }
+    SERVICE_STATUS status = {};
+    if (QueryServiceStatus(service, &status))
+      view.state = status.dwCurrentState;
+    CloseServiceHandle(service);
+  }
+  CloseServiceHandle(manager);
+  return view;
+}
+
+// A script run by cscript, as an administrator would test the registration.
+std::string RunCscript(const std::string &script) {
+  qmtest::TempDirectory dir("msi-cscript");
+  std::string file = dir / "probe.vbs";
+  if (!qmtest::WriteTextFile(file, script))
+    return "cannot write the script";
+  std::string output;
+  long code = RunToEnd(SystemProgram("cscript.exe"), "//nologo \"" + file + "\"", &output, 60000);
+  if (code != 0)
+    output += "(exit code " + std::to_string(code) + ")";
+  return output;
+}
+
+std::string Trimmed(std::string text) {
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == '\0'))
+    text.pop_back();
+  return text;
+}
+
+const char *const kBinaries[] = {"Quillmoth.exe", "QuillmothRun.dll", "QuillmothLib.dll"};
+const char *const kRegistrationKeys[] = {"QuillmothLib.Core", "QuillmothLib.Core.1", kClassKey, kTypeLibKey,
+                                         kInterfaceKey};
+
+void ExpectRemoved() {
+  std::string dir = InstallDirectory();
+  for (const char *binary : kBinaries)
+    EXPECT_FALSE(Exists(dir + binary)) << binary;
+  EXPECT_FALSE(Exists(dir + "Scripts\\StdLib.vbs"));
+  for (const char *key : kRegistrationKeys)
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, key)) << key;
+  EXPECT_FALSE(QueryService().installed);
+  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kEventSourceKey));
+  EXPECT_TRUE(InstalledProducts().empty());
+}
+
+TEST(Package, PlainInstallationHasNoServiceAndIsRemovedWhole) {
+  ASSERT_TRUE(InstalledProducts().empty()) << "a fresh prefix";
+  ASSERT_EQ(0, Msiexec("/i \"" + WindowsPath(g_currentPackage) + "\" /qn"));
+  std::vector<std::string> products = InstalledProducts();
+  ASSERT_EQ(1u, products.size());
+  std::string dir = InstallDirectory();
+  for (const char *binary : kBinaries)
+    EXPECT_TRUE(Exists(dir + binary)) << dir + binary;
+  EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, kClassKey));
+  EXPECT_FALSE(QueryService().installed) << "the service is chosen with SERVICE=1";
+  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kEventSourceKey));
+
+  ASSERT_EQ(0, Msiexec("/x " + products[0] + " /qn"));
+  ExpectRemoved();
+  // The starters are the user's once installed: removal leaves them.
+  EXPECT_TRUE(Exists(dir + "Scripts\\AutoRun.vbs"));
+  qmtest::RemoveTree(dir);
+}
+
+TEST(Package, FullInstallationRegistersRunsAndStartsTheService) {
+  ASSERT_EQ(0, Msiexec("/i \"" + WindowsPath(g_olderPackage) + "\" /qn SERVICE=1"));
+  std::vector<std::string> products = InstalledProducts();
+  ASSERT_EQ(1u, products.size());
+  EXPECT_EQ("0.9.0", ProductVersion(products[0]));
+
+  std::string dir = InstallDirectory();
+  for (const char *binary : kBinaries)
+    EXPECT_TRUE(Exists(dir + binary)) << dir + binary;
+  for (const char *script : {"StdLib.vbs", "StdLib.js", "AutoRun.vbs", "AutoRun.js"})
+    EXPECT_TRUE(Exists(dir + "Scripts\\" + script)) << script;
+
+  // The registration, as self-registration writes it.
+  std::string library = dir + "QuillmothLib.dll";
+  EXPECT_EQ(library, qmtest::ReadRegistryText(HKEY_CLASSES_ROOT, std::string(kClassKey) + "\\InprocServer32", ""));
+  EXPECT_EQ("Apartment",
+            qmtest::ReadRegistryText(HKEY_CLASSES_ROOT, std::string(kClassKey) + "\\InprocServer32", "ThreadingModel"));
+  EXPECT_EQ("QuillmothLib.Core.1", qmtest::ReadRegistryText(HKEY_CLASSES_ROOT, "QuillmothLib.Core\\CurVer", ""));
+  ITypeLib *typeLibrary = nullptr;
+  EXPECT_EQ(S_OK, LoadRegTypeLib(kLibraryId, 1, 0, 0, &typeLibrary)) << "the type library is found by its id";
+  if (typeLibrary) {
+    const GUID coreInterface = {0x638065EC, 0x1781, 0x4953, {0xAB, 0x31, 0x3F, 0xBD, 0x32, 0x3E, 0xD7, 0xF7}};
+    ITypeInfo *info = nullptr;
+    EXPECT_EQ(S_OK, typeLibrary->GetTypeInfoOfGuid(coreInterface, &info)) << "ICore is in it";
+    if (info)
+      info->Release();
+    typeLibrary->Release();
+  }
+
+  // The service, as "Quillmoth.exe -install" makes it, started.
+  ServiceView service = QueryService();
+  ASSERT_TRUE(service.installed);
+  EXPECT_EQ(static_cast<DWORD>(SERVICE_WIN32_OWN_PROCESS | SERVICE_INTERACTIVE_PROCESS), service.type);
+  EXPECT_EQ(static_cast<DWORD>(SERVICE_AUTO_START), service.start);
+  EXPECT_NE(std::string::npos, service.binary.find(dir + "Quillmoth.exe")) << service.binary;
+  EXPECT_EQ("LocalSystem", service.account);
+  EXPECT_TRUE(qmtest::WaitUntil([] { return QueryService().state == SERVICE_RUNNING; }, 60000))
+      << "state " << QueryService().state;
+  DWORD type = 0;
+  EXPECT_EQ(dir + "Quillmoth.exe", qmtest::ReadRegistryText(HKEY_LOCAL_MACHINE, kEventSourceKey, "EventMessageFile",
+                                                            nullptr, &type));
+  EXPECT_EQ(static_cast<DWORD>(REG_EXPAND_SZ), type);
+
+  // A script of the administrator's creates the object through the
+  // registration; enciphered variables work without any set-up.
+  EXPECT_EQ("kept|pw", Trimmed(RunCscript("Set core = CreateObject(\"QuillmothLib.Core\")\r\n"
+                                          "core.SetEnvironmentVariable 2, \"QM.MSI_PROBE\", \"kept\"\r\n"
+                                          "core.SetEnvironmentVariable 9, \"QM.MSI_SECRET\", \"pw\"\r\n"
+                                          "WScript.Echo core.GetEnvironmentVariable(1, \"QM.MSI_PROBE\") & \"|\" & "
+                                          "core.GetEnvironmentVariable(9, \"QM.MSI_SECRET\")\r\n")));
+
+  // The program from the installed folder runs the starter AutoRun.vbs.
+  qmtest::ChildProcess program;
+  ASSERT_TRUE(program.Start(dir + "Quillmoth.exe", "-application", dir));
+  HWND console = qmtest::WaitForWindow(program.Id(), "#32770", "Quillmoth", 30000);
+  ASSERT_TRUE(console);
+  EXPECT_TRUE(qmtest::WaitUntil([&] {
+    return qmtest::ControlText(console, IDC_OUTPUT).find("Quillmoth started at ") != std::string::npos;
+  })) << qmtest::ControlText(console, IDC_OUTPUT);
+  PostMessageA(console, RegisterWindowMessageA("WM_SHUTDOWN"), 0, 0);
+  DWORD code = 1;
+  EXPECT_TRUE(program.WaitExit(30000, &code));
+}
+
+TEST(Package, UpgradeKeepsTheUsersScripts) {
+  std::string dir = InstallDirectory();
+  const std::string changed = "' the administrator's own jobs\r\nFunction main(x)\r\nmain = \"mine\"\r\nEnd Function\r\n";
+  ASSERT_TRUE(qmtest::WriteTextFile(dir + "Scripts\\AutoRun.vbs", changed));
+  ASSERT_TRUE(qmtest::WriteTextFile(dir + "Scripts\\Nightly.vbs", "' added by the user\r\n"));
+  ASSERT_TRUE(qmtest::WriteTextFile(dir + "Scripts\\StdLib.vbs", "' damaged\r\n"));
+
+  ASSERT_EQ(0, Msiexec("/i \"" + WindowsPath(g_currentPackage) + "\" /qn"));
+  std::vector<std::string> products = InstalledProducts();
+  ASSERT_EQ(1u, products.size()) << "the newer package replaced the older one";
+  EXPECT_NE("0.9.0", ProductVersion(products[0]));
+  EXPECT_EQ(changed, qmtest::ReadTextFile(dir + "Scripts\\AutoRun.vbs"));
+  EXPECT_EQ("' added by the user\r\n", qmtest::ReadTextFile(dir + "Scripts\\Nightly.vbs"));
+  EXPECT_NE("' damaged\r\n", qmtest::ReadTextFile(dir + "Scripts\\StdLib.vbs")) << "our own library is renewed";
+  EXPECT_TRUE(QueryService().installed) << "the chosen features are kept";
+  EXPECT_TRUE(qmtest::WaitUntil([] { return QueryService().state == SERVICE_RUNNING; }, 60000))
+      << "the new package started the service again: state " << QueryService().state;
+  EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, kClassKey));
+  EXPECT_EQ("kept", Trimmed(RunCscript("WScript.Echo CreateObject(\"QuillmothLib.Core\")"
+                                       ".GetEnvironmentVariable(6, \"QM.MSI_PROBE\")\r\n")));
+}
+
+TEST(Package, RemovalTakesTheProgramAndLeavesTheUsersData) {
+  std::vector<std::string> products = InstalledProducts();
+  ASSERT_EQ(1u, products.size());
+  ASSERT_EQ(0, Msiexec("/x " + products[0] + " /qn"));
+  ExpectRemoved();
+  std::string dir = InstallDirectory();
+  EXPECT_TRUE(Exists(dir + "Scripts\\AutoRun.vbs"));
+  EXPECT_TRUE(Exists(dir + "Scripts\\Nightly.vbs"));
+  bool found = false;
+  EXPECT_EQ("kept", qmtest::ReadRegistryText(HKEY_LOCAL_MACHINE, kVariablesKey, "QM.MSI_PROBE", &found));
+  EXPECT_TRUE(found) << "stored variables stay";
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  if (argc != 3) {
+    fprintf(stderr, "usage: PackageTest <current.msi> <older.msi>\n");
+    return 2;
+  }
+  g_currentPackage = argv[1];
+  g_olderPackage = argv[2];
+  return RUN_ALL_TESTS();
+}

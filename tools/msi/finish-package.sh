@@ -1,0 +1,53 @@
+#!/usr/bin/env bash
+# Adds to a package built by wixl the rows wixl cannot express, then checks
+# with msiinfo that the package holds what an installation needs.
+#   finish-package.sh <package.msi> <x86|x64>
+set -euo pipefail
+msi=$1; arch=$2
+
+fail() { echo "finish-package: $msi: $*" >&2; exit 1; }
+sql() { msibuild "$msi" -q "$1" || fail "cannot apply: $1"; }
+
+# The service is chosen by the public property SERVICE=1: the program comes
+# with the service's component then, else with its own.
+sql "UPDATE \`Component\` SET \`Condition\` = 'SERVICE=\"1\"' WHERE \`Component\` = 'ServiceRegistration'"
+sql "UPDATE \`Component\` SET \`Condition\` = 'NOT SERVICE=\"1\"' WHERE \`Component\` = 'ProgramExe'"
+sql "UPDATE \`Property\` SET \`Value\` = 'WIX_DOWNGRADE_DETECTED;WIX_UPGRADE_DETECTED;SERVICE' WHERE \`Property\` = 'SecureCustomProperties'"
+
+# The starters: never overwritten (16 = permanent, 128 = never overwrite,
+# 256 = 64-bit component).
+attributes=144
+[ "$arch" = x64 ] && attributes=400
+for component in StarterVbs StarterJs; do
+  sql "UPDATE \`Component\` SET \`Attributes\` = $attributes WHERE \`Component\` = '$component'"
+done
+
+# The event-log source's message file is an expandable string, as the
+# program's own -install writes it (wixl writes a plain string).
+sql "UPDATE \`Registry\` SET \`Value\` = '#%[#QuillmothServiceExe]' WHERE \`Name\` = 'EventMessageFile'"
+
+# The class's Programmable key has no value: '*' creates it and removes it
+# with the component.
+sql "INSERT INTO \`Registry\` (\`Registry\`, \`Root\`, \`Key\`, \`Name\`, \`Component_\`) VALUES ('CoreProgrammable', 0, 'CLSID\\{0C9CAF96-D5FC-456B-A150-A5AF3666DF30}\\Programmable', '*', 'CoreLibrary')"
+
+# What the package must hold.
+tables=$(msiinfo tables "$msi")
+for table in File Component Feature Registry ServiceInstall ServiceControl Shortcut Upgrade; do
+  grep -qx "$table" <<<"$tables" || fail "no $table table"
+done
+files=$(msiinfo export "$msi" File | cut -f3)
+for file in Quillmoth.exe QuillmothRun.dll QuillmothLib.dll StdLib.vbs StdLib.js AutoRun.vbs AutoRun.js; do
+  grep -q "$file\$" <<<"$files" || fail "no file $file"
+done
+registry=$(msiinfo export "$msi" Registry)
+for key in 'QuillmothLib.Core\\CLSID' 'QuillmothLib.Core\\CurVer' 'InprocServer32' '\\1.0\\0\\win' \
+           'Interface\\{638065EC-1781-4953-AB31-3FBD323ED7F7}\\TypeLib' 'Programmable' 'EventMessageFile'; do
+  grep -qF "${key//\\\\/\\}" <<<"$registry" || fail "no registry row for $key"
+done
+grep -qF '#%[#QuillmothServiceExe]' <<<"$registry" || fail "the message file is no expandable string"
+service=$(msiinfo export "$msi" ServiceInstall | awk -F'\t' '$2 == "Quillmoth"')
+# Own process and interactive (0x110), automatic start, normal error control.
+[ "$(cut -f4-6 <<<"$service")" = "$(printf '272\t2\t1')" ] || fail "service row: $service"
+msiinfo export "$msi" ServiceControl | grep -q "	Quillmoth	" || fail "no service control row"
+msiinfo export "$msi" Component | awk -F'\t' -v a=$attributes '$1 == "StarterVbs" && $4 == a {ok=1} END {exit !ok}' ||
+  fail "the starter is not kept"
