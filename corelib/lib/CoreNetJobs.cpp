@@ -203,36 +203,7 @@ HRESULT AddJob(const char *method, long flags, BSTR server, BSTR cron_spec, BSTR
 
 // The server's clock as local time of this computer.
 NET_API_STATUS ServerClock(const ServerArg &server, JobClock &clock) {
-  SYSTEMTIME utc = {};
-  if (server.local) {
-    g_netJobCalls.SystemTimeUtc(&utc);
-  } else {
-    LPBYTE buffer = nullptr;
-    NET_API_STATUS status = g_netJobCalls.RemoteTOD(server.Name(), &buffer);
-    if (status != NERR_Success) {
-      if (buffer)
-        g_netJobCalls.BufferFree(buffer);
-      return status;
-    }
-    const TIME_OF_DAY_INFO *tod = reinterpret_cast<const TIME_OF_DAY_INFO *>(buffer);
-    utc.wYear = static_cast<WORD>(tod->tod_year);
-    utc.wMonth = static_cast<WORD>(tod->tod_month);
-    utc.wDay = static_cast<WORD>(tod->tod_day);
-    utc.wHour = static_cast<WORD>(tod->tod_hours);
-    utc.wMinute = static_cast<WORD>(tod->tod_mins);
-    utc.wSecond = static_cast<WORD>(tod->tod_secs);
-    g_netJobCalls.BufferFree(buffer);
-  }
-  utc.wMilliseconds = 0; // whole seconds: the steps are 15 seconds apart
-  SYSTEMTIME local;
-  // The weekday is worked out anew, so a server's answer is checked as a date.
-  FILETIME asFileTime;
-  utc.wDayOfWeek = 0;
-  if (!SystemTimeToFileTime(&utc, &asFileTime) || !FileTimeToSystemTime(&asFileTime, &utc) ||
-      !SystemTimeToTzSpecificLocalTime(nullptr, &utc, &local))
-    return GetLastError() ? GetLastError() : ERROR_INVALID_PARAMETER;
-  clock = JobClock{local.wYear, local.wMonth, local.wDay, local.wHour, local.wMinute, local.wSecond};
-  return NERR_Success;
+  return ServerClockNow(server.local ? nullptr : server.Name(), clock);
 }
 
 // Places a one-time job at the first 15-second step ahead of the server's
@@ -329,6 +300,39 @@ BSTR NextRunText(const AT_ENUM &job) {
 }
 
 } // namespace
+
+NET_API_STATUS ServerClockNow(LPCWSTR server, JobClock &clock) {
+  SYSTEMTIME utc = {};
+  if (!server) {
+    g_netJobCalls.SystemTimeUtc(&utc);
+  } else {
+    LPBYTE buffer = nullptr;
+    NET_API_STATUS status = g_netJobCalls.RemoteTOD(server, &buffer);
+    if (status != NERR_Success || !buffer) {
+      if (buffer)
+        g_netJobCalls.BufferFree(buffer);
+      return status != NERR_Success ? status : ERROR_INVALID_DATA;
+    }
+    const TIME_OF_DAY_INFO *tod = reinterpret_cast<const TIME_OF_DAY_INFO *>(buffer);
+    utc.wYear = static_cast<WORD>(tod->tod_year);
+    utc.wMonth = static_cast<WORD>(tod->tod_month);
+    utc.wDay = static_cast<WORD>(tod->tod_day);
+    utc.wHour = static_cast<WORD>(tod->tod_hours);
+    utc.wMinute = static_cast<WORD>(tod->tod_mins);
+    utc.wSecond = static_cast<WORD>(tod->tod_secs);
+    g_netJobCalls.BufferFree(buffer);
+  }
+  utc.wMilliseconds = 0; // whole seconds: the steps are 15 seconds apart
+  SYSTEMTIME local;
+  // The weekday is worked out anew, so a server's answer is checked as a date.
+  FILETIME asFileTime;
+  utc.wDayOfWeek = 0;
+  if (!SystemTimeToFileTime(&utc, &asFileTime) || !FileTimeToSystemTime(&asFileTime, &utc) ||
+      !SystemTimeToTzSpecificLocalTime(nullptr, &utc, &local))
+    return GetLastError() ? GetLastError() : ERROR_INVALID_PARAMETER;
+  clock = JobClock{local.wYear, local.wMonth, local.wDay, local.wHour, local.wMinute, local.wSecond};
+  return NERR_Success;
+}
 
 void FreeJobPayload(int32_t type, void *payload) {
   AT_ENUM *entries = static_cast<AT_ENUM *>(payload);

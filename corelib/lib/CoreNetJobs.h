@@ -36,6 +36,10 @@ extern NetJobCalls g_netJobCalls;
 // NetRemoteTOD stub always) answers that exception's code as its status.
 NetJobCalls SystemNetJobCalls();
 
+// A server's clock as local time of this computer, through g_netJobCalls:
+// this computer's own clock for a null server, else NetRemoteTOD.
+NET_API_STATUS ServerClockNow(LPCWSTR server, JobClock &clock);
+
 // Releases the payload of an HT_JOB or HT_JOB_LIST record.
 void FreeJobPayload(int32_t type, void *payload);
 

@@ -381,36 +381,7 @@ HRESULT SystemLastTaskResult(IRegisteredTask *task, LONG *result) {
   return hr;
 }
 
-bool SystemServerNow(LPCWSTR server, JobClock &now) {
-  SYSTEMTIME utc = {}, local;
-  if (!server) {
-    g_netJobCalls.SystemTimeUtc(&utc);
-  } else {
-    LPBYTE buffer = nullptr;
-    NET_API_STATUS status = g_netJobCalls.RemoteTOD(server, &buffer);
-    if (status != NERR_Success || !buffer) {
-      if (buffer)
-        g_netJobCalls.BufferFree(buffer);
-      return false;
-    }
-    const TIME_OF_DAY_INFO *tod = reinterpret_cast<const TIME_OF_DAY_INFO *>(buffer);
-    utc.wYear = static_cast<WORD>(tod->tod_year);
-    utc.wMonth = static_cast<WORD>(tod->tod_month);
-    utc.wDay = static_cast<WORD>(tod->tod_day);
-    utc.wHour = static_cast<WORD>(tod->tod_hours);
-    utc.wMinute = static_cast<WORD>(tod->tod_mins);
-    utc.wSecond = static_cast<WORD>(tod->tod_secs);
-    g_netJobCalls.BufferFree(buffer);
-  }
-  utc.wMilliseconds = 0;
-  utc.wDayOfWeek = 0;
-  FILETIME asFileTime;
-  if (!SystemTimeToFileTime(&utc, &asFileTime) || !FileTimeToSystemTime(&asFileTime, &utc) ||
-      !SystemTimeToTzSpecificLocalTime(nullptr, &utc, &local))
-    return false;
-  now = JobClock{local.wYear, local.wMonth, local.wDay, local.wHour, local.wMinute, local.wSecond};
-  return true;
-}
+bool SystemServerNow(LPCWSTR server, JobClock &now) { return ServerClockNow(server, now) == NERR_Success; }
 
 } // namespace
 
