@@ -127,7 +127,12 @@ template <typename Visit> BOOL CALLBACK VisitProc(HWND window, LPARAM param) {
   WorkerVisit<Visit> *v = reinterpret_cast<WorkerVisit<Visit> *>(param);
   if (!IsOwnWorker(window, v->attempts))
     return TRUE;
-  return v->visit(window) ? TRUE : FALSE;
+  // Nothing thrown may cross the window manager's enumeration.
+  try {
+    return v->visit(window) ? TRUE : FALSE;
+  } catch (...) {
+    return TRUE;
+  }
 }
 
 // Calls visit(window) for every responsive worker window of this process
