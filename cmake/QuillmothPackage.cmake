@@ -8,6 +8,15 @@ if(NOT QM_WIXL)
   return()
 endif()
 
+# The package's custom action (a check that warns when VBScript is missing).
+add_library(QuillmothSetup SHARED ${QM_SOURCE_ROOT}/tools/msi/setupcheck/SetupCheck.cpp
+  ${QM_SOURCE_ROOT}/tools/msi/setupcheck/QuillmothSetup.def)
+set_target_properties(QuillmothSetup PROPERTIES PREFIX "" IMPORT_PREFIX "lib")
+target_link_libraries(QuillmothSetup PRIVATE msi advapi32 user32)
+if(QM_ARCH STREQUAL "i686")
+  target_link_options(QuillmothSetup PRIVATE -Wl,--enable-stdcall-fixup)
+endif()
+
 if(QM_ARCH STREQUAL "x86_64")
   set(QM_MSI_ARCH x64)
 else()
@@ -28,7 +37,7 @@ function(qm_wixl output version)
       -D BinDir=bin -D ScriptDir=bin/Scripts -o ${output} ${QM_MSI_SOURCE}
     COMMAND bash ${QM_SOURCE_ROOT}/tools/msi/finish-package.sh ${output} ${QM_MSI_ARCH}
     WORKING_DIRECTORY ${CMAKE_BINARY_DIR}
-    DEPENDS ${QM_SOURCE_ROOT}/tools/msi/finish-package.sh ${QM_MSI_SOURCE} Quillmoth QuillmothRun QuillmothLib ${QM_MSI_SCRIPTS}
+    DEPENDS ${QM_SOURCE_ROOT}/tools/msi/finish-package.sh ${QM_MSI_SOURCE} Quillmoth QuillmothRun QuillmothLib QuillmothSetup ${QM_MSI_SCRIPTS}
     COMMENT "Packaging ${output}"
     VERBATIM)
 endfunction()
