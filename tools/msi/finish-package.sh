@@ -44,7 +44,8 @@ done
 for page in bin/Guide/*; do
   grep -q "$(basename "$page")\$" <<<"$files" || fail "no guide file $(basename "$page")"
 done
-msiinfo export "$msi" Shortcut | grep -q "User's Guide" || fail "no shortcut to the user's guide"
+shortcuts=$(msiinfo export "$msi" Shortcut)
+grep -q "User's Guide" <<<"$shortcuts" || fail "no shortcut to the user's guide"
 registry=$(msiinfo export "$msi" Registry)
 for key in 'QuillmothLib.Core\\CLSID' 'QuillmothLib.Core\\CurVer' 'InprocServer32' '\\1.0\\0\\win' \
            'Interface\\{638065EC-1781-4953-AB31-3FBD323ED7F7}\\TypeLib' 'Programmable' 'EventMessageFile'; do
