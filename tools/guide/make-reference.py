@@ -23,8 +23,8 @@ REFERENCE_PAGE = "reference.html"
 
 # Automation types as scripts see them.
 TYPE_NAMES = {
-    "short": "Integer (16-bit)",
-    "long": "Long (32-bit)",
+    "short": "Integer",
+    "long": "Long",
     "VARIANT_BOOL": "Boolean",
     "BSTR": "String",
     "VARIANT": "Variant",
