@@ -38,6 +38,25 @@ class GuideError(Exception):
     pass
 
 
+def split_parameters(text):
+    """The parameter declarations of a method; attribute lists hold commas
+    too, so only commas outside brackets separate."""
+    parts, depth, current = [], 0, ""
+    for ch in text:
+        if ch == "[":
+            depth += 1
+        elif ch == "]":
+            depth -= 1
+        if ch == "," and depth == 0:
+            parts.append(current.strip())
+            current = ""
+        else:
+            current += ch
+    if current.strip():
+        parts.append(current.strip())
+    return parts
+
+
 def parse_idl(path):
     """The methods of ICore in table order: (dispid, name, inputs, result)."""
     methods = []
@@ -58,21 +77,7 @@ def parse_idl(path):
                 continue
             dispid, name, parameter_text = int(match.group(1)), match.group(2), match.group(3).strip()
             inputs, result = [], None
-            # Attribute lists hold commas too: split at commas outside brackets.
-            parts, depth, current = [], 0, ""
-            for ch in parameter_text:
-                if ch == "[":
-                    depth += 1
-                elif ch == "]":
-                    depth -= 1
-                if ch == "," and depth == 0:
-                    parts.append(current.strip())
-                    current = ""
-                else:
-                    current += ch
-            if current.strip():
-                parts.append(current.strip())
-            for part in parts:
+            for part in split_parameters(parameter_text):
                 p = PARAMETER.match(part)
                 if not p:
                     raise GuideError("%s:%d: parameter %r of %s cannot be read" % (path, number, part, name))
@@ -186,7 +191,7 @@ def render_method(dispid, name, inputs, result, text):
     if not example:
         raise GuideError("%s has no example" % name)
     out.append('<pre class="example">%s</pre>' % html.escape(example))
-    out.append('<p class="dispid">Dispatch id %d. <a href="#top">Back to the list</a></p>' % dispid)
+    out.append('<p class="dispid">Dispatch id %d. <a href="#methods">Back to the list</a></p>' % dispid)
     out.append('</section>')
     return "\n".join(out)
 
