@@ -171,6 +171,7 @@ void ExpectRemoved() {
   for (const char *binary : kBinaries)
     EXPECT_FALSE(Exists(dir + binary)) << binary;
   EXPECT_FALSE(Exists(dir + "Scripts\\StdLib.vbs"));
+  EXPECT_FALSE(Exists(dir + "Sample Scripts\\WeekdayRun.vbs"));
   for (const char *key : kRegistrationKeys)
     EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, key)) << key;
   EXPECT_FALSE(QueryService().installed);
@@ -186,6 +187,7 @@ TEST(Package, PlainInstallationHasNoServiceAndIsRemovedWhole) {
   std::string dir = InstallDirectory();
   for (const char *binary : kBinaries)
     EXPECT_TRUE(Exists(dir + binary)) << dir + binary;
+  EXPECT_TRUE(Exists(dir + "Sample Scripts\\WeekdayRun.vbs"));
   EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, kClassKey));
   EXPECT_FALSE(QueryService().installed) << "the service is chosen with SERVICE=1";
   EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kEventSourceKey));
