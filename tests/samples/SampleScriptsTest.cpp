@@ -311,6 +311,7 @@ TEST_F(SampleScripts, RemoteJobPlacesItsJobOnceInTheScheduler) {
       << Describe();
   for (DWORD id : jobs)
     NetScheduleJobDel(nullptr, id, id);
+  qmtest::SetScheduleService(false); // asked for; Wine's ends with the bench's server
 }
 
 } // namespace
