@@ -76,22 +76,28 @@ Function main(startedAt)
   running = True
   Do While running
     msg = core.GetMessage(0, 0)
+    ' GetMessageId: which message it is (WM_TIMER and the QMR_CTL_ ids are
+    ' named in StdLib.vbs, loaded before every script).
     Select Case core.GetMessageId(msg)
       Case WM_TIMER
         ' True once in the first tick of each matching minute.
         If core.CheckTime(1, False, cronSpec) And Not suspended Then RunProgram commandLine, CLng(flags)
+      ' The console's Suspend and Resume buttons.
       Case QMR_CTL_SUSPEND
         suspended = True
       Case QMR_CTL_RESUME
         suspended = False
+      ' Stop button, or Quillmoth is ending.
       Case QMR_CTL_STOP, QMR_CTL_QUIT
         running = False
+      ' Anything else goes to the window it is meant for.
       Case Else
         core.DispatchMessage msg
     End Select
     ' Every message handle must be given back.
     core.FreeHandle msg
   Loop
+  ' KillTimer takes the timer's id as a 16-bit number: TimerId16 makes it so.
   core.KillTimer TimerId16(timer)
   WriteLog "stopped"
 End Function

@@ -103,11 +103,15 @@ Function main(startedAt)
   End If
   WriteLog "watching for windows titled """ & titlePattern & """ of the class """ & classPattern & """"
 
+  ' A timer message every INTERVAL seconds; GetMessage waits for the next
+  ' message of this script's thread: a tick, or a request of the console.
   timer = core.SetTimer(CLng(CDbl(seconds) * 1000))
   running = True
   lastWindow = 0
   Do While running
     msg = core.GetMessage(0, 0)
+    ' GetMessageId: which message it is (WM_TIMER and the QMR_CTL_ ids are
+    ' named in StdLib.vbs, loaded before every script).
     Select Case core.GetMessageId(msg)
       Case WM_TIMER
         If Not suspended Then
@@ -128,17 +132,22 @@ Function main(startedAt)
             lastWindow = window
           End If
         End If
+      ' The console's Suspend and Resume buttons.
       Case QMR_CTL_SUSPEND
         suspended = True
       Case QMR_CTL_RESUME
         suspended = False
+      ' Stop button, or Quillmoth is ending.
       Case QMR_CTL_STOP, QMR_CTL_QUIT
         running = False
+      ' Anything else goes to the window it is meant for.
       Case Else
         core.DispatchMessage msg
     End Select
+    ' Every message handle must be given back.
     core.FreeHandle msg
   Loop
+  ' KillTimer takes the timer's id as a 16-bit number: TimerId16 makes it so.
   core.KillTimer TimerId16(timer)
   WriteLog "stopped"
 End Function

@@ -88,10 +88,11 @@ protected:
   std::string Log() const { return qmtest::ReadTextFile(logFile); }
   std::string Describe() const { return "log:\n" + Log() + "\nconsole:\n" + program.Output(); }
 
-  qmtest::ProgramUnderTest program{"samples"};
+  // The program is stopped before the folders its samples use go away.
   qmtest::TempDirectory work{"sample-work"};
   std::string logFile = work / "sample.log";
   std::string bin = qmtest::ProgramDirectory();
+  qmtest::ProgramUnderTest program{"samples"};
 };
 
 TEST_F(SampleScripts, WeekdayRunStartsTheProgramAndLogsItsExitCode) {
@@ -203,10 +204,21 @@ TEST_F(SampleScripts, WindowWatchClosesTheMatchingWindowOnly) {
   HWND mention = windows.Open("QmSampleNag", "Reminder - Nag: licence expired");
   HWND otherClass = windows.Open("QmSampleOther", "Nag: licence expired");
   ASSERT_TRUE(nag && mention && otherClass);
-  std::map<std::string, std::string> values = {{"TITLE_PATTERN", "^Nag: "},
+  std::map<std::string, std::string> values = {{"TITLE_PATTERN", "^Nag: ("},
                                                {"CLASS_PATTERN", "^QmSampleNag$"},
                                                {"INTERVAL", "1"},
                                                {"LOG_FILE", logFile}};
+  // A pattern that does not compile closes nothing (it must not stand for
+  // "any window").
+  {
+    SampleSettings settings("WindowWatch", values);
+    ASSERT_TRUE(program.Start("-load WindowWatch.vbs"));
+    EXPECT_TRUE(PumpUntil([&] { return Contains(Log(), "no window will be closed"); }, 60000)) << Describe();
+    EXPECT_TRUE(Contains(Log(), "the patterns do not compile (unmatched ())")) << Describe();
+    EXPECT_TRUE(IsWindow(nag));
+    EXPECT_TRUE(program.Stop());
+  }
+  values["TITLE_PATTERN"] = "^Nag: ";
   {
     values["CLOSE_COMMAND"] = "\"" + bin + "qmchild.exe\" close {window}";
     SampleSettings settings("WindowWatch", values);
