@@ -59,3 +59,6 @@ service=$(msiinfo export "$msi" ServiceInstall | awk -F'\t' '$2 == "Quillmoth"')
 msiinfo export "$msi" ServiceControl | grep -q "	Quillmoth	" || fail "no service control row"
 msiinfo export "$msi" Component | awk -F'\t' -v a=$attributes '$1 == "StarterVbs" && $4 == a {ok=1} END {exit !ok}' ||
   fail "the starter is not kept"
+# The VBScript check warns before anything is installed.
+msiinfo export "$msi" InstallExecuteSequence | awk -F'\t' '$1 == "CheckVBScript" && $3 < 1400 {ok=1} END {exit !ok}' ||
+  fail "the VBScript check does not run before installing"
