@@ -8,6 +8,15 @@ if(NOT QM_WIXL)
   return()
 endif()
 
+# The package's custom action (a check that warns when VBScript is missing).
+add_library(QuillmothSetup SHARED ${QM_SOURCE_ROOT}/tools/msi/setupcheck/SetupCheck.cpp
+  ${QM_SOURCE_ROOT}/tools/msi/setupcheck/QuillmothSetup.def)
+set_target_properties(QuillmothSetup PROPERTIES PREFIX "" IMPORT_PREFIX "lib")
+target_link_libraries(QuillmothSetup PRIVATE msi advapi32 user32)
+if(QM_ARCH STREQUAL "i686")
+  target_link_options(QuillmothSetup PRIVATE -Wl,--enable-stdcall-fixup)
+endif()
+
 if(QM_ARCH STREQUAL "x86_64")
   set(QM_MSI_ARCH x64)
 else()
@@ -21,14 +30,16 @@ set(QM_MSI_FILE ${CMAKE_BINARY_DIR}/Quillmoth-${QM_MSI_VERSION}-${QM_ARCH}.msi)
 # qm_wixl(output version): one package of this build's binaries.
 function(qm_wixl output version)
   # wixl takes the files' paths relative to where it runs: the build's
-  # folder, whose bin/Scripts holds the shipped scripts.
+  # folder, whose bin/Scripts holds the shipped scripts and bin/Guide the
+  # user's guide.
   add_custom_command(OUTPUT ${output}
     COMMAND ${CMAKE_COMMAND} -E remove -f ${output}
     COMMAND ${QM_WIXL} -a ${QM_MSI_ARCH} -D Version=${version} -D Arch=${QM_MSI_ARCH}
-      -D BinDir=bin -D ScriptDir=bin/Scripts -o ${output} ${QM_MSI_SOURCE}
+      -D BinDir=bin -D ScriptDir=bin/Scripts -D GuideDir=bin/Guide -o ${output} ${QM_MSI_SOURCE}
     COMMAND bash ${QM_SOURCE_ROOT}/tools/msi/finish-package.sh ${output} ${QM_MSI_ARCH}
     WORKING_DIRECTORY ${CMAKE_BINARY_DIR}
-    DEPENDS ${QM_SOURCE_ROOT}/tools/msi/finish-package.sh ${QM_MSI_SOURCE} Quillmoth QuillmothRun QuillmothLib ${QM_MSI_SCRIPTS}
+    DEPENDS ${QM_SOURCE_ROOT}/tools/msi/finish-package.sh ${QM_MSI_SOURCE} Quillmoth QuillmothRun QuillmothLib
+      QuillmothSetup ${QM_MSI_SCRIPTS} user_guide ${QM_GUIDE_OUTPUTS}
     COMMENT "Packaging ${output}"
     VERBATIM)
 endfunction()

@@ -1,6 +1,8 @@
 // The console window itself: output box, status line, buttons, tray icon,
 // About box, help and link label.
 #include "QuillmothDlg.h"
+#include "ConsoleShell.h"
+#include "ModulePath.h"
 #include "QuillmothApp.h"
 #include "QuillmothRun.h"
 
@@ -10,6 +12,7 @@
 
 const char kHelpAddress[] = "https://www.brenlow.example/quillmoth/guide/";
 const char kMakerAddress[] = "https://www.brenlow.example/";
+const char kGuideIndex[] = "Guide\\index.html";
 
 namespace {
 
@@ -274,9 +277,22 @@ void CQuillmothDlg::OnTrayNotify(LPARAM mouseMessage) {
   }
 }
 
+std::string HelpTarget(const std::string &programDirectory) {
+  // An empty directory would make the guide's path relative to whatever
+  // folder is current.
+  if (programDirectory.empty())
+    return kHelpAddress;
+  std::string guide = programDirectory + kGuideIndex;
+  DWORD attributes = GetFileAttributesA(guide.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY))
+    return kHelpAddress;
+  return guide;
+}
+
 void CQuillmothDlg::OnHelp() {
   HCURSOR previous = SetCursor(LoadCursorA(NULL, IDC_WAIT));
-  ShellExecuteA(m_hWnd, NULL, kHelpAddress, NULL, NULL, SW_SHOWNORMAL);
+  std::string target = HelpTarget(ModulePath(theApp.ProgramPath().c_str()).Directory());
+  g_consoleShell.ShellExecute(m_hWnd, NULL, target.c_str(), NULL, NULL, SW_SHOWNORMAL);
   SetCursor(previous);
 }
 
@@ -400,7 +416,7 @@ bool CQuillmothDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESUL
     } else if (message == m.linkClick) {
       char address[1024] = "";
       if (GlobalGetAtomNameA(static_cast<ATOM>(wParam), address, sizeof address))
-        ShellExecuteA(m_hWnd, NULL, address, NULL, NULL, SW_SHOWNORMAL);
+        g_consoleShell.ShellExecute(m_hWnd, NULL, address, NULL, NULL, SW_SHOWNORMAL);
       GlobalDeleteAtom(static_cast<ATOM>(wParam));
       *reply = 0;
     } else if (message == m.notifyIcon) {

@@ -252,7 +252,31 @@ BOOL CNTService::Initialize() {
   return TRUE;
 }
 
+// Nothing thrown may reach the control manager's thread: the service is then
+// reported stopped with an error instead of taking the process down.
 void WINAPI CNTService::ServiceMain(DWORD argc, LPSTR *argv) {
+  try {
+    RunServiceMain(argc, argv);
+  } catch (...) {
+    CNTService *service = s_instance;
+    if (!service)
+      return;
+    service->Trace(__LINE__, "CNTService::ServiceMain() failed: out of memory");
+    service->m_status.dwWin32ExitCode = ERROR_NOT_ENOUGH_MEMORY;
+    service->SetStatus(SERVICE_STOPPED);
+  }
+}
+
+void WINAPI CNTService::Handler(DWORD code) {
+  try {
+    HandleControl(code);
+  } catch (...) {
+    if (s_instance)
+      s_instance->Trace(__LINE__, "CNTService::Handler(%lu) failed: out of memory", code);
+  }
+}
+
+void CNTService::RunServiceMain(DWORD argc, LPSTR *argv) {
   CNTService *service = s_instance;
   if (!service)
     return;
@@ -280,7 +304,7 @@ void WINAPI CNTService::ServiceMain(DWORD argc, LPSTR *argv) {
   service->Trace(__LINE__, "CNTService::ServiceMain() done");
 }
 
-void WINAPI CNTService::Handler(DWORD code) {
+void CNTService::HandleControl(DWORD code) {
   CNTService *service = s_instance;
   if (!service)
     return;

@@ -36,6 +36,8 @@ public:
   // The entry points the control manager calls, without an object.
   static void WINAPI ServiceMain(DWORD argc, LPSTR *argv);
   static void WINAPI Handler(DWORD code);
+  static void RunServiceMain(DWORD argc, LPSTR *argv);
+  static void HandleControl(DWORD code);
 
   // A trace line of the wrapper in the diagnostic log, under the service name.
   void Trace(int line, const char *format, ...) __attribute__((format(printf, 3, 4)));

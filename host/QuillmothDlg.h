@@ -47,9 +47,15 @@ struct ConsoleOptions {
   std::string loadFile;     // -load: run this script after AutoRun.vbs
 };
 
-// The user's guide and the maker's site.
+// The user's guide on the maker's site, the maker's site, and the installed
+// guide's page relative to the program's folder.
 extern const char kHelpAddress[];
 extern const char kMakerAddress[];
+extern const char kGuideIndex[];
+
+// What the Help button opens: the installed guide beside the program (its
+// folder, ending in a backslash) when it is there, else the web address.
+std::string HelpTarget(const std::string &programDirectory);
 
 class CQuillmothDlg : public CDialog {
 public:

@@ -25,6 +25,10 @@ struct MurrelContext {
   // Kept by the worker thread alone.
   bool comInitialized;
   volatile LONG startState;
+  // Carried as lParam by every request QMR_Message posts: the thread's queue
+  // is open to any program on the desktop, and a request without it is not
+  // ours to obey.
+  LPARAM requestKey;
 };
 
 // The worker thread procedure.

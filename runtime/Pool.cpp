@@ -1,5 +1,6 @@
 // The runtime's exports for workers and the pool. The pool is the set of
 // worker windows of this process; there is no other list of workers.
+#define _CRT_RAND_S // rand_s is declared only on request
 #include "LiveContexts.h"
 #include "MurrelContext.h"
 #include "QuillmothRun.h"
@@ -53,6 +54,17 @@ void EnterPoolLock() {
       MsgWaitForMultipleObjects(0, NULL, FALSE, 1, QS_ALLINPUT);
     }
   }
+}
+
+// A key no other program can guess from the outside; never 0, the value a
+// forger is most likely to post.
+LPARAM NewRequestKey(const void *context) {
+  unsigned int random[2] = {0, 0};
+  rand_s(&random[0]);
+  rand_s(&random[1]);
+  UINT_PTR key = (static_cast<UINT_PTR>(random[0]) << 16 << 16) ^ random[1] ^
+                 reinterpret_cast<UINT_PTR>(context) ^ GetTickCount();
+  return static_cast<LPARAM>(key ? key : 1);
 }
 
 struct ClaimSearch {
@@ -130,7 +142,12 @@ template <typename Visit> BOOL CALLBACK VisitProc(HWND window, LPARAM param) {
   WorkerVisit<Visit> *v = reinterpret_cast<WorkerVisit<Visit> *>(param);
   if (!IsOwnWorker(window, v->attempts))
     return TRUE;
-  return v->visit(window) ? TRUE : FALSE;
+  // Nothing thrown may cross the window manager's enumeration.
+  try {
+    return v->visit(window) ? TRUE : FALSE;
+  } catch (...) {
+    return TRUE;
+  }
 }
 
 // Calls visit(window) for every responsive worker window of this process
@@ -157,6 +174,7 @@ extern "C" MurrelContext *QMR_API QMR_Create(DWORD flags) {
     return NULL;
   }
   context->flags = static_cast<LONG>(flags);
+  context->requestKey = NewRequestKey(context);
   unsigned threadId = 0;
   context->thread = reinterpret_cast<HANDLE>(
       _beginthreadex(NULL, 0, ThreadProc, context, CREATE_SUSPENDED, &threadId));
@@ -218,7 +236,7 @@ extern "C" BOOL QMR_API QMR_Message(MurrelContext *context, UINT message, WPARAM
   if (!IsLiveContext(context))
     return FALSE;
   BOOL result = TRUE;
-  if (!PostThreadMessageA(context->threadId, message, wParam, 0))
+  if (!PostThreadMessageA(context->threadId, message, wParam, context->requestKey))
     QMR_DebugMessage(__LINE__, "QMR_Message", "PostThreadMessage failed with error \"%s\"",
                      ErrorTextOf(GetLastError()).c_str());
   if (timeout != 0 && WaitAnsweringSends(context->replyEvent, timeout) != WAIT_OBJECT_0) {

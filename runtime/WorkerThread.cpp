@@ -245,6 +245,34 @@ void OnEmptyPool(MurrelContext *context) {
     PostToRelay(g_qmrMsg.exit, static_cast<WPARAM>(flags), reinterpret_cast<LPARAM>(context));
 }
 
+// Carries out one request of the runtime; false for a request it does not
+// know, which ends the thread's loop. Nothing thrown leaves the thread: a
+// failed request is logged and answered like a finished one.
+bool HandleRequest(MurrelContext *context, const MSG &msg) {
+  UINT m = msg.message;
+  try {
+    if (m == g_qmrMsg.startup)
+      OnStartup(context);
+    else if (m == g_qmrMsg.load)
+      OnLoad(context, msg.wParam);
+    else if (m == g_qmrMsg.run)
+      OnRun(context, msg.wParam);
+    else if (m == g_qmrMsg.shutdown)
+      OnShutdown(context);
+    else if (m == g_qmrMsg.reset) {
+      if (context->script)
+        context->script->ResetEngine();
+    } else if (m == g_qmrMsg.emptyPool)
+      OnEmptyPool(context);
+    else
+      return false;
+  } catch (...) {
+    QMR_DebugMessage(__LINE__, "ThreadProc", "Request %X failed: out of memory", m);
+    InterlockedAnd(&context->flags, ~static_cast<LONG>(QMR_FLAG_BUSY));
+  }
+  return true;
+}
+
 } // namespace
 
 unsigned __stdcall ThreadProc(void *param) {
@@ -260,6 +288,7 @@ unsigned __stdcall ThreadProc(void *param) {
   }
   SetEvent(context->replyEvent);
 
+  bool ignoredLogged = false;
   for (;;) {
     BOOL got = GetMessageA(&msg, NULL, 0, 0);
     if (got == 0 || got == -1)
@@ -270,24 +299,16 @@ unsigned __stdcall ThreadProc(void *param) {
       continue;
     }
     UINT m = msg.message;
-    if (m == 0)
-      continue;
-    if (m == g_qmrMsg.startup)
-      OnStartup(context);
-    else if (m == g_qmrMsg.load)
-      OnLoad(context, msg.wParam);
-    else if (m == g_qmrMsg.run)
-      OnRun(context, msg.wParam);
-    else if (m == g_qmrMsg.shutdown)
-      OnShutdown(context);
-    else if (m == g_qmrMsg.reset) {
-      if (context->script)
-        context->script->ResetEngine();
-    } else if (m == g_qmrMsg.emptyPool)
-      OnEmptyPool(context);
-    else if (m < WM_USER)
+    if (m < WM_USER)
       continue; // a system message such as a stray timer tick is no request
-    else
+    if (msg.lParam != context->requestKey) {
+      // Logged once per worker: a flood must not flood the log too.
+      if (!ignoredLogged)
+        QMR_DebugMessage(__LINE__, "ThreadProc", "Ignored message %X not sent by the runtime", m);
+      ignoredLogged = true;
+      continue;
+    }
+    if (!HandleRequest(context, msg))
       break;
     SetEvent(context->replyEvent);
     // Idle between runs, a pooled worker makes the empty engine that the

@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(cmake make g++ googletest wine wine64 wine32:i386
           g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mingw-w64-tools
-          xvfb x11-apps imagemagick vsftpd clang wixl msitools)
+          xvfb x11-apps imagemagick vsftpd clang wixl msitools python3)
 
 missing=()
 for p in "${packages[@]}"; do

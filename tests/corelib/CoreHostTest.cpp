@@ -241,7 +241,14 @@ TEST(CoreInTheProgram, ForgedMessagesFromAnotherProcessCrashNothing) {
   ASSERT_TRUE(qmtest::CopyInto(bin + "QuillmothRun.dll", dir.Path()));
   ASSERT_TRUE(qmtest::MakeDirectory(dir / "Scripts"));
   ASSERT_TRUE(qmtest::CopyInto(bin + "Scripts\\StdLib.vbs", dir / "Scripts\\"));
-  ASSERT_TRUE(qmtest::CopyInto(bin + "Scripts\\AutoRun.vbs", dir / "Scripts\\"));
+  // AutoRun waits a few seconds (ticks.vbs gets a worker of its own), then
+  // ends: its worker waits idle in the pool, where a forged run request
+  // would start it again.
+  ASSERT_TRUE(qmtest::WriteTextFile(dir / "Scripts\\AutoRun.vbs",
+                                    "Sub main(x)\r\n  Dim core, h, id: Set core = NewCore()\r\n  core.SetTimer 3000\r\n"
+                                    "  Do\r\n    h = core.GetMessage(0, 0): id = core.GetMessageId(h): core.FreeHandle h\r\n"
+                                    "  Loop Until id = WM_TIMER Or id = QMR_CTL_STOP Or id = QMR_CTL_QUIT\r\n"
+                                    "  core.Print \"autorun ran [\" & x & \"]\"\r\nEnd Sub\r\n"));
   ASSERT_TRUE(qmtest::WriteTextFile(dir / "Scripts\\ticks.vbs", kTicks));
 
   qmtest::ChildProcess child;
@@ -250,8 +257,10 @@ TEST(CoreInTheProgram, ForgedMessagesFromAnotherProcessCrashNothing) {
   ASSERT_TRUE(console);
   auto output = [&] { return qmtest::ControlText(console, IDC_OUTPUT); };
   ASSERT_TRUE(WaitUntil([&] { return output().find("tick ") != std::string::npos; })) << output();
+  ASSERT_TRUE(WaitUntil([&] { return output().find("autorun ran [") != std::string::npos; })) << output();
 
   std::vector<HWND> targets;
+  std::vector<DWORD> workerThreads;
   int workers = 0, relays = 0;
   for (HWND window : WindowsOf(child.Id())) {
     std::string cls = ClassOf(window);
@@ -261,6 +270,8 @@ TEST(CoreInTheProgram, ForgedMessagesFromAnotherProcessCrashNothing) {
     bool relay = std::string(title).find(":Relay") != std::string::npos;
     if (window == console || worker || relay)
       targets.push_back(window);
+    if (worker)
+      workerThreads.push_back(GetWindowThreadProcessId(window, NULL));
     workers += worker;
     relays += relay;
   }
@@ -289,6 +300,13 @@ TEST(CoreInTheProgram, ForgedMessagesFromAnotherProcessCrashNothing) {
         LPARAM lParam = round < 6 ? static_cast<LPARAM>(special[5 - round]) : static_cast<LPARAM>(next());
         posted += PostMessageA(window, message, wParam, lParam) ? 1 : 0;
       }
+      // The workers' own queues are open to every program too.
+      for (DWORD thread : workerThreads) {
+        WPARAM wParam = round < 6 ? special[round] : static_cast<WPARAM>(next());
+        if (round == 0)
+          wParam = GlobalAddAtomA("forged");
+        posted += PostThreadMessageA(thread, message, wParam, static_cast<LPARAM>(next())) ? 1 : 0;
+      }
     }
     Sleep(50);
   }
@@ -310,9 +328,31 @@ TEST(CoreInTheProgram, ForgedMessagesFromAnotherProcessCrashNothing) {
   EXPECT_TRUE(SendMessageTimeoutA(relay, RegisterWindowMessageA("RELAY_PING"), 0, 0, SMTO_ABORTIFHUNG, 5000, &reply));
   EXPECT_EQ(0xDEADBEEFu, static_cast<DWORD>(reply));
   EXPECT_FALSE(output().empty());
+  // No forged request was obeyed: every worker lives on, and the idle one
+  // ran nothing for it.
+  for (HWND window : targets)
+    EXPECT_TRUE(IsWindow(window)) << "a window of the program was ended by a forged message";
+  EXPECT_EQ(std::string::npos, output().find("autorun ran [forged")) << output();
+  EXPECT_EQ(std::string::npos, output().find("autorun ran []")) << output();
+  // And the pool still works: a new AutoRun run is served.
+  size_t runs = 0;
+  for (const std::string &line : Lines(output()))
+    runs += line.rfind("autorun ran [", 0) == 0;
+  PostMessageA(console, RegisterWindowMessageA("WM_AUTORUN"), 0, 0);
+  EXPECT_TRUE(WaitUntil([&] {
+    size_t now = 0;
+    for (const std::string &line : Lines(output()))
+      now += line.rfind("autorun ran [", 0) == 0;
+    return now > runs;
+  })) << output();
 
   PostMessageA(console, RegisterWindowMessageA("WM_SHUTDOWN"), 0, 0);
-  EXPECT_TRUE(child.WaitExit(60000, &code));
+  std::string log;
+  if (!child.WaitExit(60000, &code)) {
+    log = qmtest::ReadTextFile(dir / "Quillmoth.log");
+    ADD_FAILURE() << "the program did not end; its log ends with:\n"
+                  << log.substr(log.size() > 6000 ? log.size() - 6000 : 0);
+  }
   EXPECT_EQ(S_OK, CallExport(library, "DllUnregisterServer"));
   FreeLibrary(library);
 }

@@ -4,7 +4,10 @@
 #include <gtest/gtest.h>
 #include <process.h>
 #include <functional>
+#include <string>
+#include <vector>
 
+#include "ConsoleShell.h"
 #include "FakeWorkerWindow.h"
 #include "QuillmothApp.h"
 #include "QuillmothDlg.h"
@@ -328,6 +331,35 @@ TEST_F(ConsoleTest, ServiceConsoleCannotBeClosed) {
   EXPECT_EQ(std::string::npos, Output().find("asked to stop")) << "Alt+F4 only beeps";
   ASSERT_TRUE(PumpUntil([&] { return Output().find("Ready.") != std::string::npos; }));
   EXPECT_NE(std::string::npos, qmtest::ControlText(Window(), IDC_STATUS).find(" as a SERVICE"));
+}
+
+// What the console asked the shell to open, instead of a browser.
+std::vector<std::string> g_opened;
+HINSTANCE WINAPI RecordOpen(HWND, LPCSTR verb, LPCSTR file, LPCSTR, LPCSTR, INT show) {
+  g_opened.push_back(std::string(verb ? verb : "(default)") + " " + (file ? file : "") + " " +
+                     std::to_string(show));
+  return reinterpret_cast<HINSTANCE>(static_cast<INT_PTR>(33));
+}
+
+TEST_F(ConsoleTest, HelpOpensTheGuideBesideTheProgramElseTheWebAddress) {
+  // The build assembles the guide beside its programs, as the package
+  // installs it beside Quillmoth.exe.
+  std::string guide = qmtest::ProgramDirectory() + "Guide\\index.html";
+  ASSERT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(guide.c_str())) << guide;
+  OpenAndStart();
+  g_opened.clear();
+  g_consoleShell.ShellExecute = RecordOpen;
+  SendMessageA(GetDlgItem(Window(), IDC_HELPBUTTON), BM_CLICK, 0, 0);
+  g_consoleShell = kSystemConsoleShell;
+  EXPECT_EQ(std::vector<std::string>{"(default) " + guide + " 1"}, g_opened);
+
+  // Where the guide is not installed (or the folder is unknown), the web
+  // address as before.
+  EXPECT_EQ(kHelpAddress, HelpTarget(dir.Path()));
+  EXPECT_EQ(kHelpAddress, HelpTarget(""));
+  ASSERT_TRUE(CreateDirectoryA((dir / "Guide").c_str(), NULL));
+  ASSERT_TRUE(CreateDirectoryA((dir / "Guide\\index.html").c_str(), NULL));
+  EXPECT_EQ(kHelpAddress, HelpTarget(dir.Path())) << "a folder is no guide";
 }
 
 struct StaleNull {

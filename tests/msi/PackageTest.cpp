@@ -77,6 +77,9 @@ std::string SystemProgram(const char *name) {
   return std::string(folder) + "\\" + name;
 }
 
+// The log of the last msiexec run (its UTF-16 zeros dropped).
+std::string g_msiexecLog;
+
 // Runs msiexec with a verbose log; on failure the end of the log is printed.
 long Msiexec(const std::string &arguments) {
   char folder[MAX_PATH] = "";
@@ -84,9 +87,10 @@ long Msiexec(const std::string &arguments) {
   std::string log = std::string(folder) + "quillmoth-msiexec.log";
   DeleteFileA(log.c_str());
   long code = RunToEnd(SystemProgram("msiexec.exe"), arguments + " /l*v \"" + log + "\"");
+  std::string &text = g_msiexecLog;
+  text = qmtest::ReadTextFile(log);
+  text.erase(std::remove(text.begin(), text.end(), '\0'), text.end());
   if (code != 0) {
-    std::string text = qmtest::ReadTextFile(log);
-    text.erase(std::remove(text.begin(), text.end(), '\0'), text.end());
     size_t from = text.size() > 3000 ? text.size() - 3000 : 0;
     fprintf(stderr, "msiexec %s failed; the end of its log:\n%s\n", arguments.c_str(), text.substr(from).c_str());
   }
@@ -171,6 +175,7 @@ void ExpectRemoved() {
   for (const char *binary : kBinaries)
     EXPECT_FALSE(Exists(dir + binary)) << binary;
   EXPECT_FALSE(Exists(dir + "Scripts\\StdLib.vbs"));
+  EXPECT_FALSE(Exists(dir + "Guide\\index.html")) << "the guide is ours";
   for (const char *key : kRegistrationKeys)
     EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, key)) << key;
   EXPECT_FALSE(QueryService().installed);
@@ -178,14 +183,24 @@ void ExpectRemoved() {
   EXPECT_TRUE(InstalledProducts().empty());
 }
 
+const char kVBScriptWarning[] = "VBScript is not installed on this computer.";
+
 TEST(Package, PlainInstallationHasNoServiceAndIsRemovedWhole) {
   ASSERT_TRUE(InstalledProducts().empty()) << "a fresh prefix";
-  ASSERT_EQ(0, Msiexec("/i \"" + WindowsPath(g_currentPackage) + "\" /qn"));
+  {
+    // A computer without the VBScript feature: the package warns and
+    // installs all the same.
+    qmtest::HiddenProgId vbscript("VBScript");
+    ASSERT_TRUE(vbscript.WasRegistered());
+    ASSERT_EQ(0, Msiexec("/i \"" + WindowsPath(g_currentPackage) + "\" /qn"));
+    EXPECT_NE(std::string::npos, g_msiexecLog.find(kVBScriptWarning)) << "no warning in the installer's log";
+  }
   std::vector<std::string> products = InstalledProducts();
   ASSERT_EQ(1u, products.size());
   std::string dir = InstallDirectory();
   for (const char *binary : kBinaries)
     EXPECT_TRUE(Exists(dir + binary)) << dir + binary;
+  EXPECT_TRUE(Exists(dir + "Guide\\index.html")) << "the user's guide, where the Help button looks";
   EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, kClassKey));
   EXPECT_FALSE(QueryService().installed) << "the service is chosen with SERVICE=1";
   EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kEventSourceKey));
@@ -199,6 +214,8 @@ TEST(Package, PlainInstallationHasNoServiceAndIsRemovedWhole) {
 
 TEST(Package, FullInstallationRegistersRunsAndStartsTheService) {
   ASSERT_EQ(0, Msiexec("/i \"" + WindowsPath(g_olderPackage) + "\" /qn SERVICE=1"));
+  EXPECT_EQ(std::string::npos, g_msiexecLog.find(kVBScriptWarning)) << "a warning though VBScript is there";
+  EXPECT_NE(std::string::npos, g_msiexecLog.find("Quillmoth: VBScript engine found: ")) << "the check did not run";
   std::vector<std::string> products = InstalledProducts();
   ASSERT_EQ(1u, products.size());
   EXPECT_EQ("0.9.0", ProductVersion(products[0]));

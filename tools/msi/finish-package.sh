@@ -39,6 +39,13 @@ files=$(msiinfo export "$msi" File | cut -f3)
 for file in Quillmoth.exe QuillmothRun.dll QuillmothLib.dll StdLib.vbs StdLib.js AutoRun.vbs AutoRun.js; do
   grep -q "$file\$" <<<"$files" || fail "no file $file"
 done
+# Every page of the assembled guide (bin/Guide of the build folder, where
+# this runs) is in the package, and the Start menu leads to it.
+for page in bin/Guide/*; do
+  grep -q "$(basename "$page")\$" <<<"$files" || fail "no guide file $(basename "$page")"
+done
+shortcuts=$(msiinfo export "$msi" Shortcut)
+grep -q "User's Guide" <<<"$shortcuts" || fail "no shortcut to the user's guide"
 registry=$(msiinfo export "$msi" Registry)
 for key in 'QuillmothLib.Core\\CLSID' 'QuillmothLib.Core\\CurVer' 'InprocServer32' '\\1.0\\0\\win' \
            'Interface\\{638065EC-1781-4953-AB31-3FBD323ED7F7}\\TypeLib' 'Programmable' 'EventMessageFile'; do
