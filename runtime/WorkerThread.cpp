@@ -314,8 +314,13 @@ unsigned __stdcall ThreadProc(void *param) {
     // Idle between runs, a pooled worker makes the empty engine that the
     // next claim's reset hands out, so the claimed run need not wait for it.
     if (m == g_qmrMsg.run && context->script &&
-        (context->flags & (QMR_FLAG_POOLED | QMR_FLAG_FLUSHED)) == QMR_FLAG_POOLED)
-      context->script->PrepareNextEngine();
+        (context->flags & (QMR_FLAG_POOLED | QMR_FLAG_FLUSHED)) == QMR_FLAG_POOLED) {
+      try {
+        context->script->PrepareNextEngine();
+      } catch (...) {
+        // Out of memory: the reset makes the engine when it comes.
+      }
+    }
   }
   return 1;
 }
