@@ -23,7 +23,8 @@ else()
   set(QM_MSI_ARCH x86)
 endif()
 set(QM_MSI_SOURCE ${QM_SOURCE_ROOT}/tools/msi/Quillmoth.wxs)
-file(GLOB QM_MSI_SCRIPTS ${QM_SOURCE_ROOT}/scripts/*.vbs ${QM_SOURCE_ROOT}/scripts/*.js)
+file(GLOB QM_MSI_SCRIPTS ${QM_SOURCE_ROOT}/scripts/*.vbs ${QM_SOURCE_ROOT}/scripts/*.js
+  ${QM_SOURCE_ROOT}/scripts/samples/*.vbs)
 set(QM_MSI_VERSION ${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR}.${PROJECT_VERSION_PATCH})
 set(QM_MSI_FILE ${CMAKE_BINARY_DIR}/Quillmoth-${QM_MSI_VERSION}-${QM_ARCH}.msi)
 

@@ -4,21 +4,12 @@
 #include <gtest/gtest.h>
 
 #include "FtpServer.h"
+#include "ProgramUnderTest.h"
 #include "WineTestSupport.h"
 
 using qmtest::WaitUntil;
 
 namespace {
-
-enum { IDC_OUTPUT = 1003 };
-
-typedef HRESULT(STDAPICALLTYPE *RegisterFn)();
-
-HRESULT CallExport(HMODULE module, const char *name) {
-  RegisterFn fn = module ? reinterpret_cast<RegisterFn>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)))
-                         : nullptr;
-  return fn ? fn() : E_FAIL;
-}
 
 std::string RoundTripScript(const std::string &folder, unsigned short port, const char *password) {
   return "Function main(x)\r\n"
@@ -53,25 +44,14 @@ TEST(FtpInTheProgram, AScriptUploadsListsDownloadsAndCompares) {
   std::string why;
   ASSERT_TRUE(server.Start(&why)) << why;
 
-  std::string bin = qmtest::ProgramDirectory();
-  HMODULE library = LoadLibraryA((bin + "QuillmothLib.dll").c_str());
-  ASSERT_EQ(S_OK, CallExport(library, "DllRegisterServer"));
+  qmtest::ProgramUnderTest program("ftp-program");
+  ASSERT_TRUE(program.Prepared());
+  const std::string &dir = program.Folder();
+  ASSERT_TRUE(qmtest::WriteTextFile(dir + "Scripts\\roundtrip.vbs",
+                                    RoundTripScript(dir, server.Port(), qmtest::FtpServer::Password())));
 
-  qmtest::TempDirectory dir("ftp-program");
-  ASSERT_TRUE(qmtest::CopyInto(bin + "Quillmoth.exe", dir.Path()));
-  ASSERT_TRUE(qmtest::CopyInto(bin + "QuillmothRun.dll", dir.Path()));
-  ASSERT_TRUE(qmtest::MakeDirectory(dir / "Scripts"));
-  ASSERT_TRUE(qmtest::CopyInto(bin + "Scripts\\StdLib.vbs", dir / "Scripts\\"));
-  ASSERT_TRUE(qmtest::CopyInto(bin + "Scripts\\AutoRun.vbs", dir / "Scripts\\"));
-  ASSERT_TRUE(qmtest::WriteTextFile(dir / "Scripts\\roundtrip.vbs",
-                                    RoundTripScript(dir.Path(), server.Port(), qmtest::FtpServer::Password())));
-
-  qmtest::ChildProcess child;
-  ASSERT_TRUE(
-      child.Start(dir / "Quillmoth.exe", "-application -load \"" + dir / "Scripts\\roundtrip.vbs\"", dir.Path()));
-  HWND console = qmtest::WaitForWindow(child.Id(), "#32770", "Quillmoth", 30000);
-  ASSERT_TRUE(console);
-  auto output = [&] { return qmtest::ControlText(console, IDC_OUTPUT); };
+  ASSERT_TRUE(program.Start("-load \"" + dir + "Scripts\\roundtrip.vbs\""));
+  auto output = [&] { return program.Output(); };
   EXPECT_TRUE(WaitUntil([&] {
     std::string text = output();
     return text.find("ftp: same content") != std::string::npos || text.find("ftp: content differs") != std::string::npos ||
@@ -82,15 +62,11 @@ TEST(FtpInTheProgram, AScriptUploadsListsDownloadsAndCompares) {
   for (const char *line : {"ftp: listed before: 0", "ftp: put: -1 226 Transfer complete.", "ftp: listed: -1",
                            "ftp: got: -1", "ftp: closed: -1", "ftp: same content"})
     EXPECT_NE(std::string::npos, text.find(line)) << line << " in " << text;
-  std::string sent = qmtest::ReadTextFile(dir / "report.txt");
+  std::string sent = qmtest::ReadTextFile(dir + "report.txt");
   EXPECT_FALSE(sent.empty());
   EXPECT_TRUE(qmtest::ReadTextFile(server.Root() + "nightly.txt") == sent) << "the server holds the upload";
-  EXPECT_TRUE(qmtest::ReadTextFile(dir / "report-back.txt") == sent) << "the download is the upload";
-
-  PostMessageA(console, RegisterWindowMessageA("WM_SHUTDOWN"), 0, 0);
-  EXPECT_TRUE(child.WaitExit(60000));
-  EXPECT_EQ(S_OK, CallExport(library, "DllUnregisterServer"));
-  FreeLibrary(library);
+  EXPECT_TRUE(qmtest::ReadTextFile(dir + "report-back.txt") == sent) << "the download is the upload";
+  EXPECT_TRUE(program.Stop());
 }
 
 } // namespace

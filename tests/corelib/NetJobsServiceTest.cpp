@@ -15,6 +15,7 @@
 #include "CoreNetJobs.h"
 #include "HandleTable.h"
 #include "RelayFixture.h"
+#include "ScheduleService.h"
 #include "WineTestSupport.h"
 
 namespace {
@@ -38,46 +39,8 @@ std::string Take(BSTR text) {
   return out;
 }
 
-// The service's state, or 0 when it cannot be asked.
-DWORD ServiceState(SC_HANDLE service) {
-  SERVICE_STATUS status = {};
-  return QueryServiceStatus(service, &status) ? status.dwCurrentState : 0;
-}
-
-// The schedule service's state, or 0.
-DWORD ScheduleServiceState() {
-  SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
-  SC_HANDLE service = manager ? OpenServiceA(manager, "Schedule", SERVICE_QUERY_STATUS) : nullptr;
-  DWORD state = service ? ServiceState(service) : 0;
-  if (service)
-    CloseServiceHandle(service);
-  if (manager)
-    CloseServiceHandle(manager);
-  return state;
-}
-
-// Starts or stops the schedule service and waits until it got there.
-bool SetScheduleService(bool running) {
-  SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
-  if (!manager)
-    return false;
-  SC_HANDLE service = OpenServiceA(manager, "Schedule", SERVICE_START | SERVICE_STOP | SERVICE_QUERY_STATUS);
-  bool done = false;
-  if (service) {
-    DWORD wanted = running ? SERVICE_RUNNING : SERVICE_STOPPED;
-    if (ServiceState(service) != wanted) {
-      SERVICE_STATUS status;
-      if (running)
-        StartServiceA(service, 0, nullptr);
-      else
-        ControlService(service, SERVICE_CONTROL_STOP, &status);
-    }
-    done = qmtest::WaitUntil([&] { return ServiceState(service) == wanted; }, 20000);
-    CloseServiceHandle(service);
-  }
-  CloseServiceHandle(manager);
-  return done;
-}
+using qmtest::ScheduleServiceState;
+using qmtest::SetScheduleService;
 
 // The entry of a live job record, as the scheduler answered it.
 AT_ENUM EntryOf(long handle) {

@@ -19,6 +19,7 @@
 #include "CoreNetJobs.h"
 #include "HandleTable.h"
 #include "RelayFixture.h"
+#include "ScheduleService.h"
 #include "TaskJobCalls.h"
 #include "WineTestSupport.h"
 
@@ -41,23 +42,6 @@ std::string Take(BSTR text) {
     out += static_cast<char>(text[i]);
   SysFreeString(text);
   return out;
-}
-
-bool StartScheduleService() {
-  SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
-  SC_HANDLE service = manager ? OpenServiceA(manager, "Schedule", SERVICE_START | SERVICE_QUERY_STATUS) : nullptr;
-  bool running = false;
-  if (service) {
-    StartServiceA(service, 0, nullptr);
-    running = qmtest::WaitUntil([&] {
-      SERVICE_STATUS status = {};
-      return QueryServiceStatus(service, &status) && status.dwCurrentState == SERVICE_RUNNING;
-    }, 20000);
-    CloseServiceHandle(service);
-  }
-  if (manager)
-    CloseServiceHandle(manager);
-  return running;
 }
 
 // Task Scheduler as an administrator sees it, independent of our code.
@@ -154,7 +138,7 @@ protected:
   // Task Scheduler, and stays for the test program's life.
   static void SetUpTestSuite() {
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    ASSERT_TRUE(StartScheduleService()) << "Wine's schedule service started";
+    ASSERT_TRUE(qmtest::SetScheduleService(true)) << "Wine's schedule service started";
   }
 
   void SetUp() override {

@@ -7,6 +7,8 @@
 //   qmchild whoami           ends with 1 when started as a .com file, else 2
 //   qmchild idle FILE MS     sleeps, writes FILE, then waits for input for
 //                            two seconds with a window of its own
+//   qmchild close WINDOW     asks the window (its number in decimal) to close;
+//                            ends with 0 when the request was posted, else 1
 #include <windows.h>
 #include <stdlib.h>
 #include <string.h>
@@ -67,6 +69,10 @@ int main(int argc, char **argv) {
     return GetConsoleWindow() != NULL || GetStdHandle(STD_OUTPUT_HANDLE) != NULL ? 1 : 0;
   if (strcmp(mode, "whoami") == 0)
     return StartedAs();
+  if (strcmp(mode, "close") == 0 && argc >= 3) {
+    HWND window = reinterpret_cast<HWND>(static_cast<LONG_PTR>(strtol(argv[2], NULL, 10)));
+    return IsWindow(window) && PostMessageA(window, WM_CLOSE, 0, 0) ? 0 : 1;
+  }
   if (strcmp(mode, "idle") == 0 && argc >= 4)
     return IdleAfter(argv[2], Number(argc, argv, 3, 0));
   return 0;

@@ -176,6 +176,7 @@ void ExpectRemoved() {
     EXPECT_FALSE(Exists(dir + binary)) << binary;
   EXPECT_FALSE(Exists(dir + "Scripts\\StdLib.vbs"));
   EXPECT_FALSE(Exists(dir + "Guide\\index.html")) << "the guide is ours";
+  EXPECT_FALSE(Exists(dir + "Sample Scripts\\WeekdayRun.vbs"));
   for (const char *key : kRegistrationKeys)
     EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, key)) << key;
   EXPECT_FALSE(QueryService().installed);
@@ -201,6 +202,7 @@ TEST(Package, PlainInstallationHasNoServiceAndIsRemovedWhole) {
   for (const char *binary : kBinaries)
     EXPECT_TRUE(Exists(dir + binary)) << dir + binary;
   EXPECT_TRUE(Exists(dir + "Guide\\index.html")) << "the user's guide, where the Help button looks";
+  EXPECT_TRUE(Exists(dir + "Sample Scripts\\WeekdayRun.vbs"));
   EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, kClassKey));
   EXPECT_FALSE(QueryService().installed) << "the service is chosen with SERVICE=1";
   EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kEventSourceKey));

@@ -36,7 +36,8 @@ for table in File Component Feature Registry ServiceInstall ServiceControl Short
   grep -qx "$table" <<<"$tables" || fail "no $table table"
 done
 files=$(msiinfo export "$msi" File | cut -f3)
-for file in Quillmoth.exe QuillmothRun.dll QuillmothLib.dll StdLib.vbs StdLib.js AutoRun.vbs AutoRun.js; do
+for file in Quillmoth.exe QuillmothRun.dll QuillmothLib.dll StdLib.vbs StdLib.js AutoRun.vbs AutoRun.js \
+            WeekdayRun.vbs FtpUpload.vbs CleanOldFiles.vbs WindowWatch.vbs StartCounter.vbs RemoteJob.vbs; do
   grep -q "$file\$" <<<"$files" || fail "no file $file"
 done
 # Every page of the assembled guide (bin/Guide of the build folder, where

@@ -1,0 +1,117 @@
+' WeekdayRun.vbs - Quillmoth sample: runs a program every weekday at 02:30
+' and writes its exit code to a log file.
+'
+' To use it: copy this file into the Scripts folder (the Sample Scripts
+' folder is replaced by every upgrade), change the settings below, and start
+' it from AutoRun.vbs with
+'     core.Run 1, "WeekdayRun.vbs", ""
+' (1 = do not wait: the script runs on a worker of its own until Quillmoth
+' stops). The console's Load... button starts it as well.
+'
+' Settings: each constant of the block below can also be given, without
+' editing this file, by a process variable named "WeekdayRun.<constant>",
+' for example "WeekdayRun.COMMAND". Set it in AutoRun.vbs before the Run line
+'     core.SetEnvironmentVariable VAR_PROCESS, "WeekdayRun.COMMAND", "C:\Tools\report.exe /daily"
+' or as a system environment variable before Quillmoth starts. A variable
+' that is not set, or empty, leaves the constant in force. (This is also how
+' the tests run the sample at once, with the schedule "* * * * *".)
+Option Explicit
+
+' --- settings ---------------------------------------------------------------
+Const SETTINGS = "WeekdayRun"      ' the prefix of the overriding variables
+' When: minute hour day month weekday, as CheckTime reads it. Weekdays count
+' from 1 = Sunday, so 2-6 is Monday to Friday.
+Const SCHEDULE = "30 2 * * 2-6"
+' The program and its arguments; put a path with blanks in double quotes.
+Const COMMAND = """C:\Program Files\Example\nightly.exe"" /quiet"
+' How to start it: 2 = hidden window, 0 = normal window, 128 = minimized.
+Const START_FLAGS = 2
+' The log file; "" = WeekdayRun.log beside Quillmoth.exe.
+Const LOG_FILE = ""
+' ---------------------------------------------------------------------------
+
+Dim core, logFile
+
+' A setting: its process variable when that is set, else the constant.
+Function Setting(name, value)
+  Setting = DefaultIfEmpty(core.GetEnvironmentVariable(VAR_PROCESS, SETTINGS & "." & name), value)
+End Function
+
+' One line with the date and time in the log file and on the console. A log
+' that cannot be written must not end the script: a script error stops every
+' script of the program.
+Sub WriteLog(text)
+  Dim line
+  line = FormatIsoDateTime(Now) & "  " & text
+  core.Print SETTINGS & ": " & text
+  On Error Resume Next
+  AppendLine logFile, line
+  If Err.Number <> 0 Then core.Print SETTINGS & ": cannot write " & logFile & ": " & Err.Description
+End Sub
+
+Function main(startedAt)
+  Dim cronSpec, commandLine, flags, timer, msg, running, suspended
+  Set core = NewCore()
+  If core Is Nothing Then
+    main = "WeekdayRun.vbs needs the Core object (QuillmothLib.dll is not registered)"
+    Exit Function
+  End If
+  logFile = Setting("LOG_FILE", LOG_FILE)
+  If logFile = "" Then logFile = ProcessVariable("QM.ROOT_DIR") & SETTINGS & ".log"
+  cronSpec = Setting("SCHEDULE", SCHEDULE)
+  commandLine = Setting("COMMAND", COMMAND)
+  flags = Setting("START_FLAGS", START_FLAGS)
+  If Not IsNumeric(flags) Then
+    WriteLog "START_FLAGS """ & flags & """ is not a number; nothing will be run"
+    Exit Function
+  End If
+  WriteLog "waiting for """ & cronSpec & """ to run " & commandLine
+
+  ' CheckTime keeps its "already fired in this minute" latch per worker
+  ' thread and id; a pooled worker may have run another script with id 1.
+  core.DestroyCronContext 1, 1
+  ' A timer message every second; GetMessage waits for the next message of
+  ' this script's thread: a tick, or a request of the console.
+  timer = core.SetTimer(1000)
+  running = True
+  Do While running
+    msg = core.GetMessage(0, 0)
+    ' GetMessageId: which message it is (WM_TIMER and the QMR_CTL_ ids are
+    ' named in StdLib.vbs, loaded before every script).
+    Select Case core.GetMessageId(msg)
+      Case WM_TIMER
+        ' True once in the first tick of each matching minute.
+        If core.CheckTime(1, False, cronSpec) And Not suspended Then RunProgram commandLine, CLng(flags)
+      ' The console's Suspend and Resume buttons.
+      Case QMR_CTL_SUSPEND
+        suspended = True
+      Case QMR_CTL_RESUME
+        suspended = False
+      ' Stop button, or Quillmoth is ending.
+      Case QMR_CTL_STOP, QMR_CTL_QUIT
+        running = False
+      ' Anything else goes to the window it is meant for.
+      Case Else
+        core.DispatchMessage msg
+    End Select
+    ' Every message handle must be given back.
+    core.FreeHandle msg
+  Loop
+  ' KillTimer takes the timer's id as a 16-bit number: TimerId16 makes it so.
+  core.KillTimer TimerId16(timer)
+  WriteLog "stopped"
+End Function
+
+' CreateProcess starts the program and waits for it (a stop request waits
+' too), then answers its exit code; -1 when it could not be started, with the
+' reason on the console.
+Sub RunProgram(commandLine, flags)
+  Dim code
+  WriteLog "starting " & commandLine
+  code = core.CreateProcess(flags, commandLine)
+  If code = -1 Then
+    WriteLog "could not start " & commandLine & " (the console shows why)"
+  Else
+    WriteLog "exit code " & code & " from " & commandLine
+  End If
+End Sub

@@ -1,0 +1,180 @@
+' WindowWatch.vbs - Quillmoth sample: looks every few seconds for a window
+' whose title matches a regular expression (a nagging dialog box, an error
+' message that blocks a night job) and closes it.
+'
+' To use it: copy this file into the Scripts folder (the Sample Scripts
+' folder is replaced by every upgrade), change the settings below, and start
+' it from AutoRun.vbs with
+'     core.Run 1, "WindowWatch.vbs", ""
+' (1 = do not wait: the script runs on a worker of its own until Quillmoth
+' stops). The console's Load... button starts it as well.
+'
+' Settings: each constant of the block below can also be given, without
+' editing this file, by a process variable named "WindowWatch.<constant>",
+' for example "WindowWatch.TITLE_PATTERN". Set it in AutoRun.vbs before the
+' Run line
+'     core.SetEnvironmentVariable VAR_PROCESS, "WindowWatch.TITLE_PATTERN", "^Licence reminder$"
+' or as a system environment variable before Quillmoth starts. A variable
+' that is not set, or empty, leaves the constant in force.
+'
+' The window is closed by bringing it to the front and pressing keys in it
+' (WScript.Shell's SendKeys), which needs the interactive desktop: a service
+' that does not interact with the desktop cannot do it. CLOSE_COMMAND runs a
+' program of your choice instead (the tests use one that posts WM_CLOSE).
+Option Explicit
+
+' --- settings ---------------------------------------------------------------
+Const SETTINGS = "WindowWatch"     ' the prefix of the overriding variables
+' A regular expression on the window's title: found anywhere in the title
+' unless anchored with ^ (start) and $ (end); case counts. Also . (any
+' character), * + ? (repeats), [abc] (one of), ( | ) (either), \ (take the
+' next character as it is).
+Const TITLE_PATTERN = "^Update available$"
+' A regular expression on the window's class name; "#32770" is the class of
+' dialog and message boxes. The search looks at child windows too, so keep a
+' class: a text box that shows the title (this program's console among
+' them) would match as well. "" = any class.
+Const CLASS_PATTERN = "^#32770$"
+' Seconds between two looks.
+Const INTERVAL = 5
+' The keys pressed in the window: % is Alt, so "%{F4}" is Alt+F4; "{ENTER}"
+' presses the default button of a dialog box.
+Const CLOSE_KEYS = "%{F4}"
+' Instead of keys: a command line that closes the window; {window} stands
+' for the window's number. "" = press CLOSE_KEYS.
+Const CLOSE_COMMAND = ""
+' The log file; "" = WindowWatch.log beside Quillmoth.exe.
+Const LOG_FILE = ""
+' ---------------------------------------------------------------------------
+
+Const CP_HIDE = 2                  ' CreateProcess: no window for the command
+
+Dim core, logFile
+
+' A setting: its process variable when that is set, else the constant.
+Function Setting(name, value)
+  Setting = DefaultIfEmpty(core.GetEnvironmentVariable(VAR_PROCESS, SETTINGS & "." & name), value)
+End Function
+
+' One line with the date and time in the log file and on the console. A log
+' that cannot be written must not end the script: a script error stops every
+' script of the program.
+Sub WriteLog(text)
+  Dim line
+  line = FormatIsoDateTime(Now) & "  " & text
+  core.Print SETTINGS & ": " & text
+  On Error Resume Next
+  AppendLine logFile, line
+  If Err.Number <> 0 Then core.Print SETTINGS & ": cannot write " & logFile & ": " & Err.Description
+End Sub
+
+Function main(startedAt)
+  Dim titlePattern, classPattern, seconds, timer, msg, running, suspended, window, lastWindow, reported
+  Set core = NewCore()
+  If core Is Nothing Then
+    main = "WindowWatch.vbs needs the Core object (QuillmothLib.dll is not registered)"
+    Exit Function
+  End If
+  logFile = Setting("LOG_FILE", LOG_FILE)
+  If logFile = "" Then logFile = ProcessVariable("QM.ROOT_DIR") & SETTINGS & ".log"
+  titlePattern = Setting("TITLE_PATTERN", TITLE_PATTERN)
+  classPattern = Setting("CLASS_PATTERN", CLASS_PATTERN)
+  seconds = CStr(Setting("INTERVAL", INTERVAL))
+  ' An empty title pattern would close any window of the class.
+  If titlePattern = "" Then
+    WriteLog "TITLE_PATTERN is empty; no window will be closed"
+    Exit Function
+  End If
+  If Not IsNumeric(seconds) Then
+    WriteLog "INTERVAL """ & seconds & """ is not a number of seconds; no window will be closed"
+    Exit Function
+  End If
+  If CDbl(seconds) < 1 Or CDbl(seconds) > 86400 Then
+    WriteLog "INTERVAL must lie from 1 to 86400 seconds; no window will be closed"
+    Exit Function
+  End If
+  ' FindWindow answers 0 both for "no such window" and for a pattern that
+  ' does not compile; QM.LAST_ERROR tells them apart.
+  If core.FindWindow(titlePattern, classPattern) = 0 Then
+    If core.GetEnvironmentVariable(VAR_PROCESS, "QM.LAST_ERROR") <> "No matching window found." Then
+      WriteLog "the patterns do not compile (" & core.GetEnvironmentVariable(VAR_PROCESS, "QM.LAST_ERROR") & "); no window will be closed"
+      Exit Function
+    End If
+  End If
+  WriteLog "watching for windows titled """ & titlePattern & """ of the class """ & classPattern & """"
+
+  ' A timer message every INTERVAL seconds; GetMessage waits for the next
+  ' message of this script's thread: a tick, or a request of the console.
+  timer = core.SetTimer(CLng(CDbl(seconds) * 1000))
+  running = True
+  lastWindow = 0
+  Do While running
+    msg = core.GetMessage(0, 0)
+    ' GetMessageId: which message it is (WM_TIMER and the QMR_CTL_ ids are
+    ' named in StdLib.vbs, loaded before every script).
+    Select Case core.GetMessageId(msg)
+      Case WM_TIMER
+        If Not suspended Then
+          ' FindWindow walks every window (children included) and answers
+          ' the last one whose title and class both match, or 0.
+          window = core.FindWindow(titlePattern, classPattern)
+          If window <> 0 Then
+            ' A window that does not go away is tried again at every look,
+            ' but the log tells of it only twice.
+            If window <> lastWindow Then
+              reported = False
+              CloseWindow window, True
+            Else
+              If Not reported Then WriteLog "window " & window & " is still open"
+              reported = True
+              CloseWindow window, False
+            End If
+            lastWindow = window
+          End If
+        End If
+      ' The console's Suspend and Resume buttons.
+      Case QMR_CTL_SUSPEND
+        suspended = True
+      Case QMR_CTL_RESUME
+        suspended = False
+      ' Stop button, or Quillmoth is ending.
+      Case QMR_CTL_STOP, QMR_CTL_QUIT
+        running = False
+      ' Anything else goes to the window it is meant for.
+      Case Else
+        core.DispatchMessage msg
+    End Select
+    ' Every message handle must be given back.
+    core.FreeHandle msg
+  Loop
+  ' KillTimer takes the timer's id as a 16-bit number: TimerId16 makes it so.
+  core.KillTimer TimerId16(timer)
+  WriteLog "stopped"
+End Function
+
+Sub CloseWindow(window, report)
+  Dim commandLine, code, keys
+  commandLine = Setting("CLOSE_COMMAND", CLOSE_COMMAND)
+  If commandLine <> "" Then
+    ' CreateProcess waits for the command and answers its exit code (-1:
+    ' it could not be started, the console shows why).
+    code = core.CreateProcess(CP_HIDE, Replace(commandLine, "{window}", CStr(window)))
+    If report Then WriteLog "window " & window & " matched; the close command ended with code " & code
+    Exit Sub
+  End If
+  keys = Setting("CLOSE_KEYS", CLOSE_KEYS)
+  ' The keys go to the window in front: bring this one there first.
+  If Not core.SetForegroundWindow(window) Then
+    If report Then WriteLog "window " & window & " matched but could not be brought to the front: " & _
+      core.GetEnvironmentVariable(VAR_PROCESS, "QM.LAST_ERROR")
+    Exit Sub
+  End If
+  On Error Resume Next
+  CreateObject("WScript.Shell").SendKeys keys
+  If Err.Number <> 0 Then
+    If report Then WriteLog "window " & window & " matched but the keys could not be pressed: " & _
+      DefaultIfEmpty(Err.Description, "error " & Err.Number)
+  ElseIf report Then
+    WriteLog "window " & window & " matched; pressed " & keys & " in it"
+  End If
+End Sub

@@ -1,0 +1,49 @@
+// The program as an operator runs it: Quillmoth.exe and its runtime in a
+// fresh folder with the shipped Scripts and Sample Scripts, the Core library
+// registered in the bench's prefix while the object lives, started as a
+// desktop application and stopped the way the service control manager
+// stops it.
+#ifndef PROGRAMUNDERTEST_H
+#define PROGRAMUNDERTEST_H
+
+#include <windows.h>
+#include <memory>
+#include <string>
+
+#include "WineTestSupport.h"
+
+namespace qmtest {
+
+class ProgramUnderTest {
+public:
+  explicit ProgramUnderTest(const char *tag);
+  ~ProgramUnderTest();
+
+  // Whether the folder was filled and the library registered.
+  bool Prepared() const { return m_prepared; }
+  // The program's folder, with a trailing backslash.
+  const std::string &Folder() const { return m_dir.Path(); }
+
+  // Starts the program with these arguments (after "-application") and
+  // waits for its console. One run at a time: Stop ends the previous one.
+  bool Start(const std::string &arguments);
+  // What the console shows in its output box.
+  std::string Output() const;
+  // Asks the program to stop, as its service wrapper does, and waits for its
+  // end; false when it did not end in time.
+  bool Stop();
+
+private:
+  ProgramUnderTest(const ProgramUnderTest &) = delete;
+  ProgramUnderTest &operator=(const ProgramUnderTest &) = delete;
+
+  TempDirectory m_dir;
+  HMODULE m_library = NULL;
+  bool m_prepared = false;
+  std::unique_ptr<ChildProcess> m_child;
+  HWND m_console = NULL;
+};
+
+} // namespace qmtest
+
+#endif
