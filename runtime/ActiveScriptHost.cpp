@@ -141,9 +141,12 @@ private:
 
 class ActiveScriptEngine : public ScriptEngine {
 public:
-  ActiveScriptEngine() : m_site(new (std::nothrow) ScriptSite), m_script(NULL), m_parse(NULL) {}
+  ActiveScriptEngine()
+      : m_site(new (std::nothrow) ScriptSite), m_script(NULL), m_parse(NULL), m_spare(NULL), m_spareParse(NULL),
+        m_clsid(CLSID_NULL) {}
   ~ActiveScriptEngine() override {
     Close();
+    CloseSpare();
     if (m_site)
       m_site->Release();
   }
@@ -154,7 +157,7 @@ public:
     Close();
     if (!m_site)
       return E_OUTOFMEMORY;
-    HRESULT hr = Open(language);
+    HRESULT hr = TakeSpare(language) ? S_OK : Open(language);
     if (SUCCEEDED(hr))
       m_language = language;
     return hr;
@@ -236,47 +239,83 @@ public:
     return hr;
   }
 
-  // A new engine is the only reset that surely forgets every name.
+  // A new engine is the only reset that surely forgets every name. The one
+  // made ahead by PrepareReset is as new: no code has ever reached it.
   HRESULT Reset() override {
     Close();
-    return m_language.empty() || !m_site ? S_OK : Open(m_language);
+    if (m_language.empty() || !m_site)
+      return S_OK;
+    return TakeSpare(m_language) ? S_OK : Open(m_language);
+  }
+
+  void PrepareReset() override {
+    if (m_spare || m_language.empty() || !m_site)
+      return;
+    if (SUCCEEDED(Make(m_language, &m_spare, &m_spareParse)))
+      m_spareLanguage = m_language;
   }
 
   bool TakeError(ScriptEngineError *error) override { return m_site->TakeError(error); }
 
-  HRESULT Open(const std::string &language) {
-    std::wstring progId(language.begin(), language.end());
-    CLSID clsid;
-    HRESULT hr = CLSIDFromProgID(progId.c_str(), &clsid);
+  HRESULT Open(const std::string &language) { return Make(language, &m_script, &m_parse); }
+
+  // A started engine of the language with our site, connected from the
+  // start, so code added later runs at once, as the worker expects of every
+  // load.
+  HRESULT Make(const std::string &language, IActiveScript **script, IActiveScriptParse **parse) {
+    HRESULT hr = S_OK;
+    if (language != m_clsidLanguage) {
+      std::wstring progId(language.begin(), language.end());
+      hr = CLSIDFromProgID(progId.c_str(), &m_clsid);
+      m_clsidLanguage = SUCCEEDED(hr) ? language : std::string();
+    }
     if (SUCCEEDED(hr))
-      hr = CoCreateInstance(clsid, NULL, CLSCTX_INPROC_SERVER, kIidActiveScript,
-                            reinterpret_cast<void **>(&m_script));
+      hr = CoCreateInstance(m_clsid, NULL, CLSCTX_INPROC_SERVER, kIidActiveScript,
+                            reinterpret_cast<void **>(script));
     if (SUCCEEDED(hr))
-      hr = m_script->QueryInterface(kIidActiveScriptParse, reinterpret_cast<void **>(&m_parse));
+      hr = (*script)->QueryInterface(kIidActiveScriptParse, reinterpret_cast<void **>(parse));
     if (SUCCEEDED(hr))
-      hr = m_parse->InitNew();
+      hr = (*parse)->InitNew();
     if (SUCCEEDED(hr))
-      hr = m_script->SetScriptSite(m_site);
-    // Connected from the start, so code added later runs at once, as the
-    // worker expects of every load.
+      hr = (*script)->SetScriptSite(m_site);
     if (SUCCEEDED(hr))
-      hr = m_script->SetScriptState(SCRIPTSTATE_CONNECTED);
+      hr = (*script)->SetScriptState(SCRIPTSTATE_CONNECTED);
     if (FAILED(hr))
-      Close();
+      Release(script, parse);
     return hr;
   }
 
 private:
-  void Close() {
-    if (m_parse) {
-      m_parse->Release();
-      m_parse = NULL;
+  static void Release(IActiveScript **script, IActiveScriptParse **parse) {
+    if (*parse) {
+      (*parse)->Release();
+      *parse = NULL;
     }
-    if (m_script) {
-      m_script->Close();
-      m_script->Release();
-      m_script = NULL;
+    if (*script) {
+      (*script)->Close();
+      (*script)->Release();
+      *script = NULL;
     }
+  }
+
+  void Close() { Release(&m_script, &m_parse); }
+  void CloseSpare() {
+    Release(&m_spare, &m_spareParse);
+    m_spareLanguage.clear();
+  }
+
+  // Moves the engine made ahead into place when it is of the language.
+  bool TakeSpare(const std::string &language) {
+    if (!m_spare || m_spareLanguage != language) {
+      CloseSpare();
+      return false;
+    }
+    m_script = m_spare;
+    m_parse = m_spareParse;
+    m_spare = NULL;
+    m_spareParse = NULL;
+    m_spareLanguage.clear();
+    return true;
   }
 
   static HRESULT ListFromTypeInfo(IDispatch *global, std::vector<std::string> *names) {
@@ -343,6 +382,11 @@ private:
   IActiveScript *m_script;
   IActiveScriptParse *m_parse;
   std::string m_language;
+  IActiveScript *m_spare; // an empty engine for the next reset
+  IActiveScriptParse *m_spareParse;
+  std::string m_spareLanguage;
+  std::string m_clsidLanguage; // the language whose class m_clsid is
+  CLSID m_clsid;
   ScriptEngineError m_discarded;
 };
 

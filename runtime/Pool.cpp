@@ -72,18 +72,33 @@ struct ClaimSearch {
   MurrelContext *claimed;
 };
 
+// Only pooled workers are claimed: an unpooled worker that ended its run is
+// about to be destroyed by the host.
+bool Claimable(LONG flags) { return (flags & (QMR_FLAG_BUSY | QMR_FLAG_FLUSHED | QMR_FLAG_POOLED)) == QMR_FLAG_POOLED; }
+
+// The context a window of this process keeps in its extra word, when it is
+// one of ours; read directly, as the worker's own answer to QMR_HANDLE would
+// give the same word.
+MurrelContext *WindowContext(HWND window) {
+  MurrelContext *context = reinterpret_cast<MurrelContext *>(GetWindowLongPtrA(window, 0));
+  return IsLiveContext(context) ? context : NULL;
+}
+
 BOOL CALLBACK ClaimProc(HWND window, LPARAM param) {
   ClaimSearch *search = reinterpret_cast<ClaimSearch *>(param);
-  if (!IsOwnWorker(window, kProbeOnce))
+  DWORD process = 0;
+  GetWindowThreadProcessId(window, &process);
+  if (process != GetCurrentProcessId())
     return TRUE;
-  MurrelContext *context = AskContext(window);
-  if (!context)
+  // Workers that can't be claimed are passed over before the probe: a busy
+  // worker whose script does not read its messages would hold every search
+  // up for the probe's whole time.
+  MurrelContext *context = WindowContext(window);
+  if (!context || !Claimable(context->flags) || !IsSignalWnd(window, kProbeOnce))
     return TRUE;
   for (;;) {
     LONG flags = context->flags;
-    // Only pooled workers are claimed: an unpooled worker that ended its run
-    // is about to be destroyed by the host.
-    if ((flags & (QMR_FLAG_BUSY | QMR_FLAG_FLUSHED)) || !(flags & QMR_FLAG_POOLED))
+    if (!Claimable(flags))
       return TRUE;
     LONG claimed = (flags & ~QMR_FLAG_ASYNC) | search->asyncBit | QMR_FLAG_BUSY;
     if (InterlockedCompareExchange(&context->flags, claimed, flags) == flags)

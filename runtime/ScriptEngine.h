@@ -34,6 +34,9 @@ public:
   virtual HRESULT Run(const std::string &procedure, SAFEARRAY *arguments, VARIANT *result) = 0;
   // Drops all code and state.
   virtual HRESULT Reset() = 0;
+  // Gets ready for the next Reset while nothing runs (a host that can make
+  // its empty engine ahead of time does it here).
+  virtual void PrepareReset() {}
   // Moves the last error out of the engine; false when there is none.
   virtual bool TakeError(ScriptEngineError *error) = 0;
 };

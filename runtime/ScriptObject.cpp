@@ -5,14 +5,6 @@
 #include <stdio.h>
 #include <string.h>
 
-namespace {
-
-// Large enough for any script a person writes; a bigger file is refused
-// rather than read into memory whole.
-const DWORD kScriptFileMax = 64 * 1024 * 1024;
-
-} // namespace
-
 BSTR BstrFromAnsi(const char *text, int length) {
   int wide = MultiByteToWideChar(CP_ACP, 0, text, length, NULL, 0);
   if (wide <= 0 && length != 0)
@@ -110,26 +102,11 @@ bool CScriptObject::LoadFile(const std::string &path) {
     if (FAILED(SetLanguage(language)))
       return false;
   }
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, NULL);
-  if (file == INVALID_HANDLE_VALUE)
+  // Kept by the cache, which reads the file again only when it changed.
+  BSTR code = m_files.Text(path);
+  if (!code)
     return false;
-  bool ok = false;
-  DWORD high = 0;
-  DWORD size = GetFileSize(file, &high);
-  if (size != INVALID_FILE_SIZE && high == 0 && size <= kScriptFileMax) {
-    char *text = static_cast<char *>(calloc(size + 1, 1));
-    DWORD read = 0;
-    if (text && ReadFile(file, text, size, &read, NULL) && read == size) {
-      BSTR code = BstrFromAnsi(text, static_cast<int>(size));
-      if (code) {
-        ok = SUCCEEDED(m_engine->AddCode(code));
-        SysFreeString(code);
-      }
-    }
-    free(text);
-  }
-  CloseHandle(file);
+  bool ok = SUCCEEDED(m_engine->AddCode(code));
   // Code that failed half-way may still have defined names.
   m_codeLoaded = true;
   RefreshProcedures();
@@ -159,6 +136,11 @@ bool CScriptObject::CallProcedure(const std::string &name, SAFEARRAY *arguments,
   }
   VariantClear(&fresh);
   return SUCCEEDED(hr);
+}
+
+void CScriptObject::PrepareNextEngine() {
+  if (m_engine && !m_vbscriptMissing)
+    m_engine->PrepareReset();
 }
 
 void CScriptObject::ResetEngine() {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "ScriptEngine.h"
+#include "ScriptFileCache.h"
 
 class CScriptObject {
 public:
@@ -27,6 +28,10 @@ public:
   bool RefreshProcedures();
   bool CallProcedure(const std::string &name, SAFEARRAY *arguments, VARIANT *result);
   void ResetEngine();
+  // Makes the empty engine of the next reset now, while the worker is idle.
+  void PrepareNextEngine();
+  // Where scripts are found and their texts, kept between runs.
+  ScriptFileCache &Files() { return m_files; }
   // Composes the engine's last error as one line (at most 256 bytes), then
   // clears the error in the engine.
   const std::string &ErrorText();
@@ -45,6 +50,7 @@ private:
   CScriptObject &operator=(const CScriptObject &) = delete;
 
   ScriptEngine *m_engine;
+  ScriptFileCache m_files;
   std::vector<std::string> m_procedures;
   std::string m_language;
   std::string m_lastError;

@@ -119,7 +119,8 @@ void OnStartup(MurrelContext *context) {
 
 void OnLoad(MurrelContext *context, WPARAM atom) {
   const char where[] = "ThreadProc::QMR_LOAD";
-  ScriptLocation location = LocateScript(TakeAtom(atom, ""));
+  std::string name = TakeAtom(atom, "");
+  ScriptLocation location = context->script ? context->script->Files().Locate(name) : LocateScript(name);
   if (location.path.empty()) {
     std::string text = "Unable to locate: \"" + location.path + "\"";
     Report(__LINE__, where, text);
@@ -310,6 +311,16 @@ unsigned __stdcall ThreadProc(void *param) {
     if (!HandleRequest(context, msg))
       break;
     SetEvent(context->replyEvent);
+    // Idle between runs, a pooled worker makes the empty engine that the
+    // next claim's reset hands out, so the claimed run need not wait for it.
+    if (m == g_qmrMsg.run && context->script &&
+        (context->flags & (QMR_FLAG_POOLED | QMR_FLAG_FLUSHED)) == QMR_FLAG_POOLED) {
+      try {
+        context->script->PrepareNextEngine();
+      } catch (...) {
+        // Out of memory: the reset makes the engine when it comes.
+      }
+    }
   }
   return 1;
 }

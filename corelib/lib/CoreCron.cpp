@@ -18,42 +18,67 @@ const char kTimeErrorText[] = "Parameter error in time function";
 
 namespace {
 
-// The environment's own limit for one value.
-const DWORD kEnvironmentValueMax = 32767;
+// A latch as read: its text cut to kCronLatchReadMax characters, and
+// whether that is the whole value, so that an unchanged latch need not be
+// written again.
+struct LatchText {
+  std::string text;
+  bool whole;
+};
 
-// The latch text, at most kCronLatchReadMax characters; false when the
-// variable does not exist.
-bool ReadLatch(const std::string &key, std::string &text) {
-  std::vector<char> buffer(kEnvironmentValueMax + 1, '\0');
+// False when the variable does not exist. A latch is a short text: a small
+// buffer on the stack serves, and only a value made longer by someone else
+// is read into one of its size.
+bool ReadLatch(const char *key, LatchText &latch) {
+  char small[2 * kCronLatchTextSize];
   SetLastError(ERROR_SUCCESS);
-  DWORD length = GetEnvironmentVariableA(key.c_str(), buffer.data(), kEnvironmentValueMax + 1);
+  DWORD length = GetEnvironmentVariableA(key, small, sizeof small);
   if (length == 0 && GetLastError() == ERROR_ENVVAR_NOT_FOUND)
     return false;
-  if (length > kEnvironmentValueMax)
-    buffer[0] = '\0';
-  text.assign(buffer.data());
-  if (text.size() > kCronLatchReadMax)
-    text.resize(kCronLatchReadMax);
+  const char *value = small;
+  std::vector<char> large;
+  if (length >= sizeof small) {
+    large.assign(length + 1, '\0');
+    DWORD again = GetEnvironmentVariableA(key, large.data(), length + 1);
+    if (again > length)
+      large[0] = '\0'; // grew meanwhile: read as empty
+    value = large.data();
+  }
+  size_t size = strlen(value);
+  latch.whole = size <= kCronLatchReadMax;
+  latch.text.assign(value, latch.whole ? size : kCronLatchReadMax);
   return true;
 }
 
-void WriteLatch(const std::string &key, const CronLatch &latch) {
+// Writes the latch unless the variable already holds exactly its text:
+// most checks change nothing, and the environment is rebuilt on every write.
+void WriteLatch(const char *key, const CronLatch &latch, const LatchText *old) {
   char text[kCronLatchTextSize];
-  if (CronFormatLatch(latch, text, sizeof text))
-    SetEnvironmentVariableA(key.c_str(), text);
+  if (!CronFormatLatch(latch, text, sizeof text))
+    return;
+  if (old && old->whole && old->text == text)
+    return;
+  SetEnvironmentVariableA(key, text);
+}
+
+void FormatLatchKey(char *key, size_t size, DWORD threadId, long id) {
+  snprintf(key, size, "cron:%lu:%ld", static_cast<unsigned long>(threadId), id);
 }
 
 } // namespace
 
+// The system time shifted by the zone's present bias: the local time now.
+// (SystemTimeToTzSpecificLocalTime with no zone reads the zone's rules anew
+// on every call, which costs more than all the rest of a check.)
 bool SystemLocalClock(SYSTEMTIME *now) {
-  SYSTEMTIME utc;
-  GetSystemTime(&utc);
-  return SystemTimeToTzSpecificLocalTime(NULL, &utc, now) != FALSE;
+  FILETIME utc, local;
+  GetSystemTimeAsFileTime(&utc);
+  return FileTimeToLocalFileTime(&utc, &local) && FileTimeToSystemTime(&local, now);
 }
 
 std::string CronLatchKey(DWORD threadId, long id) {
   char key[48];
-  snprintf(key, sizeof key, "cron:%lu:%ld", static_cast<unsigned long>(threadId), id);
+  FormatLatchKey(key, sizeof key, threadId, id);
   return key;
 }
 
@@ -112,14 +137,17 @@ HRESULT CCore::CheckTime(short id, VARIANT_BOOL bReset, BSTR cron, long *pVal) {
     CronTime now = CronTimeFromCalendar(local.wYear, local.wMonth, local.wDay, local.wHour, local.wMinute,
                                         local.wSecond);
 
-    std::string key = CronLatchKey(GetCurrentThreadId(), id);
-    std::string text;
-    if (!ReadLatch(key, text) || bReset == VARIANT_TRUE) {
-      WriteLatch(key, CronFreshLatch(now));
-      if (!ReadLatch(key, text))
-        text.clear();
+    char key[48];
+    FormatLatchKey(key, sizeof key, GetCurrentThreadId(), id);
+    LatchText read;
+    if (!ReadLatch(key, read) || bReset == VARIANT_TRUE) {
+      WriteLatch(key, CronFreshLatch(now), NULL);
+      if (!ReadLatch(key, read)) {
+        read.text.clear();
+        read.whole = false;
+      }
     }
-    CronLatch latch = CronParseLatch(text.c_str());
+    CronLatch latch = CronParseLatch(read.text.c_str());
 
     CronFields fields;
     SplitCronFields(spec.text, fields);
@@ -128,7 +156,7 @@ HRESULT CCore::CheckTime(short id, VARIANT_BOOL bReset, BSTR cron, long *pVal) {
       return S_FALSE;
     }
     bool fired = CronEvaluateFields(fields, now, latch);
-    WriteLatch(key, latch);
+    WriteLatch(key, latch, &read);
     *pVal = fired ? kTrue : kFalse;
     return S_OK;
   });

@@ -17,6 +17,14 @@ using qmtest::kShutdown;
 
 namespace {
 
+std::string Narrow(const wchar_t *text) {
+  int bytes = WideCharToMultiByte(CP_ACP, 0, text, -1, NULL, 0, NULL, NULL);
+  std::string out(bytes > 0 ? bytes - 1 : 0, '\0');
+  if (bytes > 1)
+    WideCharToMultiByte(CP_ACP, 0, text, -1, &out[0], bytes, NULL, NULL);
+  return out;
+}
+
 TEST_P(BothHostsTest, SynchronousRunReturnsMainsValueAndDestroysTheWorker) {
   Script("echo.vbs", "Function main(arg)\r\n  main = Bracket(arg) & \"!\"\r\nEnd Function\r\n");
   EXPECT_EQ("[hello]!", RunForValue("echo.vbs", "hello"));
@@ -111,6 +119,46 @@ TEST_P(BothHostsTest, ClaimedWorkerStartsWithAnEmptyEngine) {
   EXPECT_EQ(0u, Count(RelayWindow::Error()));
   for (const std::string &text : relay.Texts())
     EXPECT_NE(0u, text.rfind("Error", 0)) << text;
+}
+
+// A claimed worker keeps where its files were found and their texts; a
+// change of a file, of the standard library or of what the search would
+// find must still reach the very next run.
+TEST_F(RuntimeTest, ClaimedWorkerSeesEveryChangeOfItsFiles) {
+  qmtest::TempDirectory earlier("runtime-earlier"); // searched before the fixture's folder
+  qmtest::PathPrefix earlierFirst(earlier.Path());
+  MurrelContext *worker = NULL;
+  auto run = [&]() -> std::string {
+    VARIANT value;
+    VariantInit(&value);
+    MurrelContext *context = QMR_RunScript(QMR_FLAG_POOLED, "changing.vbs", "x", &value);
+    EXPECT_TRUE(context);
+    if (!worker)
+      worker = context;
+    EXPECT_EQ(worker, context) << "every run claims the one idle worker";
+    std::string text = V_VT(&value) == VT_BSTR ? Narrow(V_BSTR(&value)) : std::string("(no text)");
+    VariantClear(&value);
+    return text;
+  };
+  auto script = [](const char *word) {
+    return std::string("Function main(x)\r\n  main = \"") + word + "\" & Bracket(x)\r\nEnd Function\r\n";
+  };
+  Script("changing.vbs", script("one"));
+  EXPECT_EQ("one[x]", run());
+  EXPECT_EQ("one[x]", run());
+  Script("changing.vbs", script("two")); // the same size, a new time stamp
+  EXPECT_EQ("two[x]", run());
+  Script("changing.vbs", script("three"));
+  EXPECT_EQ("three[x]", run());
+  Script("StdLib.vbs", "Function Bracket(s)\r\n  Bracket = \"<\" & s & \">\"\r\nEnd Function\r\n");
+  EXPECT_EQ("three<x>", run());
+  ASSERT_TRUE(qmtest::WriteTextFile(earlier / "changing.vbs", script("earlier")));
+  EXPECT_EQ("earlier<x>", run()) << "a file that appears earlier in the search order is found at once";
+  ASSERT_TRUE(DeleteFileA((earlier / "changing.vbs").c_str()));
+  EXPECT_EQ("three<x>", run()) << "and when it goes, the later one again";
+  ASSERT_TRUE(DeleteFileA((dir / "changing.vbs").c_str()));
+  run();
+  EXPECT_TRUE(TextSeen("Unable to locate changing.vbs")) << "a file that is gone is not run from memory";
 }
 
 TEST_F(RuntimeTest, FlushedWorkersAreNeverClaimed) {

@@ -5,8 +5,9 @@ root=$(cd "$(dirname "$0")/../.." && pwd)
 cd "$root"
 bash tools/build.sh >/dev/null
 arch=$(tools/winebench.sh arch)
-# Our own Active Scripting host, then the Script Control.
+# Our own Active Scripting host, then the Script Control; each with the
+# step-by-step breakdown of a pooled run.
 for host in ActiveScript ScriptControl; do
   QM_BUILD_DIR="$root/build" tools/winebench.sh run \
-    tools/winebench.sh exec "build/$arch/bin/runtime_bench.exe" "$host"
+    tools/winebench.sh exec "build/$arch/bin/runtime_bench.exe" "$host" breakdown
 done

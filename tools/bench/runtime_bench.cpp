@@ -4,10 +4,13 @@
 // worker and (c) as a new cscript.exe process, pooled runs of scripts that
 // fail (d) at run time and (e) at load, and the memory an idle pooled worker
 // costs. The relay window lives on the thread that waits for the runs, as in
-// the program.
+// the program. With "breakdown" after the host name it also drives one
+// pooled worker step by step through the exports (claim, reset, the two
+// loads, the run) and prints the median time of each step.
 #include <windows.h>
 #include <psapi.h>
 #include <stdio.h>
+#include <string.h>
 #include <algorithm>
 #include <string>
 #include <vector>
@@ -80,12 +83,79 @@ void PumpMessages() {
     DispatchMessageA(&msg);
 }
 
+// One pooled run taken apart the way QMR_RunScript does it, timed step by
+// step from the caller's side, in rounds that alternate with whole runs
+// (the claim is what a whole run costs beyond its four requests). Then, for
+// comparison, the pieces of a load: the request alone (a load of an empty
+// file), the atom that carries the name, the file's size and time stamp,
+// and the system's search for the name.
+void PrintBreakdown(MurrelContext *worker, const std::string &dir) {
+  const UINT reset = RegisterWindowMessageA(QMR_MSG_RESET);
+  const UINT load = RegisterWindowMessageA(QMR_MSG_LOAD);
+  const UINT run = RegisterWindowMessageA(QMR_MSG_RUN);
+  const int rounds = 101;
+  std::vector<double> wholes, resets, stdlibs, scripts, runs, empties, atoms, stats, searches;
+  for (int i = 0; i < rounds; ++i) {
+    PumpMessages();
+    double t = Now();
+    QMR_RunScript(QMR_FLAG_POOLED, "trivial.vbs", "a", NULL);
+    wholes.push_back(Now() - t);
+    PumpMessages();
+    QMR_SetFlags(worker, QMR_GetFlags(worker) | QMR_FLAG_BUSY); // the claim
+    t = Now();
+    QMR_Message(worker, reset, 0, 10000);
+    resets.push_back(Now() - t);
+    t = Now();
+    QMR_Message(worker, load, GlobalAddAtomA("StdLib.vbs"), 10000);
+    stdlibs.push_back(Now() - t);
+    t = Now();
+    QMR_Message(worker, load, GlobalAddAtomA("trivial.vbs"), 10000);
+    scripts.push_back(Now() - t);
+    t = Now();
+    QMR_Message(worker, run, GlobalAddAtomA("a"), INFINITE); // clears the busy bit
+    runs.push_back(Now() - t);
+  }
+  Sleep(20);
+  for (int i = 0; i < rounds; ++i) {
+    double t = Now();
+    QMR_Message(worker, load, GlobalAddAtomA("empty.vbs"), 10000);
+    empties.push_back(Now() - t);
+    t = Now();
+    ATOM atom = GlobalAddAtomA("trivial.vbs");
+    char name[MAX_PATH];
+    GlobalGetAtomNameA(atom, name, sizeof name);
+    GlobalDeleteAtom(atom);
+    atoms.push_back(Now() - t);
+    t = Now();
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    GetFileAttributesExA((dir + "trivial.vbs").c_str(), GetFileExInfoStandard, &data);
+    stats.push_back(Now() - t);
+    t = Now();
+    char found[MAX_PATH];
+    SearchPathA(NULL, "trivial.vbs", NULL, sizeof found, found, NULL);
+    searches.push_back(Now() - t);
+  }
+  double parts = Median(resets) + Median(stdlibs) + Median(scripts) + Median(runs);
+  printf("Breakdown of a pooled run, median of %d rounds (milliseconds):\n", rounds);
+  printf("  whole run                                %8.3f\n", Median(wholes));
+  printf("  claim (whole run less the four requests) %8.3f\n", Median(wholes) - parts);
+  printf("  QMR_RESET (a fresh engine)               %8.3f\n", Median(resets));
+  printf("  QMR_LOAD StdLib.vbs                      %8.3f\n", Median(stdlibs));
+  printf("  QMR_LOAD the script                      %8.3f\n", Median(scripts));
+  printf("  QMR_RUN (main and its reply)             %8.3f\n", Median(runs));
+  printf("  for comparison: QMR_LOAD of an empty file %7.3f\n", Median(empties));
+  printf("  for comparison: add, read, delete an atom %7.3f\n", Median(atoms));
+  printf("  for comparison: a file's size and time    %7.3f\n", Median(stats));
+  printf("  for comparison: the search for the script %7.3f\n", Median(searches));
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
   // The host the workers use: ours by default, "ScriptControl" for the
   // Script Control, through the same variable an administrator would set.
   const char *host = argc > 1 ? argv[1] : "ActiveScript";
+  bool breakdown = argc > 2 && strcmp(argv[2], "breakdown") == 0;
   SetEnvironmentVariableA("QM.SCRIPT_HOST", host);
   char temp[MAX_PATH];
   GetTempPathA(sizeof temp, temp);
@@ -93,6 +163,7 @@ int main(int argc, char **argv) {
   CreateDirectoryA(dir.c_str(), NULL);
   bench::WriteTextFile(dir + "StdLib.vbs", "Function Twice(x)\r\n  Twice = x & x\r\nEnd Function\r\n");
   bench::WriteTextFile(dir + "trivial.vbs", "Function main(x)\r\n  main = Twice(x)\r\nEnd Function\r\n");
+  bench::WriteTextFile(dir + "empty.vbs", "");
   bench::WriteTextFile(dir + "fails.vbs", "Function main(x)\r\n  Err.Raise 1000, \"bench\", \"failed\"\r\nEnd Function\r\n");
   bench::WriteTextFile(dir + "broken.vbs", "Function main(x)\r\n  If Then Else\r\nEnd Function\r\n");
   bench::WriteTextFile(dir + "trivial-cscript.vbs",
@@ -179,6 +250,8 @@ int main(int argc, char **argv) {
   if (before.residentKiB && after.residentKiB)
     printf(", resident (Linux) +%.0f KiB", static_cast<double>(after.residentKiB - before.residentKiB) / idle);
   printf("\n");
+  if (breakdown)
+    PrintBreakdown(worker, dir);
 
   QMR_Message(worker, shutdown, 0, 10000);
   QMR_Destroy(worker);
