@@ -281,12 +281,12 @@ public:
     if (SUCCEEDED(hr))
       hr = (*script)->SetScriptState(SCRIPTSTATE_CONNECTED);
     if (FAILED(hr))
-      Release(script, parse);
+      CloseEngine(script, parse);
     return hr;
   }
 
 private:
-  static void Release(IActiveScript **script, IActiveScriptParse **parse) {
+  static void CloseEngine(IActiveScript **script, IActiveScriptParse **parse) {
     if (*parse) {
       (*parse)->Release();
       *parse = NULL;
@@ -298,9 +298,9 @@ private:
     }
   }
 
-  void Close() { Release(&m_script, &m_parse); }
+  void Close() { CloseEngine(&m_script, &m_parse); }
   void CloseSpare() {
-    Release(&m_spare, &m_spareParse);
+    CloseEngine(&m_spare, &m_spareParse);
     m_spareLanguage.clear();
   }
 
