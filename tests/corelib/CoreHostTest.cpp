@@ -335,16 +335,15 @@ TEST(CoreInTheProgram, ForgedMessagesFromAnotherProcessCrashNothing) {
   EXPECT_EQ(std::string::npos, output().find("autorun ran [forged")) << output();
   EXPECT_EQ(std::string::npos, output().find("autorun ran []")) << output();
   // And the pool still works: a new AutoRun run is served.
-  size_t runs = 0;
-  for (const std::string &line : Lines(output()))
-    runs += line.rfind("autorun ran [", 0) == 0;
-  PostMessageA(console, RegisterWindowMessageA("WM_AUTORUN"), 0, 0);
-  EXPECT_TRUE(WaitUntil([&] {
-    size_t now = 0;
+  auto autoRuns = [&] {
+    size_t n = 0;
     for (const std::string &line : Lines(output()))
-      now += line.rfind("autorun ran [", 0) == 0;
-    return now > runs;
-  })) << output();
+      n += line.rfind("autorun ran [", 0) == 0;
+    return n;
+  };
+  size_t runs = autoRuns();
+  PostMessageA(console, RegisterWindowMessageA("WM_AUTORUN"), 0, 0);
+  EXPECT_TRUE(WaitUntil([&] { return autoRuns() > runs; })) << output();
 
   PostMessageA(console, RegisterWindowMessageA("WM_SHUTDOWN"), 0, 0);
   std::string log;
