@@ -292,10 +292,11 @@ TEST(Package, UpgradeKeepsTheUsersScripts) {
     // Wine's msiexec now and then ends this upgrade with 1627 right after
     // ProcessComponents: the older product is removed, the newer one not
     // registered (seen in about one run in five, also before any custom
-    // action of ours). An administrator would install again; so does the
+    // action of ours). An administrator would install again, choosing the
+    // service again since no installed product remembers it; so does the
     // test, and the user's files must still be as they were.
     fprintf(stderr, "msiexec failed the upgrade (Wine); installing again\n");
-    code = Msiexec("/i \"" + WindowsPath(g_currentPackage) + "\" /qn");
+    code = Msiexec("/i \"" + WindowsPath(g_currentPackage) + "\" /qn SERVICE=1");
   }
   ASSERT_EQ(0, code);
   std::vector<std::string> products = InstalledProducts();
