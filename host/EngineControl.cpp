@@ -176,14 +176,19 @@ void CQuillmothDlg::OnThread(LPARAM started) {
 
 void CQuillmothDlg::OnPrint(WPARAM atom, LPARAM category) {
   char text[1024] = "";
-  if (atom && GlobalGetAtomNameA(static_cast<ATOM>(atom), text, sizeof text)) {
-    if (category == 0)
-      ConsoleLine(text);
-    else
-      PrintCategorized(text, static_cast<DWORD>(category));
-  }
+  bool read = atom && GlobalGetAtomNameA(static_cast<ATOM>(atom), text, sizeof text);
   if (atom)
     GlobalDeleteAtom(static_cast<ATOM>(atom));
+  // The text is ours now: the sender need not wait while the output box
+  // takes it, and a send that is answered never runs into its time limit.
+  if (InSendMessage())
+    ReplyMessage(static_cast<LRESULT>(QMR_DONE));
+  if (!read)
+    return;
+  if (category == 0)
+    ConsoleLine(text);
+  else
+    PrintCategorized(text, static_cast<DWORD>(category));
 }
 
 void CQuillmothDlg::OnQMRExit(WPARAM flags, LPARAM context) {
@@ -233,6 +238,9 @@ void CQuillmothDlg::OnStop() {
                       PeekMessageA(&msg, m_hWnd, g_hostMsg.autoRun, g_hostMsg.autoRun, PM_NOREMOVE);
   if (m_liveWorkers != 0 && !startPending) {
     QMR_Stop();
+    // The passes' own time is the limit too: a poll that waits for silent
+    // workers must not multiply it.
+    const DWORD deadline = GetTickCount() + kStopPasses * 250;
     if (!QMR_QueryStoped()) {
       for (int pass = 1;; ++pass) {
         while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) {
@@ -245,7 +253,7 @@ void CQuillmothDlg::OnStop() {
         }
         WaitAnsweringSends(NULL, 250);
         PrintCategorized("OnStop: Trying to shutdown threads...", 16);
-        if (pass == kStopPasses) {
+        if (pass == kStopPasses || static_cast<LONG>(GetTickCount() - deadline) >= 0) {
           QMR_DebugMessage(650, "OnStop", "Unable to shutdown one or more threads");
           break;
         }

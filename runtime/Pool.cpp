@@ -18,6 +18,13 @@ const DWORD kStartWait = 10000;
 const DWORD kRequestWait = 10000;
 const UINT kProbeOnce = 1;
 const UINT kProbePatiently = 80;
+const DWORD kProbeAttemptMs = 250;
+// What one pool operation may spend in all, however many workers fail to
+// answer: the patience of one patient probe, and the wait of one request.
+// Without a shared limit, a stop among hundreds of silent workers would
+// wait for each in turn.
+const DWORD kPatienceMs = (kProbePatiently + 1) * kProbeAttemptMs;
+const DWORD kOperationWaitMs = kRequestWait;
 
 CRITICAL_SECTION *g_poolLock = NULL;
 
@@ -133,14 +140,24 @@ bool SendAtom(MurrelContext *context, UINT message, const char *text, DWORD time
   return QMR_Message(context, message, atom, timeout) != FALSE;
 }
 
+// Milliseconds left until the deadline, 0 once it has passed.
+DWORD Remaining(DWORD deadline) {
+  LONG left = static_cast<LONG>(deadline - GetTickCount());
+  return left > 0 ? static_cast<DWORD>(left) : 0;
+}
+
 template <typename Visit> struct WorkerVisit {
   UINT attempts;
+  DWORD deadline; // of the patience shared by the whole enumeration
   Visit visit;
 };
 
 template <typename Visit> BOOL CALLBACK VisitProc(HWND window, LPARAM param) {
   WorkerVisit<Visit> *v = reinterpret_cast<WorkerVisit<Visit> *>(param);
-  if (!IsOwnWorker(window, v->attempts))
+  // Each worker gets the attempts the shared patience still allows; once it
+  // is spent, one attempt only.
+  UINT affordable = static_cast<UINT>(Remaining(v->deadline) / kProbeAttemptMs);
+  if (!IsOwnWorker(window, affordable < v->attempts ? affordable : v->attempts))
     return TRUE;
   // Nothing thrown may cross the window manager's enumeration.
   try {
@@ -153,7 +170,7 @@ template <typename Visit> BOOL CALLBACK VisitProc(HWND window, LPARAM param) {
 // Calls visit(window) for every responsive worker window of this process
 // until it answers false.
 template <typename Visit> void ForEachWorker(UINT attempts, Visit visit) {
-  WorkerVisit<Visit> v = {attempts, visit};
+  WorkerVisit<Visit> v = {attempts, GetTickCount() + kPatienceMs, visit};
   EnumWindows(VisitProc<Visit>, reinterpret_cast<LPARAM>(&v));
 }
 
@@ -352,9 +369,11 @@ extern "C" BOOL QMR_API QMR_QueryStoped(void) {
 }
 
 extern "C" BOOL QMR_API QMR_FlushPool(void) {
-  ForEachWorker(kProbePatiently, [](HWND window) {
+  const DWORD deadline = GetTickCount() + kOperationWaitMs;
+  ForEachWorker(kProbePatiently, [deadline](HWND window) {
     MurrelContext *context = AskContext(window);
-    if (context && !QMR_Message(context, g_qmrMsg.emptyPool, 0, kRequestWait)) {
+    DWORD wait = Remaining(deadline);
+    if (context && !QMR_Message(context, g_qmrMsg.emptyPool, 0, wait ? wait : 1)) {
       QMR_NotifyMessage(0, "Thread not responding...");
       QMR_DebugMessage(__LINE__, "MurrelQMRMessageProc", "Thread not responding...");
     }
@@ -364,7 +383,9 @@ extern "C" BOOL QMR_API QMR_FlushPool(void) {
 }
 
 extern "C" BOOL QMR_API QMR_WaitExit(void) {
-  ForEachWorker(kProbePatiently, [](HWND window) {
+  // The workers end side by side: one wait for all of them, not one each.
+  const DWORD deadline = GetTickCount() + kOperationWaitMs;
+  ForEachWorker(kProbePatiently, [deadline](HWND window) {
     MurrelContext *context = reinterpret_cast<MurrelContext *>(GetWindowLongPtrA(window, 0));
     if (!IsLiveContext(context))
       context = NULL;
@@ -380,7 +401,10 @@ extern "C" BOOL QMR_API QMR_WaitExit(void) {
     DWORD wait = WAIT_TIMEOUT;
     for (int round = 0; round < 10 && wait == WAIT_TIMEOUT; ++round) {
       PumpWaitingMessages();
-      wait = WaitAnsweringSends(thread, 1000);
+      DWORD left = Remaining(deadline);
+      wait = WaitAnsweringSends(thread, left < 1000 ? left : 1000);
+      if (left == 0)
+        break;
     }
     CloseHandle(thread);
     if (wait == WAIT_TIMEOUT) {

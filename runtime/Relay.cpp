@@ -1,13 +1,76 @@
 // Notifications to the host's relay window and the worker-window probe.
 #include "QuillmothRun.h"
 #include "RuntimeInternal.h"
+#include "WaitAnsweringSends.h"
 
 #include <stdarg.h>
 #include <stdio.h>
+#include <string.h>
 
 namespace {
 
 const UINT kSendTimeout = 250; // milliseconds per send attempt
+
+// Asks the window for its text; *hung tells whether a refusal came at once,
+// which is the system's verdict that the thread is hung, not a time-out.
+BOOL AskText(HWND window, char *text, WPARAM size, bool *hung) {
+  DWORD_PTR reply = 0;
+  DWORD started = GetTickCount();
+  BOOL answered = SendMessageTimeoutA(window, WM_GETTEXT, size, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG,
+                                      kSendTimeout, &reply) != 0;
+  *hung = !answered && GetTickCount() - started < kSendTimeout / 2;
+  return answered;
+}
+
+// A thread's texts reach the console in the order it gave them. A text
+// whose send timed out is posted instead, and a posted text is read only
+// after every text sent later; so once a thread has had to post, it goes on
+// posting until its last posted text has been read (the reader deletes the
+// atom). Empty and over-long texts travel as atom 0 and are not ordered.
+thread_local ATOM t_postedAtom = 0;
+thread_local char t_postedText[256];
+
+// True while the atom still stands for the text, that is, was not read yet.
+bool Unread(ATOM atom, const char *text) {
+  char now[256];
+  return GlobalGetAtomNameA(atom, now, sizeof now) && strcmp(now, text) == 0;
+}
+
+// Waits up to one send's limit for the thread's last posted text to be
+// read; the wait keeps the thread from flooding a slow console.
+bool PostedTextsRead() {
+  const DWORD start = GetTickCount();
+  while (t_postedAtom && Unread(t_postedAtom, t_postedText)) {
+    if (GetTickCount() - start >= kSendTimeout)
+      return false;
+    WaitAnsweringSends(NULL, 5);
+  }
+  t_postedAtom = 0;
+  return true;
+}
+
+bool PostText(HWND relay, ATOM atom, const char *text, LPARAM category) {
+  if (!PostMessageA(relay, g_qmrMsg.print, atom, category))
+    return false;
+  if (atom) {
+    t_postedAtom = atom;
+    lstrcpynA(t_postedText, text, sizeof t_postedText);
+  }
+  return true;
+}
+
+bool DeliverText(HWND relay, ATOM atom, const char *text, LPARAM category) {
+  if (atom && !PostedTextsRead())
+    return PostText(relay, atom, text, category);
+  DWORD_PTR reply = 0;
+  if (SendMessageTimeoutA(relay, g_qmrMsg.print, atom, category, SMTO_ABORTIFHUNG, kSendTimeout, &reply))
+    return reply == static_cast<DWORD_PTR>(QMR_DONE);
+  // Read just as the send gave up: posting the atom again would hand the
+  // console an atom that is gone, or by then another text's.
+  if (atom && !Unread(atom, text))
+    return true;
+  return PostText(relay, atom, text, category);
+}
 
 } // namespace
 
@@ -33,7 +96,7 @@ extern "C" BOOL QMR_API QMR_NotifyMessage(DWORD category, const char *format, ..
   // An atom holds at most 255 characters; a longer or empty text gives 0,
   // which is sent all the same.
   ATOM atom = text[0] ? GlobalAddAtomA(text) : 0;
-  if (DeliverMessage(relay, g_qmrMsg.print, atom, category) != static_cast<LRESULT>(QMR_DONE)) {
+  if (!DeliverText(relay, atom, text, category)) {
     if (atom)
       GlobalDeleteAtom(atom);
     QMR_DebugMessage(__LINE__, "QMR_NotifyMessage", "Unable to send message, message lost.");
@@ -75,24 +138,24 @@ BOOL IsSignalWnd(HWND window, UINT attempts) {
     return FALSE;
 
   char text[1024] = "";
-  DWORD_PTR reply = 0;
   UINT retries = 0;
-  BOOL answered = SendMessageTimeoutA(window, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text),
-                                      SMTO_ABORTIFHUNG, kSendTimeout, &reply) != 0;
+  bool hung = false;
+  BOOL answered = AskText(window, text, sizeof text, &hung);
   while (!answered) {
     PumpWaitingMessages();
-    if (retries == attempts)
+    // The system already counts the thread as hung (it has not read its
+    // messages for seconds): asking again at once would only spin.
+    if (retries == attempts || hung)
       break;
     ++retries;
-    answered = SendMessageTimeoutA(window, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text),
-                                   SMTO_ABORTIFHUNG, kSendTimeout, &reply) != 0;
+    answered = AskText(window, text, sizeof text, &hung);
   }
   text[sizeof text - 1] = '\0';
 
-  if (retries > 0 && retries == attempts) {
+  if (retries > 0 && (retries == attempts || hung)) {
     bool shortProbe = attempts <= 5;
     QMR_NotifyMessage(shortProbe ? 6 : 0, "Thread not responding for %u milliseconds",
-                      (attempts + 1) * kSendTimeout);
+                      (retries + 1) * kSendTimeout);
     if (shortProbe)
       QMR_DebugMessage(__LINE__, "IsSignalWnd", "Thread not responding...");
   }
