@@ -22,4 +22,5 @@ bench 900 stop "$workers" pump
 bench 900 stop "$workers" busy
 bench 600 runaway allocation
 bench 120 runaway recursion
+bench 120 runaway recursion-vbs
 bench 3600 prints "$prints" 8
