@@ -104,3 +104,27 @@ function ReadAllText(path) {
   file.Close();
   return text;
 }
+
+// A setting of a script: the process variable "<prefix>.<name>" when it is
+// set (an administrator can set it for the service without editing the
+// script), else the given value.
+function ScriptSetting(core, prefix, name, value) {
+  return DefaultIfEmpty(core.GetEnvironmentVariable(VAR_PROCESS, prefix + "." + name), value);
+}
+
+// A line on the console ("<prefix>: <text>") and, with the date and time, in
+// the log file. A log that cannot be written is said on the console and does
+// not end the script: a script error stops every script of the program.
+function LogLine(core, logFile, prefix, text) {
+  core.Print(prefix + ": " + text);
+  try {
+    AppendLine(logFile, FormatIsoDateTime(new Date()) + "  " + text);
+  } catch (e) {
+    core.Print(prefix + ": cannot write " + logFile + ": " + e.message);
+  }
+}
+
+// A whole number of at most 9 digits, without sign or blanks.
+function IsCount(text) {
+  return /^[0-9]{1,9}$/.test(String(text));
+}

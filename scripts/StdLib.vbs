@@ -103,3 +103,29 @@ Function ReadAllText(path)
   If Not file.AtEndOfStream Then ReadAllText = file.ReadAll
   file.Close
 End Function
+
+' A setting of a script: the process variable "<prefix>.<name>" when it is
+' set (an administrator can set it for the service without editing the
+' script), else the given value.
+Function ScriptSetting(core, prefix, name, value)
+  ScriptSetting = DefaultIfEmpty(core.GetEnvironmentVariable(VAR_PROCESS, prefix & "." & name), value)
+End Function
+
+' A line on the console ("<prefix>: <text>") and, with the date and time, in
+' the log file. A log that cannot be written is said on the console and does
+' not end the script: a script error stops every script of the program.
+Sub LogLine(core, logFile, prefix, text)
+  core.Print prefix & ": " & text
+  On Error Resume Next
+  AppendLine logFile, FormatIsoDateTime(Now) & "  " & text
+  If Err.Number <> 0 Then core.Print prefix & ": cannot write " & logFile & ": " & Err.Description
+End Sub
+
+' A whole number of at most 9 digits, without sign or blanks.
+Function IsCount(text)
+  Dim i
+  IsCount = Len(text) > 0 And Len(text) < 10
+  For i = 1 To Len(text)
+    If InStr("0123456789", Mid(text, i, 1)) = 0 Then IsCount = False
+  Next
+End Function

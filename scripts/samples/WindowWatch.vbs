@@ -53,19 +53,12 @@ Dim core, logFile
 
 ' A setting: its process variable when that is set, else the constant.
 Function Setting(name, value)
-  Setting = DefaultIfEmpty(core.GetEnvironmentVariable(VAR_PROCESS, SETTINGS & "." & name), value)
+  Setting = ScriptSetting(core, SETTINGS, name, value)
 End Function
 
-' One line with the date and time in the log file and on the console. A log
-' that cannot be written must not end the script: a script error stops every
-' script of the program.
+' One line on the console and, with the date and time, in the log file.
 Sub WriteLog(text)
-  Dim line
-  line = FormatIsoDateTime(Now) & "  " & text
-  core.Print SETTINGS & ": " & text
-  On Error Resume Next
-  AppendLine logFile, line
-  If Err.Number <> 0 Then core.Print SETTINGS & ": cannot write " & logFile & ": " & Err.Description
+  LogLine core, logFile, SETTINGS, text
 End Sub
 
 Function main(startedAt)

@@ -11,21 +11,15 @@
 #include <string>
 #include <vector>
 
+#include "ProgramUnderTest.h"
 #include "WineTestSupport.h"
 
 using qmtest::WaitUntil;
 
 namespace {
 
-enum { IDC_STOP = 1001, IDC_OUTPUT = 1003, IDC_COUNT = 1081 };
+enum { IDC_STOP = 1001, IDC_COUNT = 1081 };
 
-typedef HRESULT(STDAPICALLTYPE *RegisterFn)();
-
-HRESULT CallExport(HMODULE module, const char *name) {
-  RegisterFn fn = module ? reinterpret_cast<RegisterFn>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)))
-                         : nullptr;
-  return fn ? fn() : E_FAIL;
-}
 
 
 std::vector<std::string> Lines(const std::string &text) {
@@ -60,23 +54,12 @@ const char kTicks[] =
     "End Function\r\n";
 
 TEST(CoreInTheProgram, ScriptsPrintEachFiringUntilStopIsPressed) {
-  std::string bin = qmtest::ProgramDirectory();
-  HMODULE library = LoadLibraryA((bin + "QuillmothLib.dll").c_str());
-  ASSERT_EQ(S_OK, CallExport(library, "DllRegisterServer"));
-
-  qmtest::TempDirectory dir("core-program");
-  ASSERT_TRUE(qmtest::CopyInto(bin + "Quillmoth.exe", dir.Path()));
-  ASSERT_TRUE(qmtest::CopyInto(bin + "QuillmothRun.dll", dir.Path()));
-  ASSERT_TRUE(qmtest::MakeDirectory(dir / "Scripts"));
-  ASSERT_TRUE(qmtest::CopyInto(bin + "Scripts\\StdLib.vbs", dir / "Scripts\\"));
-  ASSERT_TRUE(qmtest::CopyInto(bin + "Scripts\\AutoRun.vbs", dir / "Scripts\\"));
-  ASSERT_TRUE(qmtest::WriteTextFile(dir / "Scripts\\ticks.vbs", kTicks));
-
-  qmtest::ChildProcess child;
-  ASSERT_TRUE(child.Start(dir / "Quillmoth.exe", "-application -load \"" + dir / "Scripts\\ticks.vbs\"", dir.Path()));
-  HWND console = qmtest::WaitForWindow(child.Id(), "#32770", "Quillmoth", 30000);
-  ASSERT_TRUE(console);
-  auto output = [&] { return qmtest::ControlText(console, IDC_OUTPUT); };
+  qmtest::ProgramUnderTest program("core-program");
+  ASSERT_TRUE(program.Prepared());
+  ASSERT_TRUE(qmtest::WriteTextFile(program.Folder() + "Scripts\\ticks.vbs", kTicks));
+  ASSERT_TRUE(program.Start("-load \"" + program.Folder() + "Scripts\\ticks.vbs\""));
+  HWND console = program.Console();
+  auto output = [&] { return program.Output(); };
   auto ticks = [&] {
     size_t n = 0;
     for (const std::string &line : Lines(output()))
@@ -101,11 +84,7 @@ TEST(CoreInTheProgram, ScriptsPrintEachFiringUntilStopIsPressed) {
     }
   }
   EXPECT_EQ(std::string::npos, output().find("Error")) << output();
-
-  PostMessageA(console, RegisterWindowMessageA("WM_SHUTDOWN"), 0, 0);
-  EXPECT_TRUE(child.WaitExit(60000));
-  EXPECT_EQ(S_OK, CallExport(library, "DllUnregisterServer"));
-  FreeLibrary(library);
+  EXPECT_TRUE(program.Stop());
 }
 
 const char kJsTicks[] =
@@ -143,24 +122,23 @@ TEST_P(JScriptInTheProgram, AutoRunFiresOnScheduleUntilStop) {
     ASSERT_TRUE(hidden->WasRegistered());
   }
 
-  std::string bin = qmtest::ProgramDirectory();
-  HMODULE library = LoadLibraryA((bin + "QuillmothLib.dll").c_str());
-  ASSERT_EQ(S_OK, CallExport(library, "DllRegisterServer"));
-  qmtest::TempDirectory dir("js-program");
-  ASSERT_TRUE(qmtest::CopyInto(bin + "Quillmoth.exe", dir.Path()));
-  ASSERT_TRUE(qmtest::CopyInto(bin + "QuillmothRun.dll", dir.Path()));
-  ASSERT_TRUE(qmtest::MakeDirectory(dir / "Scripts"));
-  ASSERT_TRUE(qmtest::CopyInto(bin + "Scripts\\StdLib.js", dir / "Scripts\\"));
-  ASSERT_TRUE(qmtest::CopyInto(bin + "Scripts\\StdLib.vbs", dir / "Scripts\\"));
-  ASSERT_TRUE(qmtest::WriteTextFile(dir / "Scripts\\AutoRun.js", kJsTicks));
-  ASSERT_TRUE(qmtest::WriteTextFile(dir / "Scripts\\second.js",
-                                    "function main(x) {\r\n  NewCore().Print(\"second ran\");\r\n}\r\n"));
+  qmtest::ProgramUnderTest program("js-program");
+  ASSERT_TRUE(program.Prepared());
+  const std::string scripts = program.Folder() + "Scripts\\";
+  ASSERT_TRUE(DeleteFileA((scripts + "AutoRun.vbs").c_str())) << "AutoRun.js runs where there is no AutoRun.vbs";
+  ASSERT_TRUE(qmtest::WriteTextFile(scripts + "AutoRun.js", kJsTicks));
+  // The second script also uses the shipped StdLib.js's helpers.
+  ASSERT_TRUE(qmtest::WriteTextFile(scripts + "second.js",
+                                    "function main(x) {\r\n"
+                                    "  var core = NewCore();\r\n"
+                                    "  LogLine(core, ProcessVariable(\"QM.ROOT_DIR\") + \"second.log\", \"second\",\r\n"
+                                    "          \"ran \" + IsCount(\"123\") + IsCount(\"12a\") + IsCount(\"1234567890\") +\r\n"
+                                    "          \" \" + ScriptSetting(core, \"second\", \"UNSET\", \"fallback\"));\r\n"
+                                    "}\r\n"));
 
-  qmtest::ChildProcess child;
-  ASSERT_TRUE(child.Start(dir / "Quillmoth.exe", "-application -load \"" + dir / "Scripts\\second.js\"", dir.Path()));
-  HWND console = qmtest::WaitForWindow(child.Id(), "#32770", "Quillmoth", 30000);
-  ASSERT_TRUE(console);
-  auto output = [&] { return qmtest::ControlText(console, IDC_OUTPUT); };
+  ASSERT_TRUE(program.Start("-load \"" + scripts + "second.js\""));
+  HWND console = program.Console();
+  auto output = [&] { return program.Output(); };
   auto count = [&](const std::string &prefix) {
     size_t n = 0;
     for (const std::string &line : Lines(output()))
@@ -168,7 +146,9 @@ TEST_P(JScriptInTheProgram, AutoRunFiresOnScheduleUntilStop) {
     return n;
   };
   EXPECT_TRUE(WaitUntil([&] { return count("tick ") >= 3; })) << output();
-  EXPECT_TRUE(WaitUntil([&] { return count("second ran") == 1; })) << output();
+  EXPECT_TRUE(WaitUntil([&] { return count("second: ran truefalsefalse fallback") == 1; })) << output();
+  EXPECT_NE(std::string::npos, qmtest::ReadTextFile(program.Folder() + "second.log").find("  ran truefalsefalse fallback"))
+      << "the line is in the log file too";
   SendMessageA(GetDlgItem(console, IDC_STOP), BM_CLICK, 0, 0);
   EXPECT_TRUE(WaitUntil([&] { return count("ticks stopped") == 1; })) << output();
   EXPECT_TRUE(WaitUntil([&] { return qmtest::ControlText(console, IDC_COUNT) == "0"; }));
@@ -183,10 +163,7 @@ TEST_P(JScriptInTheProgram, AutoRunFiresOnScheduleUntilStop) {
     EXPECT_EQ(std::string::npos, text.find("Error")) << text;
   }
 
-  PostMessageA(console, RegisterWindowMessageA("WM_SHUTDOWN"), 0, 0);
-  EXPECT_TRUE(child.WaitExit(60000));
-  EXPECT_EQ(S_OK, CallExport(library, "DllUnregisterServer"));
-  FreeLibrary(library);
+  EXPECT_TRUE(program.Stop());
 }
 
 INSTANTIATE_TEST_SUITE_P(VBScript, JScriptInTheProgram, ::testing::Values(false, true),
@@ -232,37 +209,29 @@ std::string ClassOf(HWND window) {
 // with random parameters from this process to its console, relay and worker
 // windows: the program keeps running and answering.
 TEST(CoreInTheProgram, ForgedMessagesFromAnotherProcessCrashNothing) {
-  std::string bin = qmtest::ProgramDirectory();
-  HMODULE library = LoadLibraryA((bin + "QuillmothLib.dll").c_str());
-  ASSERT_EQ(S_OK, CallExport(library, "DllRegisterServer"));
-
-  qmtest::TempDirectory dir("core-forged");
-  ASSERT_TRUE(qmtest::CopyInto(bin + "Quillmoth.exe", dir.Path()));
-  ASSERT_TRUE(qmtest::CopyInto(bin + "QuillmothRun.dll", dir.Path()));
-  ASSERT_TRUE(qmtest::MakeDirectory(dir / "Scripts"));
-  ASSERT_TRUE(qmtest::CopyInto(bin + "Scripts\\StdLib.vbs", dir / "Scripts\\"));
+  qmtest::ProgramUnderTest program("core-forged");
+  ASSERT_TRUE(program.Prepared());
+  const std::string scripts = program.Folder() + "Scripts\\";
   // AutoRun waits a few seconds (ticks.vbs gets a worker of its own), then
   // ends: its worker waits idle in the pool, where a forged run request
   // would start it again.
-  ASSERT_TRUE(qmtest::WriteTextFile(dir / "Scripts\\AutoRun.vbs",
+  ASSERT_TRUE(qmtest::WriteTextFile(scripts + "AutoRun.vbs",
                                     "Sub main(x)\r\n  Dim core, h, id: Set core = NewCore()\r\n  core.SetTimer 3000\r\n"
                                     "  Do\r\n    h = core.GetMessage(0, 0): id = core.GetMessageId(h): core.FreeHandle h\r\n"
                                     "  Loop Until id = WM_TIMER Or id = QMR_CTL_STOP Or id = QMR_CTL_QUIT\r\n"
                                     "  core.Print \"autorun ran [\" & x & \"]\"\r\nEnd Sub\r\n"));
-  ASSERT_TRUE(qmtest::WriteTextFile(dir / "Scripts\\ticks.vbs", kTicks));
+  ASSERT_TRUE(qmtest::WriteTextFile(scripts + "ticks.vbs", kTicks));
 
-  qmtest::ChildProcess child;
-  ASSERT_TRUE(child.Start(dir / "Quillmoth.exe", "-application -load \"" + dir / "Scripts\\ticks.vbs\"", dir.Path()));
-  HWND console = qmtest::WaitForWindow(child.Id(), "#32770", "Quillmoth", 30000);
-  ASSERT_TRUE(console);
-  auto output = [&] { return qmtest::ControlText(console, IDC_OUTPUT); };
+  ASSERT_TRUE(program.Start("-load \"" + scripts + "ticks.vbs\""));
+  HWND console = program.Console();
+  auto output = [&] { return program.Output(); };
   ASSERT_TRUE(WaitUntil([&] { return output().find("tick ") != std::string::npos; })) << output();
   ASSERT_TRUE(WaitUntil([&] { return output().find("autorun ran [") != std::string::npos; })) << output();
 
   std::vector<HWND> targets;
   std::vector<DWORD> workerThreads;
   int workers = 0, relays = 0;
-  for (HWND window : WindowsOf(child.Id())) {
+  for (HWND window : WindowsOf(program.ProcessId())) {
     std::string cls = ClassOf(window);
     char title[64] = "";
     GetWindowTextA(window, title, sizeof title);
@@ -316,7 +285,7 @@ TEST(CoreInTheProgram, ForgedMessagesFromAnotherProcessCrashNothing) {
   // the console its text, and a line printed after the storm arrives.
   Sleep(3000);
   DWORD code = 0;
-  ASSERT_FALSE(child.WaitExit(0, &code)) << "the program ended with " << std::hex << code;
+  ASSERT_TRUE(program.Running(&code)) << "the program ended with " << std::hex << code;
   HWND relay = NULL;
   for (HWND window : targets) {
     char title[64] = "";
@@ -345,15 +314,11 @@ TEST(CoreInTheProgram, ForgedMessagesFromAnotherProcessCrashNothing) {
   PostMessageA(console, RegisterWindowMessageA("WM_AUTORUN"), 0, 0);
   EXPECT_TRUE(WaitUntil([&] { return autoRuns() > runs; })) << output();
 
-  PostMessageA(console, RegisterWindowMessageA("WM_SHUTDOWN"), 0, 0);
-  std::string log;
-  if (!child.WaitExit(60000, &code)) {
-    log = qmtest::ReadTextFile(dir / "Quillmoth.log");
+  if (!program.Stop()) {
+    std::string log = qmtest::ReadTextFile(program.Folder() + "Quillmoth.log");
     ADD_FAILURE() << "the program did not end; its log ends with:\n"
                   << log.substr(log.size() > 6000 ? log.size() - 6000 : 0);
   }
-  EXPECT_EQ(S_OK, CallExport(library, "DllUnregisterServer"));
-  FreeLibrary(library);
 }
 
 } // namespace

@@ -29,6 +29,11 @@ public:
   bool Start(const std::string &arguments);
   // What the console shows in its output box.
   std::string Output() const;
+  // The running program's console and process id (NULL and 0 when none).
+  HWND Console() const { return m_console; }
+  DWORD ProcessId() const { return m_child ? m_child->Id() : 0; }
+  // True while the program started last has not ended; its exit code when it has.
+  bool Running(DWORD *exitCode = nullptr) const { return m_child && !m_child->WaitExit(0, exitCode); }
   // Asks the program to stop, as its service wrapper does, and waits for its
   // end; false when it did not end in time.
   bool Stop();
