@@ -135,7 +135,9 @@ struct FtpText {
 // The call shape of the one-name operations (cd, delete, mkdir, rmdir).
 typedef BOOL(WINAPI *NameCall)(HINTERNET, LPCSTR);
 
-HRESULT OneNameOperation(long hSession, BSTR name, NameCall call, long *pVal) {
+// An operation on one remote name: call(connection, name) answers the
+// method's result.
+template <typename Call> HRESULT NameOperation(long hSession, BSTR name, long *pVal, Call call) {
   if (!pVal)
     return E_POINTER;
   *pVal = kFalse;
@@ -145,7 +147,28 @@ HRESULT OneNameOperation(long hSession, BSTR name, NameCall call, long *pVal) {
   FtpText remote;
   if (!remote.Convert(name))
     return S_FALSE;
-  *pVal = Outcome(call(connection, remote.Name()));
+  *pVal = call(connection, remote.Name());
+  return *pVal ? S_OK : S_FALSE;
+}
+
+HRESULT OneNameOperation(long hSession, BSTR name, NameCall call, long *pVal) {
+  return NameOperation(hSession, name, pVal,
+                       [call](HINTERNET connection, LPCSTR remote) { return Outcome(call(connection, remote)); });
+}
+
+// The shape of the two-name operations (rename, put, get): call(connection,
+// first, second) answers the method's result.
+template <typename Call> HRESULT TwoNameOperation(long hSession, BSTR first, BSTR second, long *pVal, Call call) {
+  if (!pVal)
+    return E_POINTER;
+  *pVal = kFalse;
+  HINTERNET connection = SessionConnection(hSession);
+  if (!connection)
+    return S_FALSE;
+  FtpText one, two;
+  if (!one.Convert(first) || !two.Convert(second))
+    return S_FALSE;
+  *pVal = call(connection, one.Name(), two.Name());
   return *pVal ? S_OK : S_FALSE;
 }
 
@@ -280,67 +303,38 @@ HRESULT CCore::FtpRmDir(long hSession, BSTR pRemoteName, long *pVal) {
 }
 
 HRESULT CCore::FtpRename(long hSession, BSTR oldname, BSTR newname, long *pVal) {
-  if (!pVal)
-    return E_POINTER;
-  *pVal = kFalse;
-  HINTERNET connection = SessionConnection(hSession);
-  if (!connection)
-    return S_FALSE;
-  FtpText from, to;
-  if (!from.Convert(oldname) || !to.Convert(newname))
-    return S_FALSE;
-  *pVal = Outcome(FtpRenameFileA(connection, from.Name(), to.Name()));
-  return *pVal ? S_OK : S_FALSE;
+  return TwoNameOperation(hSession, oldname, newname, pVal, [](HINTERNET connection, LPCSTR from, LPCSTR to) {
+    return Outcome(FtpRenameFileA(connection, from, to));
+  });
 }
 
 HRESULT CCore::FtpPut(long hSession, BSTR pLocalName, BSTR pRemoteName, VARIANT_BOOL bBinary, long *pVal) {
-  if (!pVal)
-    return E_POINTER;
-  *pVal = kFalse;
-  HINTERNET connection = SessionConnection(hSession);
-  if (!connection)
-    return S_FALSE;
-  FtpText local, remote;
-  if (!local.Convert(pLocalName) || !remote.Convert(pRemoteName))
-    return S_FALSE;
-  *pVal = Outcome(FtpPutFileA(connection, local.Name(), remote.Name(), TransferType(bBinary), 0));
-  return *pVal ? S_OK : S_FALSE;
+  return TwoNameOperation(hSession, pLocalName, pRemoteName, pVal,
+                          [bBinary](HINTERNET connection, LPCSTR local, LPCSTR remote) {
+                            return Outcome(FtpPutFileA(connection, local, remote, TransferType(bBinary), 0));
+                          });
 }
 
 HRESULT CCore::FtpGet(long hSession, BSTR pRemoteName, BSTR pLocalName, VARIANT_BOOL bBinary, long *pVal) {
-  if (!pVal)
-    return E_POINTER;
-  *pVal = kFalse;
-  HINTERNET connection = SessionConnection(hSession);
-  if (!connection)
-    return S_FALSE;
-  FtpText remote, local;
-  if (!remote.Convert(pRemoteName) || !local.Convert(pLocalName))
-    return S_FALSE;
-  if (!Download(connection, remote.Name(), local.Name(), TransferType(bBinary) | kOpenFlags)) {
-    RecordFailure();
-    return S_FALSE;
-  }
-  // A finished download leaves the variables as the previous operation set them.
-  *pVal = kTrue;
-  return S_OK;
+  return TwoNameOperation(hSession, pRemoteName, pLocalName, pVal,
+                          [bBinary](HINTERNET connection, LPCSTR remote, LPCSTR local) {
+                            if (!Download(connection, remote, local, TransferType(bBinary) | kOpenFlags)) {
+                              RecordFailure();
+                              return kFalse;
+                            }
+                            // A finished download leaves the variables as the
+                            // previous operation set them.
+                            return kTrue;
+                          });
 }
 
 HRESULT CCore::FtpTest(long hSession, BSTR pRemoteName, long *pVal) {
-  if (!pVal)
-    return E_POINTER;
-  *pVal = kFalse;
-  HINTERNET connection = SessionConnection(hSession);
-  if (!connection)
-    return S_FALSE;
-  FtpText remote;
-  if (!remote.Convert(pRemoteName))
-    return S_FALSE;
-  WIN32_FIND_DATAA found;
-  HINTERNET find = FtpFindFirstFileA(connection, remote.Name(), &found, INTERNET_FLAG_RESYNCHRONIZE, 0);
-  if (!find)
-    return S_FALSE;
-  InternetCloseHandle(find);
-  *pVal = kTrue;
-  return S_OK;
+  return NameOperation(hSession, pRemoteName, pVal, [](HINTERNET connection, LPCSTR remote) {
+    WIN32_FIND_DATAA found;
+    HINTERNET find = FtpFindFirstFileA(connection, remote, &found, INTERNET_FLAG_RESYNCHRONIZE, 0);
+    if (!find)
+      return kFalse;
+    InternetCloseHandle(find);
+    return kTrue;
+  });
 }

@@ -23,6 +23,18 @@ bool IsStopMessage(UINT id) {
   return id == WM_QUIT || id == QMR_CTL_SUSPEND || id == QMR_CTL_STOP || id == QMR_CTL_QUIT;
 }
 
+// One field of a message record into *pVal; a handle that is no message
+// record leaves *pVal as it is.
+template <typename Field> HRESULT ReadMessageField(long hMsg, long *pVal, Field field) {
+  if (!pVal)
+    return E_POINTER;
+  MSG msg;
+  if (!ReadMessage(hMsg, msg))
+    return S_FALSE;
+  *pVal = field(msg);
+  return S_OK;
+}
+
 } // namespace
 
 HRESULT CCore::GetMessage(long, long, long *pVal) {
@@ -59,34 +71,17 @@ HRESULT CCore::GetMessage(long, long, long *pVal) {
 }
 
 HRESULT CCore::GetMessageId(long hMsg, long *pVal) {
-  if (!pVal)
-    return E_POINTER;
-  *pVal = -1;
-  MSG msg;
-  if (!ReadMessage(hMsg, msg))
-    return S_FALSE;
-  *pVal = static_cast<long>(msg.message);
-  return S_OK;
+  if (pVal)
+    *pVal = -1;
+  return ReadMessageField(hMsg, pVal, [](const MSG &msg) { return static_cast<long>(msg.message); });
 }
 
 HRESULT CCore::GetMessageWParam(long hMsg, long *pVal) {
-  if (!pVal)
-    return E_POINTER;
-  MSG msg;
-  if (!ReadMessage(hMsg, msg))
-    return S_FALSE;
-  *pVal = static_cast<long>(msg.wParam);
-  return S_OK;
+  return ReadMessageField(hMsg, pVal, [](const MSG &msg) { return static_cast<long>(msg.wParam); });
 }
 
 HRESULT CCore::GetMessageLParam(long hMsg, long *pVal) {
-  if (!pVal)
-    return E_POINTER;
-  MSG msg;
-  if (!ReadMessage(hMsg, msg))
-    return S_FALSE;
-  *pVal = static_cast<long>(msg.lParam);
-  return S_OK;
+  return ReadMessageField(hMsg, pVal, [](const MSG &msg) { return static_cast<long>(msg.lParam); });
 }
 
 HRESULT CCore::DispatchMessage(long hMsg) {
