@@ -39,6 +39,34 @@ template <typename Call> NET_API_STATUS OnScheduler(Call call) {
   return call(g_taskJobCalls);
 }
 
+// An answer's buffer, given back to the table that gave it out: when the
+// next attempt starts, and at the end.
+class SchedulerBuffer {
+public:
+  SchedulerBuffer() = default;
+  SchedulerBuffer(const SchedulerBuffer &) = delete;
+  SchedulerBuffer &operator=(const SchedulerBuffer &) = delete;
+  ~SchedulerBuffer() { Reset(nullptr); }
+
+  // Where an attempt with these calls puts its answer.
+  LPBYTE *For(const NetJobCalls &calls) {
+    Reset(&calls);
+    return &m_buffer;
+  }
+  LPBYTE Get() const { return m_buffer; }
+
+private:
+  void Reset(const NetJobCalls *calls) {
+    if (m_buffer)
+      m_calls->BufferFree(m_buffer);
+    m_buffer = nullptr;
+    m_calls = calls;
+  }
+
+  LPBYTE m_buffer = nullptr;
+  const NetJobCalls *m_calls = nullptr;
+};
+
 const char kInvalidDateTime[] = "Invalid DateTime";
 
 // 8-bit text as the wide text the scheduler takes; false when it cannot be
@@ -239,15 +267,14 @@ HRESULT StartNow(const char *method, long flags, BSTR server, BSTR commandline, 
     }
     if (status != NERR_Success)
       break;
-    LPBYTE buffer = nullptr;
-    status = calls->JobGetInfo(name.Name(), jobId, &buffer);
-    if (status != NERR_Success) { // the job stays where it was placed
-      if (buffer)
-        calls->BufferFree(buffer);
-      break;
+    bool runsToday = false;
+    {
+      SchedulerBuffer buffer;
+      status = calls->JobGetInfo(name.Name(), jobId, buffer.For(*calls));
+      if (status != NERR_Success) // the job stays where it was placed
+        break;
+      runsToday = (reinterpret_cast<const AT_INFO *>(buffer.Get())->Flags & kJobRunsToday) != 0;
     }
-    bool runsToday = (reinterpret_cast<const AT_INFO *>(buffer)->Flags & kJobRunsToday) != 0;
-    calls->BufferFree(buffer);
     if (runsToday) {
       *pVal = static_cast<long>(jobId);
       return S_OK;
@@ -306,21 +333,17 @@ NET_API_STATUS ServerClockNow(LPCWSTR server, JobClock &clock) {
   if (!server) {
     g_netJobCalls.SystemTimeUtc(&utc);
   } else {
-    LPBYTE buffer = nullptr;
-    NET_API_STATUS status = g_netJobCalls.RemoteTOD(server, &buffer);
-    if (status != NERR_Success || !buffer) {
-      if (buffer)
-        g_netJobCalls.BufferFree(buffer);
+    SchedulerBuffer buffer;
+    NET_API_STATUS status = g_netJobCalls.RemoteTOD(server, buffer.For(g_netJobCalls));
+    if (status != NERR_Success || !buffer.Get())
       return status != NERR_Success ? status : ERROR_INVALID_DATA;
-    }
-    const TIME_OF_DAY_INFO *tod = reinterpret_cast<const TIME_OF_DAY_INFO *>(buffer);
+    const TIME_OF_DAY_INFO *tod = reinterpret_cast<const TIME_OF_DAY_INFO *>(buffer.Get());
     utc.wYear = static_cast<WORD>(tod->tod_year);
     utc.wMonth = static_cast<WORD>(tod->tod_month);
     utc.wDay = static_cast<WORD>(tod->tod_day);
     utc.wHour = static_cast<WORD>(tod->tod_hours);
     utc.wMinute = static_cast<WORD>(tod->tod_mins);
     utc.wSecond = static_cast<WORD>(tod->tod_secs);
-    g_netJobCalls.BufferFree(buffer);
   }
   utc.wMilliseconds = 0; // whole seconds: the steps are 15 seconds apart
   SYSTEMTIME local;
@@ -400,17 +423,12 @@ HRESULT CCore::NetScheduleJobGetInfo(BSTR server, long JobId, long *hObject) {
   ServerArg name;
   if (!name.Convert(server))
     return S_FALSE;
-  LPBYTE buffer = nullptr;
-  const NetJobCalls *used = nullptr; // whose buffer it is
+  SchedulerBuffer buffer;
   NET_API_STATUS status = OnScheduler([&](const NetJobCalls &calls) {
-    if (buffer)
-      used->BufferFree(buffer);
-    buffer = nullptr;
-    used = &calls;
-    return calls.JobGetInfo(name.Name(), static_cast<DWORD>(JobId), &buffer);
+    return calls.JobGetInfo(name.Name(), static_cast<DWORD>(JobId), buffer.For(calls));
   });
   if (status == NERR_Success) {
-    const AT_INFO *info = reinterpret_cast<const AT_INFO *>(buffer);
+    const AT_INFO *info = reinterpret_cast<const AT_INFO *>(buffer.Get());
     AT_ENUM entry = {};
     entry.JobId = static_cast<DWORD>(JobId);
     entry.JobTime = info->JobTime;
@@ -422,8 +440,6 @@ HRESULT CCore::NetScheduleJobGetInfo(BSTR server, long JobId, long *hObject) {
     if (!*hObject)
       status = ERROR_NOT_ENOUGH_MEMORY;
   }
-  if (buffer)
-    used->BufferFree(buffer);
   if (status != NERR_Success) {
     CoreNotifyFailure("NetScheduleJobGetInfo", status);
     return S_FALSE;
@@ -438,16 +454,11 @@ HRESULT CCore::NetScheduleJobEnum(BSTR server, long *hObject) {
   ServerArg name;
   if (!name.Convert(server))
     return S_FALSE;
-  LPBYTE buffer = nullptr;
+  SchedulerBuffer buffer;
   DWORD read = 0, total = 0, resume = 0;
-  const NetJobCalls *used = nullptr; // whose buffer it is
   NET_API_STATUS status = OnScheduler([&](const NetJobCalls &calls) {
-    if (buffer)
-      used->BufferFree(buffer);
-    buffer = nullptr;
     read = total = resume = 0;
-    used = &calls;
-    return calls.JobEnum(name.Name(), &buffer, MAX_PREFERRED_LENGTH, &read, &total, &resume);
+    return calls.JobEnum(name.Name(), buffer.For(calls), MAX_PREFERRED_LENGTH, &read, &total, &resume);
   });
   if ((status == NERR_Success || status == ERROR_MORE_DATA) && read != total) {
     CORE_DEBUG("NetScheduleJobEnum", "EntriesRead(%u) != TotalEntries(%u): ResumeHandle(%u)", static_cast<unsigned>(read),
@@ -455,15 +466,13 @@ HRESULT CCore::NetScheduleJobEnum(BSTR server, long *hObject) {
     QMR_NotifyMessage(0, "Warning: %u jobs skipped", static_cast<unsigned>(total - read));
   }
   if (status == NERR_Success) {
-    AT_ENUM *list = NewList(reinterpret_cast<const AT_ENUM *>(buffer), buffer ? read : 0);
+    AT_ENUM *list = NewList(reinterpret_cast<const AT_ENUM *>(buffer.Get()), buffer.Get() ? read : 0);
     *hObject = list ? HandleIssue(HT_JOB_LIST, list) : 0;
     if (!*hObject) {
       FreeJobPayload(HT_JOB_LIST, list);
       status = ERROR_NOT_ENOUGH_MEMORY;
     }
   }
-  if (buffer)
-    used->BufferFree(buffer);
   if (status != NERR_Success) {
     CoreNotifyFailure("NetScheduleJobEnum", status);
     return S_FALSE;
