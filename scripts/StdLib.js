@@ -128,3 +128,24 @@ function LogLine(core, logFile, prefix, text) {
 function IsCount(text) {
   return /^[0-9]{1,9}$/.test(String(text));
 }
+
+// One turn of a script's message loop: waits for the next message of the
+// script's thread and answers true for a timer tick, false when the script
+// is asked to stop (the console's Stop, or Quillmoth ending). The console's
+// Suspend and Resume set and clear state.suspended; any other message goes
+// to the window it is meant for. Every message handle is given back.
+function NextTick(core, state) {
+  for (;;) {
+    var msg = core.GetMessage(0, 0);
+    var id = core.GetMessageId(msg);
+    if (id === QMR_CTL_SUSPEND)
+      state.suspended = true;
+    else if (id === QMR_CTL_RESUME)
+      state.suspended = false;
+    else if (id !== WM_TIMER && id !== QMR_CTL_STOP && id !== QMR_CTL_QUIT)
+      core.DispatchMessage(msg);
+    core.FreeHandle(msg);
+    if (id === WM_TIMER || id === QMR_CTL_STOP || id === QMR_CTL_QUIT)
+      return id === WM_TIMER;
+  }
+}

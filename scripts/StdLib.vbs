@@ -129,3 +129,31 @@ Function IsCount(text)
     If InStr("0123456789", Mid(text, i, 1)) = 0 Then IsCount = False
   Next
 End Function
+
+' One turn of a script's message loop: waits for the next message of the
+' script's thread and answers True for a timer tick, False when the script is
+' asked to stop (the console's Stop, or Quillmoth ending). The console's
+' Suspend and Resume set and clear `suspended` (a variable of the caller);
+' any other message goes to the window it is meant for. Every message handle
+' is given back.
+Function NextTick(core, suspended)
+  Dim msg, id
+  Do
+    msg = core.GetMessage(0, 0)
+    id = core.GetMessageId(msg)
+    Select Case id
+      Case QMR_CTL_SUSPEND
+        suspended = True
+      Case QMR_CTL_RESUME
+        suspended = False
+      Case WM_TIMER, QMR_CTL_STOP, QMR_CTL_QUIT
+      Case Else
+        core.DispatchMessage msg
+    End Select
+    core.FreeHandle msg
+    If id = WM_TIMER Or id = QMR_CTL_STOP Or id = QMR_CTL_QUIT Then
+      NextTick = (id = WM_TIMER)
+      Exit Function
+    End If
+  Loop
+End Function

@@ -43,7 +43,7 @@ Sub WriteLog(text)
 End Sub
 
 Function main(startedAt)
-  Dim cronSpec, commandLine, flags, timer, msg, running, suspended
+  Dim cronSpec, commandLine, flags, timer, suspended
   Set core = NewCore()
   If core Is Nothing Then
     main = "WeekdayRun.vbs needs the Core object (QuillmothLib.dll is not registered)"
@@ -63,32 +63,15 @@ Function main(startedAt)
   ' CheckTime keeps its "already fired in this minute" latch per worker
   ' thread and id; a pooled worker may have run another script with id 1.
   core.DestroyCronContext 1, 1
-  ' A timer message every second; GetMessage waits for the next message of
+  ' A timer message every second; NextTick waits for the next message of
   ' this script's thread: a tick, or a request of the console.
   timer = core.SetTimer(1000)
-  running = True
-  Do While running
-    msg = core.GetMessage(0, 0)
-    ' GetMessageId: which message it is (WM_TIMER and the QMR_CTL_ ids are
-    ' named in StdLib.vbs, loaded before every script).
-    Select Case core.GetMessageId(msg)
-      Case WM_TIMER
-        ' True once in the first tick of each matching minute.
-        If core.CheckTime(1, False, cronSpec) And Not suspended Then RunProgram commandLine, CLng(flags)
-      ' The console's Suspend and Resume buttons.
-      Case QMR_CTL_SUSPEND
-        suspended = True
-      Case QMR_CTL_RESUME
-        suspended = False
-      ' Stop button, or Quillmoth is ending.
-      Case QMR_CTL_STOP, QMR_CTL_QUIT
-        running = False
-      ' Anything else goes to the window it is meant for.
-      Case Else
-        core.DispatchMessage msg
-    End Select
-    ' Every message handle must be given back.
-    core.FreeHandle msg
+  ' NextTick (StdLib.vbs): True at each tick, False on Stop; the console's
+  ' Suspend and Resume buttons set and clear `suspended`.
+  suspended = False
+  Do While NextTick(core, suspended)
+    ' True once in the first tick of each matching minute.
+    If core.CheckTime(1, False, cronSpec) And Not suspended Then RunProgram commandLine, CLng(flags)
   Loop
   ' KillTimer takes the timer's id as a 16-bit number: TimerId16 makes it so.
   core.KillTimer TimerId16(timer)

@@ -62,7 +62,7 @@ Sub WriteLog(text)
 End Sub
 
 Function main(startedAt)
-  Dim titlePattern, classPattern, seconds, timer, msg, running, suspended, window, lastWindow, reported
+  Dim titlePattern, classPattern, seconds, timer, suspended, window, lastWindow, reported
   Set core = NewCore()
   If core Is Nothing Then
     main = "WindowWatch.vbs needs the Core object (QuillmothLib.dll is not registered)"
@@ -96,49 +96,32 @@ Function main(startedAt)
   End If
   WriteLog "watching for windows titled """ & titlePattern & """ of the class """ & classPattern & """"
 
-  ' A timer message every INTERVAL seconds; GetMessage waits for the next
+  ' A timer message every INTERVAL seconds; NextTick waits for the next
   ' message of this script's thread: a tick, or a request of the console.
   timer = core.SetTimer(CLng(CDbl(seconds) * 1000))
-  running = True
   lastWindow = 0
-  Do While running
-    msg = core.GetMessage(0, 0)
-    ' GetMessageId: which message it is (WM_TIMER and the QMR_CTL_ ids are
-    ' named in StdLib.vbs, loaded before every script).
-    Select Case core.GetMessageId(msg)
-      Case WM_TIMER
-        If Not suspended Then
-          ' FindWindow walks every window (children included) and answers
-          ' the last one whose title and class both match, or 0.
-          window = core.FindWindow(titlePattern, classPattern)
-          If window <> 0 Then
-            ' A window that does not go away is tried again at every look,
-            ' but the log tells of it only twice.
-            If window <> lastWindow Then
-              reported = False
-              CloseWindow window, True
-            Else
-              If Not reported Then WriteLog "window " & window & " is still open"
-              reported = True
-              CloseWindow window, False
-            End If
-            lastWindow = window
-          End If
+  ' NextTick (StdLib.vbs): True at each tick, False on Stop; the console's
+  ' Suspend and Resume buttons set and clear `suspended`.
+  suspended = False
+  Do While NextTick(core, suspended)
+    If Not suspended Then
+      ' FindWindow walks every window (children included) and answers
+      ' the last one whose title and class both match, or 0.
+      window = core.FindWindow(titlePattern, classPattern)
+      If window <> 0 Then
+        ' A window that does not go away is tried again at every look,
+        ' but the log tells of it only twice.
+        If window <> lastWindow Then
+          reported = False
+          CloseWindow window, True
+        Else
+          If Not reported Then WriteLog "window " & window & " is still open"
+          reported = True
+          CloseWindow window, False
         End If
-      ' The console's Suspend and Resume buttons.
-      Case QMR_CTL_SUSPEND
-        suspended = True
-      Case QMR_CTL_RESUME
-        suspended = False
-      ' Stop button, or Quillmoth is ending.
-      Case QMR_CTL_STOP, QMR_CTL_QUIT
-        running = False
-      ' Anything else goes to the window it is meant for.
-      Case Else
-        core.DispatchMessage msg
-    End Select
-    ' Every message handle must be given back.
-    core.FreeHandle msg
+        lastWindow = window
+      End If
+    End If
   Loop
   ' KillTimer takes the timer's id as a 16-bit number: TimerId16 makes it so.
   core.KillTimer TimerId16(timer)

@@ -87,25 +87,17 @@ TEST(CoreInTheProgram, ScriptsPrintEachFiringUntilStopIsPressed) {
   EXPECT_TRUE(program.Stop());
 }
 
+// The loop goes through the shipped StdLib.js's NextTick, which waits on
+// GetMessage.
 const char kJsTicks[] =
     "function main(x) {\r\n"
     "  var core = NewCore();\r\n"
     "  core.DestroyCronContext(1, 1);\r\n"
     "  var timer = core.SetTimer(200);\r\n"
-    "  for (var running = true; running; ) {\r\n"
-    "    var h = core.GetMessage(0, 0);\r\n"
-    "    switch (core.GetMessageId(h)) {\r\n"
-    "      case WM_TIMER:\r\n"
-    "        if (core.CheckTime(1, false, \"* * * * * * * *\")) core.Print(\"tick \" + FormatIsoTime(new Date()));\r\n"
-    "        break;\r\n"
-    "      case QMR_CTL_STOP: case QMR_CTL_QUIT:\r\n"
-    "        running = false;\r\n"
-    "        break;\r\n"
-    "      default:\r\n"
-    "        core.DispatchMessage(h);\r\n"
-    "    }\r\n"
-    "    core.FreeHandle(h);\r\n"
-    "  }\r\n"
+    "  var state = { suspended: false };\r\n"
+    "  while (NextTick(core, state))\r\n"
+    "    if (core.CheckTime(1, false, \"* * * * * * * *\") && !state.suspended)\r\n"
+    "      core.Print(\"tick \" + FormatIsoTime(new Date()));\r\n"
     "  core.KillTimer(TimerId16(timer));\r\n"
     "  core.Print(\"ticks stopped\");\r\n"
     "}\r\n";
