@@ -49,27 +49,21 @@ bool PostedTextsRead() {
   return true;
 }
 
-bool PostText(HWND relay, ATOM atom, const char *text, LPARAM category) {
-  if (!PostMessageA(relay, g_qmrMsg.print, atom, category))
+bool DeliverText(HWND relay, ATOM atom, const char *text, LPARAM category) {
+  bool posted = false;
+  if (atom && !PostedTextsRead()) {
+    if (!PostMessageA(relay, g_qmrMsg.print, atom, category))
+      return false;
+    posted = true;
+  } else if (DeliverMessage(relay, g_qmrMsg.print, atom, category, atom ? text : NULL, &posted) !=
+             static_cast<LRESULT>(QMR_DONE)) {
     return false;
-  if (atom) {
+  }
+  if (posted && atom) {
     t_postedAtom = atom;
     lstrcpynA(t_postedText, text, sizeof t_postedText);
   }
   return true;
-}
-
-bool DeliverText(HWND relay, ATOM atom, const char *text, LPARAM category) {
-  if (atom && !PostedTextsRead())
-    return PostText(relay, atom, text, category);
-  DWORD_PTR reply = 0;
-  if (SendMessageTimeoutA(relay, g_qmrMsg.print, atom, category, SMTO_ABORTIFHUNG, kSendTimeout, &reply))
-    return reply == static_cast<DWORD_PTR>(QMR_DONE);
-  // Read just as the send gave up: posting the atom again would hand the
-  // console an atom that is gone, or by then another text's.
-  if (atom && !Unread(atom, text))
-    return true;
-  return PostText(relay, atom, text, category);
 }
 
 } // namespace
@@ -110,12 +104,20 @@ void PostToRelay(UINT message, WPARAM wParam, LPARAM lParam) {
     PostMessageA(relay, message, wParam, lParam);
 }
 
-LRESULT DeliverMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT DeliverMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam, const char *atomText,
+                       bool *posted) {
   DWORD_PTR reply = 0;
   if (SendMessageTimeoutA(window, message, wParam, lParam, SMTO_ABORTIFHUNG, kSendTimeout, &reply))
     return static_cast<LRESULT>(reply);
-  if (PostMessageA(window, message, wParam, lParam))
+  // Read just as the send gave up: posting the atom again would hand the
+  // receiver an atom that is gone, or by then another text's.
+  if (atomText && !Unread(static_cast<ATOM>(wParam), atomText))
     return static_cast<LRESULT>(QMR_DONE);
+  if (PostMessageA(window, message, wParam, lParam)) {
+    if (posted)
+      *posted = true;
+    return static_cast<LRESULT>(QMR_DONE);
+  }
   QMR_DebugMessage(__LINE__, "DeliverMessage", "Unable to post message, message lost.");
   return 0;
 }
