@@ -238,11 +238,11 @@ void CQuillmothDlg::OnStop() {
                       PeekMessageA(&msg, m_hWnd, g_hostMsg.autoRun, g_hostMsg.autoRun, PM_NOREMOVE);
   if (m_liveWorkers != 0 && !startPending) {
     QMR_Stop();
-    // The passes' own time is the limit too: a poll that waits for silent
-    // workers must not multiply it.
+    // At most the time of kStopPasses passes of 250 ms, however long each
+    // poll takes: a poll that waits for silent workers must not multiply it.
     const DWORD deadline = GetTickCount() + kStopPasses * 250;
     if (!QMR_QueryStoped()) {
-      for (int pass = 1;; ++pass) {
+      for (;;) {
         while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) {
           if (msg.message == WM_QUIT) {
             PostQuitMessage(static_cast<int>(msg.wParam));
@@ -253,7 +253,7 @@ void CQuillmothDlg::OnStop() {
         }
         WaitAnsweringSends(NULL, 250);
         PrintCategorized("OnStop: Trying to shutdown threads...", 16);
-        if (pass == kStopPasses || static_cast<LONG>(GetTickCount() - deadline) >= 0) {
+        if (static_cast<LONG>(GetTickCount() - deadline) >= 0) {
           QMR_DebugMessage(650, "OnStop", "Unable to shutdown one or more threads");
           break;
         }

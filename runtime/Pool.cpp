@@ -398,14 +398,14 @@ extern "C" BOOL QMR_API QMR_WaitExit(void) {
       QMR_DebugMessage(__LINE__, "MurrelWaitExitProc", "GetMurrelThreadHandle failed");
       return true;
     }
-    DWORD wait = WAIT_TIMEOUT;
-    for (int round = 0; round < 10 && wait == WAIT_TIMEOUT; ++round) {
+    // Rounds of at most a second, pumping between them, until the end or
+    // the shared deadline.
+    DWORD wait, left;
+    do {
       PumpWaitingMessages();
-      DWORD left = Remaining(deadline);
+      left = Remaining(deadline);
       wait = WaitAnsweringSends(thread, left < 1000 ? left : 1000);
-      if (left == 0)
-        break;
-    }
+    } while (wait == WAIT_TIMEOUT && left > 0);
     CloseHandle(thread);
     if (wait == WAIT_TIMEOUT) {
       QMR_NotifyMessage(0, "Timed out while waiting for murrels to shutdown");
