@@ -20,14 +20,6 @@ using qmtest::RelayWindow;
 
 namespace {
 
-typedef HRESULT(STDAPICALLTYPE *RegisterFn)();
-
-HRESULT CallExport(HMODULE module, const char *name) {
-  RegisterFn fn = module ? reinterpret_cast<RegisterFn>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)))
-                         : nullptr;
-  return fn ? fn() : E_FAIL;
-}
-
 std::string Narrow(const wchar_t *text, size_t length) {
   std::string out;
   for (size_t i = 0; i < length; ++i)
@@ -71,10 +63,10 @@ protected:
   static void SetUpTestSuite() {
     s_library = LoadLibraryA((qmtest::ProgramDirectory() + "QuillmothLib.dll").c_str());
     ASSERT_TRUE(s_library);
-    ASSERT_EQ(S_OK, CallExport(s_library, "DllRegisterServer"));
+    ASSERT_EQ(S_OK, qmtest::CallExport(s_library, "DllRegisterServer"));
   }
   static void TearDownTestSuite() {
-    EXPECT_EQ(S_OK, CallExport(s_library, "DllUnregisterServer"));
+    EXPECT_EQ(S_OK, qmtest::CallExport(s_library, "DllUnregisterServer"));
     FreeLibrary(s_library);
   }
 

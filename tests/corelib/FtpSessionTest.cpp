@@ -20,14 +20,6 @@ using qmtest::RelayWindow;
 
 namespace {
 
-typedef HRESULT(STDAPICALLTYPE *RegisterFn)();
-
-HRESULT CallExport(HMODULE module, const char *name) {
-  RegisterFn fn = module ? reinterpret_cast<RegisterFn>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)))
-                         : nullptr;
-  return fn ? fn() : E_FAIL;
-}
-
 std::string Narrow(const wchar_t *text) {
   std::string out;
   for (; text && *text; ++text)
@@ -64,10 +56,10 @@ class FtpSessionTest : public ::testing::Test {
 protected:
   static void SetUpTestSuite() {
     library = LoadLibraryA((qmtest::ProgramDirectory() + "QuillmothLib.dll").c_str());
-    ASSERT_EQ(S_OK, CallExport(library, "DllRegisterServer"));
+    ASSERT_EQ(S_OK, qmtest::CallExport(library, "DllRegisterServer"));
   }
   static void TearDownTestSuite() {
-    EXPECT_EQ(S_OK, CallExport(library, "DllUnregisterServer"));
+    EXPECT_EQ(S_OK, qmtest::CallExport(library, "DllUnregisterServer"));
     FreeLibrary(library);
     library = nullptr;
   }

@@ -258,13 +258,6 @@ const char kJobScript[] =
     "  core.Print \"left \" & left\r\n"
     "End Function\r\n";
 
-typedef HRESULT(STDAPICALLTYPE *RegisterFn)();
-HRESULT CallExport(HMODULE module, const char *name) {
-  RegisterFn fn = module ? reinterpret_cast<RegisterFn>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)))
-                         : nullptr;
-  return fn ? fn() : E_FAIL;
-}
-
 // The platform's text of the first 02:30 not earlier than `now` (the job's
 // days of the month are all days).
 std::string NextHalfPastTwo(SYSTEMTIME now) {
@@ -314,7 +307,7 @@ TEST_F(NetJobsServiceTest, AScriptRunByTheProgramAddsReadsAndDeletesAJob) {
 
   std::string bin = qmtest::ProgramDirectory();
   HMODULE library = LoadLibraryA((bin + "QuillmothLib.dll").c_str());
-  ASSERT_EQ(S_OK, CallExport(library, "DllRegisterServer"));
+  ASSERT_EQ(S_OK, qmtest::CallExport(library, "DllRegisterServer"));
 
   qmtest::TempDirectory dir("netjobs-program");
   ASSERT_TRUE(qmtest::CopyInto(bin + "Quillmoth.exe", dir.Path()));
@@ -350,7 +343,7 @@ TEST_F(NetJobsServiceTest, AScriptRunByTheProgramAddsReadsAndDeletesAJob) {
 
   PostMessageA(console, RegisterWindowMessageA("WM_SHUTDOWN"), 0, 0);
   EXPECT_TRUE(child.WaitExit(60000));
-  EXPECT_EQ(S_OK, CallExport(library, "DllUnregisterServer"));
+  EXPECT_EQ(S_OK, qmtest::CallExport(library, "DllUnregisterServer"));
   FreeLibrary(library);
 }
 

@@ -390,13 +390,6 @@ const char kSecondScript[] =
     "  core.Print \"done\"\r\n"
     "End Function\r\n";
 
-typedef HRESULT(STDAPICALLTYPE *RegisterFn)();
-HRESULT CallExport(HMODULE module, const char *name) {
-  RegisterFn fn = module ? reinterpret_cast<RegisterFn>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)))
-                         : nullptr;
-  return fn ? fn() : E_FAIL;
-}
-
 TEST_F(NetJobsTasksTest, TheVariableChoosesTasksAndAScriptSeesTheJobsOfAnother) {
   // The old scheduler answers here (Wine's schedule service runs): only the
   // variable sends the jobs to Task Scheduler.
@@ -408,7 +401,7 @@ TEST_F(NetJobsTasksTest, TheVariableChoosesTasksAndAScriptSeesTheJobsOfAnother) 
 
   std::string bin = qmtest::ProgramDirectory();
   HMODULE library = LoadLibraryA((bin + "QuillmothLib.dll").c_str());
-  ASSERT_EQ(S_OK, CallExport(library, "DllRegisterServer"));
+  ASSERT_EQ(S_OK, qmtest::CallExport(library, "DllRegisterServer"));
   qmtest::TempDirectory dir("netjobs-tasks");
   ASSERT_TRUE(qmtest::CopyInto(bin + "Quillmoth.exe", dir.Path()));
   ASSERT_TRUE(qmtest::CopyInto(bin + "QuillmothRun.dll", dir.Path()));
@@ -440,7 +433,7 @@ TEST_F(NetJobsTasksTest, TheVariableChoosesTasksAndAScriptSeesTheJobsOfAnother) 
 
   PostMessageA(window, RegisterWindowMessageA("WM_SHUTDOWN"), 0, 0);
   EXPECT_TRUE(child.WaitExit(60000));
-  EXPECT_EQ(S_OK, CallExport(library, "DllUnregisterServer"));
+  EXPECT_EQ(S_OK, qmtest::CallExport(library, "DllUnregisterServer"));
   FreeLibrary(library);
   long deleted = 0;
   EXPECT_EQ(S_OK, core->NetScheduleJobDel(Text(L"."), 2, 2, &deleted));

@@ -11,14 +11,6 @@ namespace {
 
 enum { IDC_OUTPUT = 1003 };
 
-typedef HRESULT(STDAPICALLTYPE *RegisterFn)();
-
-HRESULT CallExport(HMODULE module, const char *name) {
-  RegisterFn fn = module ? reinterpret_cast<RegisterFn>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)))
-                         : nullptr;
-  return fn ? fn() : E_FAIL;
-}
-
 std::string SystemText(DWORD code) {
   char *text = nullptr;
   FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, NULL,
@@ -56,7 +48,7 @@ std::string RunOnce(const std::string &exe, const std::string &arguments) {
 TEST(ServiceStartsPrograms, AutoRunPrintsTheHelpersExitCodeAndGoesOnAfterAMissingProgram) {
   std::string bin = qmtest::ProgramDirectory();
   HMODULE library = LoadLibraryA((bin + "QuillmothLib.dll").c_str());
-  ASSERT_EQ(S_OK, CallExport(library, "DllRegisterServer"));
+  ASSERT_EQ(S_OK, qmtest::CallExport(library, "DllRegisterServer"));
 
   qmtest::TempDirectory dir("service-procs");
   std::string exe = dir / "Quillmoth.exe";
@@ -107,7 +99,7 @@ TEST(ServiceStartsPrograms, AutoRunPrintsTheHelpersExitCodeAndGoesOnAfterAMissin
   CloseServiceHandle(service);
   CloseServiceHandle(manager);
   EXPECT_EQ("Quillmoth is no longer registered as a system service.\n", RunOnce(exe, "-uninstall"));
-  EXPECT_EQ(S_OK, CallExport(library, "DllUnregisterServer"));
+  EXPECT_EQ(S_OK, qmtest::CallExport(library, "DllUnregisterServer"));
   FreeLibrary(library);
 }
 

@@ -6,14 +6,6 @@ namespace {
 
 enum { IDC_OUTPUT = 1003 };
 
-typedef HRESULT(STDAPICALLTYPE *RegisterFn)();
-
-HRESULT CallExport(HMODULE module, const char *name) {
-  RegisterFn fn = module ? reinterpret_cast<RegisterFn>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)))
-                         : nullptr;
-  return fn ? fn() : E_FAIL;
-}
-
 // Copies every file of a folder (not its folders) into another.
 bool CopyFolderFiles(const std::string &from, const std::string &to) {
   if (!MakeDirectory(to))

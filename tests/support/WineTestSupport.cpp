@@ -29,6 +29,13 @@ bool MakeDirectory(const std::string &path) {
   return CreateDirectoryA(path.c_str(), NULL) || GetLastError() == ERROR_ALREADY_EXISTS;
 }
 
+HRESULT CallExport(HMODULE module, const char *name) {
+  typedef HRESULT(STDAPICALLTYPE * RegisterFn)();
+  RegisterFn fn = module ? reinterpret_cast<RegisterFn>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)))
+                         : nullptr;
+  return fn ? fn() : E_FAIL;
+}
+
 bool CopyInto(const std::string &file, const std::string &directory) {
   std::string name = file.substr(file.find_last_of('\\') + 1);
   return CopyFileA(file.c_str(), (directory + name).c_str(), FALSE) != 0;

@@ -32,6 +32,10 @@ bool WriteTextFile(const std::string &path, const std::string &text);
 std::string ReadTextFile(const std::string &path);
 void RemoveTree(const std::string &path);
 
+// Calls a library's registration export (DllRegisterServer or
+// DllUnregisterServer); E_FAIL when the module or the export is missing.
+HRESULT CallExport(HMODULE module, const char *name);
+
 // A child process started with CreateProcess; killed if still running when
 // the object goes away.
 class ChildProcess {

@@ -38,27 +38,12 @@ struct Memory {
   SIZE_T residentKiB; // of the host process, where the system shows it
 };
 
-// Under Wine the Windows counters are estimates; the resident size of the
-// process as Linux sees it is in /proc, reachable through drive Z:.
-SIZE_T ResidentKiB() {
-  FILE *status = fopen("Z:\\proc\\self\\status", "r");
-  if (!status)
-    return 0;
-  char line[256];
-  unsigned long kib = 0;
-  while (fgets(line, sizeof line, status))
-    if (sscanf(line, "VmRSS: %lu kB", &kib) == 1)
-      break;
-  fclose(status);
-  return kib;
-}
-
 Memory MemoryUse() {
   PROCESS_MEMORY_COUNTERS_EX counters = {};
   counters.cb = sizeof counters;
   GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS *>(&counters),
                        sizeof counters);
-  return {counters.WorkingSetSize, counters.PrivateUsage, ResidentKiB()};
+  return {counters.WorkingSetSize, counters.PrivateUsage, bench::ResidentKiB()};
 }
 
 bool RunProcess(const std::string &commandLine) {

@@ -55,13 +55,6 @@ double Now() {
   return static_cast<double>(c.QuadPart) * 1000.0 / static_cast<double>(f.QuadPart);
 }
 
-typedef HRESULT(STDAPICALLTYPE *RegisterFn)();
-HRESULT CallExport(HMODULE module, const char *name) {
-  RegisterFn fn = module ? reinterpret_cast<RegisterFn>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)))
-                         : nullptr;
-  return fn ? fn() : E_FAIL;
-}
-
 // ---- Samples of the process's resources ----
 
 // String atoms are numbered 0xC000 to 0xFFFF.
@@ -96,21 +89,6 @@ DWORD ThreadCount(DWORD processId) {
       ++count;
   CloseHandle(snapshot);
   return count;
-}
-
-// Under Wine the Windows memory counters are estimates; the resident size
-// as Linux sees it is in /proc, reachable through drive Z:.
-double ResidentKiB() {
-  FILE *status = fopen("Z:\\proc\\self\\status", "r");
-  if (!status)
-    return 0;
-  char line[256];
-  unsigned long kib = 0;
-  while (fgets(line, sizeof line, status))
-    if (sscanf(line, "VmRSS: %lu kB", &kib) == 1)
-      break;
-  fclose(status);
-  return static_cast<double>(kib);
 }
 
 // Handles of this process. Wine answers GetProcessHandleCount with 0; its
@@ -166,7 +144,7 @@ Sample TakeSample(double runs) {
   memory.cb = sizeof memory;
   GetProcessMemoryInfo(self, reinterpret_cast<PROCESS_MEMORY_COUNTERS *>(&memory), sizeof memory);
   s.privateKiB = static_cast<double>(memory.PrivateUsage) / 1024.0;
-  s.residentKiB = ResidentKiB();
+  s.residentKiB = static_cast<double>(bench::ResidentKiB());
   s.threads = ThreadCount(GetCurrentProcessId());
   s.user = GetGuiResources(self, GR_USEROBJECTS);
   s.gdi = GetGuiResources(self, GR_GDIOBJECTS);
@@ -420,7 +398,7 @@ int StopWorkers(int workers, bool pumping) {
   // Workers that never read their messages are left to the end of the
   // process, as the program leaves them.
   if (!pumping) {
-    CallExport(g_library, "DllUnregisterServer");
+    qmtest::CallExport(g_library, "DllUnregisterServer");
     TerminateProcess(GetCurrentProcess(), g_check && g_failures ? 1 : 0);
   }
   return 0;
@@ -558,7 +536,7 @@ int main(int argc, char **argv) {
 
   std::string bin = qmtest::ProgramDirectory();
   g_library = LoadLibraryA((bin + "QuillmothLib.dll").c_str());
-  if (FAILED(CallExport(g_library, "DllRegisterServer"))) {
+  if (FAILED(qmtest::CallExport(g_library, "DllRegisterServer"))) {
     fprintf(stderr, "QuillmothLib.dll could not be registered\n");
     return 2;
   }
@@ -589,7 +567,7 @@ int main(int argc, char **argv) {
     fprintf(stderr, "usage: soak_bench [--check] runs N | stop N pump|busy | runaway [kind] | prints N W\n");
     return 2;
   }
-  CallExport(g_library, "DllUnregisterServer");
+  qmtest::CallExport(g_library, "DllUnregisterServer");
   fflush(stdout);
   return g_check && g_failures ? 1 : 0;
 }
