@@ -113,14 +113,24 @@ function ScriptSetting(core, prefix, name, value) {
 }
 
 // A line on the console ("<prefix>: <text>") and, with the date and time, in
-// the log file. A log that cannot be written is said on the console and does
-// not end the script: a script error stops every script of the program.
+// the log file. Another program may hold the file open for a moment (someone
+// reading the log, a backup): the line is tried again, up to 200 times (a
+// tenth of a second or two). A log that cannot be written is said on the
+// console and does not end the script: a script error stops every script of
+// the program.
 function LogLine(core, logFile, prefix, text) {
   core.Print(prefix + ": " + text);
-  try {
-    AppendLine(logFile, FormatIsoDateTime(new Date()) + "  " + text);
-  } catch (e) {
-    core.Print(prefix + ": cannot write " + logFile + ": " + e.message);
+  var line = FormatIsoDateTime(new Date()) + "  " + text;
+  for (var attempt = 1;; ++attempt) {
+    try {
+      AppendLine(logFile, line);
+      return;
+    } catch (e) {
+      if (attempt >= 200) {
+        core.Print(prefix + ": cannot write " + logFile + ": " + e.message);
+        return;
+      }
+    }
   }
 }
 

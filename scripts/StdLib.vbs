@@ -112,13 +112,22 @@ Function ScriptSetting(core, prefix, name, value)
 End Function
 
 ' A line on the console ("<prefix>: <text>") and, with the date and time, in
-' the log file. A log that cannot be written is said on the console and does
-' not end the script: a script error stops every script of the program.
+' the log file. Another program may hold the file open for a moment (someone
+' reading the log, a backup): the line is tried again, up to 200 times (a
+' tenth of a second or two; Timer counts whole seconds under some engines).
+' A log that cannot be written is said on the console and does not end the
+' script: a script error stops every script of the program.
 Sub LogLine(core, logFile, prefix, text)
+  Dim line, attempt
   core.Print prefix & ": " & text
+  line = FormatIsoDateTime(Now) & "  " & text
   On Error Resume Next
-  AppendLine logFile, FormatIsoDateTime(Now) & "  " & text
-  If Err.Number <> 0 Then core.Print prefix & ": cannot write " & logFile & ": " & Err.Description
+  For attempt = 1 To 200
+    Err.Clear
+    AppendLine logFile, line
+    If Err.Number = 0 Then Exit Sub
+  Next
+  core.Print prefix & ": cannot write " & logFile & ": " & Err.Description
 End Sub
 
 ' A whole number of at most 9 digits, without sign or blanks.
