@@ -4,6 +4,19 @@
 
 namespace qmtest {
 
+bool RunningUnderWine() {
+  HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+  return ntdll && GetProcAddress(ntdll, "wine_get_version") != NULL;
+}
+
+bool WineDiffers(bool wineOutcome, const char *reason) {
+  if (!wineOutcome || !RunningUnderWine())
+    return false;
+  printf("[ wine     ] %s\n", reason);
+  fflush(stdout);
+  return true;
+}
+
 std::string ProgramDirectory() {
   char path[MAX_PATH];
   DWORD length = GetModuleFileNameA(NULL, path, sizeof path);

@@ -10,6 +10,17 @@
 
 namespace qmtest {
 
+// True when the test runs under Wine (its ntdll exports wine_get_version).
+bool RunningUnderWine();
+
+// A known Wine difference, marked where it is asserted, as Wine's own
+// conformance tests mark them with broken(): true only under Wine and only
+// when wineOutcome holds, so on Windows the Windows outcome is required.
+// The reason (what Wine does, and what Windows does instead) is printed
+// each time the difference is taken. Use it as
+//   EXPECT_TRUE(got == windows || qmtest::WineDiffers(got == wine, "why"));
+bool WineDiffers(bool wineOutcome, const char *reason);
+
 // Directory of the running test program, with a trailing backslash.
 std::string ProgramDirectory();
 
