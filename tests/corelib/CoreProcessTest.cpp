@@ -132,15 +132,15 @@ TEST_F(ProcessTest, ExecutableSearchOrderWithRealFiles) {
     EXPECT_EQ(2, Create(0, "qmsearch.exe whoami")) << "through PATH with an extension";
   }
   EXPECT_EQ(2, Create(0, word + ".exe whoami")) << "with an extension";
-  ASSERT_TRUE(DeleteFileA((dir / "qmsearch.com").c_str()));
+  ASSERT_TRUE(qmtest::DeleteFileAndWait(dir / "qmsearch.com"));
   EXPECT_EQ(2, Create(0, word + " whoami")) << "then .exe";
-  ASSERT_TRUE(DeleteFileA((dir / "qmsearch.exe").c_str()));
+  ASSERT_TRUE(qmtest::DeleteFileAndWait(dir / "qmsearch.exe"));
   EXPECT_EQ(3, Create(0, word)) << "then .bat";
   {
     qmtest::PathPrefix path(dir.Path());
     EXPECT_EQ(3, Create(0, "qmsearch")) << "through PATH, .bat before .cmd";
   }
-  ASSERT_TRUE(DeleteFileA((dir / "qmsearch.bat").c_str()));
+  ASSERT_TRUE(qmtest::DeleteFileAndWait(dir / "qmsearch.bat"));
   EXPECT_EQ(4, Create(0, word)) << "then .cmd";
   EXPECT_TRUE(Notices().empty());
 }

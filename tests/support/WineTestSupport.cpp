@@ -75,6 +75,12 @@ std::string ReadTextFile(const std::string &path) {
   return text;
 }
 
+bool DeleteFileAndWait(const std::string &path) {
+  if (!DeleteFileA(path.c_str()))
+    return false;
+  return WaitUntil([&] { return GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES; }, 10000);
+}
+
 void RemoveTree(const std::string &path) {
   std::string dir = path;
   if (!dir.empty() && dir.back() != '\\')

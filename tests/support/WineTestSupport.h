@@ -42,6 +42,12 @@ bool CopyInto(const std::string &file, const std::string &directory);
 bool WriteTextFile(const std::string &path, const std::string &text);
 std::string ReadTextFile(const std::string &path);
 void RemoveTree(const std::string &path);
+// Deletes a file and waits until its name is gone. A file still open
+// somewhere (the image of a program that has just ended) keeps its name
+// until the last handle closes, on Windows as a delete-pending file and
+// under Wine as a file that is still there: a search right after the
+// delete can otherwise still find it.
+bool DeleteFileAndWait(const std::string &path);
 
 // Calls a library's registration export (DllRegisterServer or
 // DllUnregisterServer); E_FAIL when the module or the export is missing.
