@@ -20,11 +20,7 @@ status=$?
 elapsed=$(( ($(date +%s%N) - start) / 1000000 ))
 {
   echo "wine-run: $(basename "$program") did not start: Wine ended it with status $status after $elapsed ms"
-  server=no
-  for socket in /tmp/.wine-"$(id -u)"/server-*/socket; do
-    [ -S "$socket" ] && server=yes
-  done
-  echo "wine-run: a wineserver socket exists: $server (prefix $WINEPREFIX)"
+  echo "wine-run: prefix $WINEPREFIX"
   echo "wine-run: what the loader reports when it loads the program once more (listing its tests only):"
   rm -f "$mark"
   WINEDEBUG=err+all,fixme-all timeout 60 "$here/tools/winebench.sh" exec "$program" --gtest_list_tests 2>&1 |
