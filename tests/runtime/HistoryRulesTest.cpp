@@ -94,6 +94,7 @@ TEST(HistoryCsv, HostileTextsComeBackFieldForField) {
       "\"\"",
       "line\r\nbreak",
       "bare\nLF and bare\rCR",
+      "CR only\r",
       "\r\n",
       "ends with a line end\r\n",
       " blanks kept ",
@@ -133,6 +134,19 @@ TEST(HistoryCsv, HostileTextsComeBackFieldForField) {
   const std::string file = WriteFile(written);
   ASSERT_EQ(0u, file.find(kBom + "Start,Duration ms,"));
   EXPECT_EQ(std::string::npos, file.find("Start,Duration ms,", kBom.size() + 1)) << "one header row";
+  // Outside quotes every CR and LF is a CRLF line end (a lone CR, too, is a
+  // line break to other readers).
+  bool quoted = false;
+  for (size_t i = 0; i < file.size(); ++i) {
+    if (file[i] == '"') {
+      quoted = !quoted;
+    } else if (!quoted && file[i] == '\r') {
+      ASSERT_EQ('\n', file[i + 1]) << "byte " << i;
+    } else if (!quoted && file[i] == '\n') {
+      ASSERT_EQ('\r', file[i - 1]) << "byte " << i;
+    }
+  }
+  EXPECT_FALSE(quoted);
   EXPECT_EQ("\r\n", file.substr(file.size() - 2));
   EXPECT_NE(std::string::npos, file.find(",exit code 3221225477,"));
   EXPECT_NE(std::string::npos, file.find(",skipped: still running,"));
@@ -157,14 +171,14 @@ TEST(HistoryCsv, ControlCharactersAndBrokenBytesAreReplacedWhereverTheyAre) {
   r.argument = std::string("\0z", 2) + "\xC2\x85"
                                        "next line"; // a NUL and the C1 control NEL
   r.returnValue = "\xFF lone \x80 cut \xE6\x97";    // broken UTF-8
-  r.error = "overlong \xC0\xAF and surrogate \xED\xA0\x80, tab\tCR\rLF\n kept";
+  r.error = "overlong \xC0\xAF \xE0\x80\xAF and surrogate \xED\xA0\x80, tab\tCR\rLF\n kept";
   r.host = "\xF4\x90\x80\x80"; // beyond U+10FFFF
 
   RunRecord want = r;
   want.ran = "a" + kFFFD + "b" + kFFFD + "[31m" + kFFFD;
   want.argument = kFFFD + "z" + kFFFD + "next line";
   want.returnValue = kFFFD + " lone " + kFFFD + " cut " + kFFFD + kFFFD;
-  want.error = "overlong " + kFFFD + kFFFD + " and surrogate " + kFFFD + kFFFD + kFFFD + ", tab\tCR\rLF\n kept";
+  want.error = "overlong " + kFFFD + kFFFD + " " + kFFFD + kFFFD + kFFFD + " and surrogate " + kFFFD + kFFFD + kFFFD + ", tab\tCR\rLF\n kept";
   want.host = kFFFD + kFFFD + kFFFD + kFFFD;
 
   HistoryReadResult read = ReadHistory(WriteFile({r}));
@@ -238,7 +252,7 @@ TEST(HistoryReader, TornOrDamagedLinesAreSkippedNeverMisread) {
       good.substr(0, good.size() - 2) + ",extra\r\n",     // a column too many
       good.substr(0, good.find(",yes,") + 1) + "maybe" + good.substr(good.find(",yes,") + 4),
       good.substr(0, good.find(",returned,")) + ",exit code -1" + good.substr(good.find(",returned,") + 9),
-      good.substr(0, good.find(",4242,")) + ",42\"42," + good.substr(good.find(",4242,") + 6),
+      good.substr(0, good.find(",first.vbs,")) + ",fir\"st.vbs," + good.substr(good.find(",first.vbs,") + 11),
       "\"2026-12-09 20:21:05.123 +01:00\"x" + good.substr(30),
   };
   std::string file = WriteFile({records[0]});
@@ -392,6 +406,7 @@ TEST(EventThrottle, OneEventPerScriptPerTenMinutesThenTheCountHeldBack) {
   // The clock went back an hour: a new window, not an hour of silence.
   EXPECT_EQ("sent, 0 held back", offer("C:\\Scripts\\Job.vbs", 30 * minute));
   EXPECT_EQ("held", offer("C:\\Scripts\\Job.vbs", 31 * minute));
+  EXPECT_EQ("sent, 1 held back", offer("C:\\Scripts\\Job.vbs", 5 * minute)) << "back again, one held";
 
   // Case-blind beyond ASCII, as Windows names are.
   EXPECT_EQ("sent, 0 held back", offer("D:\\Über\\Ärger ŁÓDŹ ΣΩ ЖЁ.vbs", 0));
@@ -404,11 +419,17 @@ TEST(TextColumns, CellsAlignByCharactersNotBytes) {
                                                       {{"Ärger.vbs", "returned", "0"},
                                                        {"日本.js", "exit code 1"},
                                                        {"a.vbs", "script\terror", "a\r\nb"},
-                                                       {"longer-than-ten.vbs", "stopped", "x", "dropped"}},
+                                                       {"longer-than-ten.vbs", "stopped", "x", "dropped"},
+                                                       {"日本語のスクリプト.js", "returned", "1"}},
                                                       10);
   const std::vector<std::string> want = {
-      "Script     Outcome    Value", "========== ========== =====", "Ärger.vbs  returned   0",
-      "日本.js      exit co...",     "a.vbs      script ... a  b",  "longer-... stopped    x",
+      "Script     Outcome    Value",
+      "========== ========== =====",
+      "Ärger.vbs  returned   0",
+      "日本.js      exit co...",
+      "a.vbs      script ... a  b",
+      "longer-... stopped    x",
+      "日本語のスクリ... returned   1",
   };
   EXPECT_EQ(want, lines);
   for (const std::string &line : lines)
