@@ -4,6 +4,7 @@
 #include "LiveContexts.h"
 #include "MurrelContext.h"
 #include "QuillmothRun.h"
+#include "RunTracking.h"
 #include "RuntimeInternal.h"
 #include "ScriptLanguage.h"
 #include "SystemErrorText.h"
@@ -352,7 +353,10 @@ extern "C" BOOL QMR_API QMR_Disown(void) {
 
 extern "C" BOOL QMR_API QMR_Suspend(void) { return Broadcast(QMR_CTL_SUSPEND); }
 extern "C" BOOL QMR_API QMR_Resume(void) { return Broadcast(QMR_CTL_RESUME); }
-extern "C" BOOL QMR_API QMR_Stop(void) { return Broadcast(QMR_CTL_STOP); }
+extern "C" BOOL QMR_API QMR_Stop(void) {
+  NoteStopRequest();
+  return Broadcast(QMR_CTL_STOP);
+}
 extern "C" BOOL QMR_API QMR_TimeChange(void) { return Broadcast(QMR_CTL_TIMECHANGE); }
 
 extern "C" BOOL QMR_API QMR_QueryStoped(void) {
@@ -398,6 +402,7 @@ extern "C" BOOL QMR_API QMR_WaitExit(void) {
       QMR_DebugMessage(__LINE__, "MurrelWaitExitProc", "GetMurrelThreadHandle failed");
       return true;
     }
+    DWORD threadId = context->threadId;
     // Rounds of at most a second, pumping between them, until the end or
     // the shared deadline.
     DWORD wait, left;
@@ -408,6 +413,7 @@ extern "C" BOOL QMR_API QMR_WaitExit(void) {
     } while (wait == WAIT_TIMEOUT && left > 0);
     CloseHandle(thread);
     if (wait == WAIT_TIMEOUT) {
+      RecordStillRunning(threadId);
       QMR_NotifyMessage(0, "Timed out while waiting for murrels to shutdown");
       QMR_DebugMessage(__LINE__, "MurrelWaitExitProc", "WaitForSingleObject == WAIT_TIMEOUT");
     }

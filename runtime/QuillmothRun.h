@@ -86,6 +86,28 @@ QMR_EXPORT BOOL QMR_API QMR_NotifyMessage(DWORD category, const char *format, ..
 QMR_EXPORT void QMR_API QMR_DebugMessage(int line, const char *where, const char *format, ...) QMR_PRINTF(3, 4);
 QMR_EXPORT void QMR_API QMR_DebugWrite(const char *text);
 
+// Run history and console transcript, kept in the data folder.
+// The data folder with a trailing backslash; FALSE when there is none or it
+// does not fit.
+QMR_EXPORT BOOL QMR_API QMR_GetDataFolder(char *path, DWORD size);
+// Appends one console line, with its time, to the transcript.
+QMR_EXPORT void QMR_API QMR_Transcript(const char *text);
+// Records a program that a script started and waited for: its command line,
+// when it started (UTC) and its exit code; timedOut when it was ended at
+// its time limit.
+QMR_EXPORT void QMR_API QMR_RecordProgramRun(const char *commandLine, const FILETIME *startUtc,
+                                             DWORD elapsedMs, DWORD exitCode, BOOL timedOut);
+
+// Failures worth an event-log entry, handed to the host (which owns the
+// event source): a failed run (at most one per script per 10 minutes; text1
+// the script, text2 the error) and records that cannot be written (text1
+// the folder, text2 the reason).
+#define QMR_EVENT_RUN_FAILED 1
+#define QMR_EVENT_HISTORY_UNWRITABLE 2
+#define QMR_EVENT_TRANSCRIPT_UNWRITABLE 3
+typedef void(QMR_API *QMR_EventSink)(DWORD event, const char *text1, const char *text2);
+QMR_EXPORT void QMR_API QMR_SetEventSink(QMR_EventSink sink);
+
 #ifdef __cplusplus
 }
 #endif

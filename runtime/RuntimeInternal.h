@@ -30,4 +30,7 @@ BOOL IsSignalWnd(HWND window, UINT attempts);
 // WM_QUIT, which stays queued for the thread's own loop.
 void PumpWaitingMessages();
 
+// Hands an event to the host's sink (QMR_SetEventSink); nothing without one.
+void ReportRuntimeEvent(DWORD event, const char *text1, const char *text2);
+
 #endif

@@ -2,6 +2,7 @@
 // scripts into it, runs their main procedure and reports to the host.
 #include "MurrelContext.h"
 #include "QuillmothRun.h"
+#include "RunTracking.h"
 #include "RuntimeInternal.h"
 #include "ScriptLanguage.h"
 #include "ScriptObject.h"
@@ -121,16 +122,19 @@ void OnLoad(MurrelContext *context, WPARAM atom) {
   const char where[] = "ThreadProc::QMR_LOAD";
   std::string name = TakeAtom(atom, "");
   ScriptLocation location = context->script ? context->script->Files().Locate(name) : LocateScript(name);
+  std::string error;
   if (location.path.empty()) {
-    std::string text = "Unable to locate: \"" + location.path + "\"";
-    Report(__LINE__, where, text);
+    error = "Unable to locate: \"" + location.path + "\"";
   } else if (GetFileAttributesA(location.path.c_str()) == INVALID_FILE_ATTRIBUTES) {
-    Report(__LINE__, where, "Unable to locate " + location.path);
+    error = "Unable to locate " + location.path;
   } else if (!context->script) {
-    Report(__LINE__, where, kNoEngine);
+    error = kNoEngine;
   } else if (!context->script->LoadFile(location.path)) {
-    Report(__LINE__, where, context->script->ErrorText());
+    error = context->script->ErrorText();
   }
+  if (!error.empty())
+    Report(__LINE__, where, error);
+  NoteLoad(name, location.path, error);
 }
 
 // Calls a procedure of the loaded code with one argument text.
@@ -202,9 +206,13 @@ int ExecuteProcedure(MurrelContext *context, const char *procedure, const std::s
 
 void OnRun(MurrelContext *context, WPARAM atom) {
   std::string argument = TakeAtom(atom, "\r");
+  NoteRunStart(context, argument);
   int result = ExecuteProcedure(context, "main", argument);
+  std::string text;
+  if (result != EXEC_OK)
+    text = context->script ? context->script->ErrorText() : std::string(kNoEngine);
+  NoteRunEnd(context, result == EXEC_OK, text);
   if (result != EXEC_OK) {
-    std::string text = context->script ? context->script->ErrorText() : std::string(kNoEngine);
     Notify(text);
     QMR_DebugMessage(__LINE__, "ThreadProc::QMR_RUN", "Exec error %d: %s", result, text.c_str());
     PostToRelay(g_qmrMsg.error, static_cast<WPARAM>(context->flags),

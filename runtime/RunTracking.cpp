@@ -1,0 +1,196 @@
+#include "RunTracking.h"
+#include "HistoryCsv.h"
+#include "MurrelContext.h"
+#include "QuillmothRun.h"
+#include "RunHistory.h"
+#include "RuntimeInternal.h"
+#include "ScriptLanguage.h"
+#include "ScriptObject.h"
+
+#include "EventThrottle.h"
+
+#include <map>
+
+namespace {
+
+// Every run in progress, by worker thread, so that the program's end can
+// record the runs it leaves behind.
+struct Tracked {
+  RunRecord record;
+  ULONGLONG startTick;
+  LONG stopGeneration;
+  bool recorded;
+};
+
+CRITICAL_SECTION g_lock;
+INIT_ONCE g_lockMade = INIT_ONCE_STATIC_INIT;
+std::map<unsigned long, Tracked> *g_runs = NULL;
+EventThrottle *g_throttle = NULL;
+volatile LONG g_stopGeneration = 0;
+
+BOOL CALLBACK MakeLock(PINIT_ONCE, PVOID, PVOID *) {
+  InitializeCriticalSection(&g_lock);
+  return TRUE;
+}
+
+class Locked {
+public:
+  Locked() {
+    InitOnceExecuteOnce(&g_lockMade, MakeLock, NULL, NULL);
+    EnterCriticalSection(&g_lock);
+  }
+  ~Locked() { LeaveCriticalSection(&g_lock); }
+};
+
+// Of the calling worker's coming run: the script's path and a load error.
+struct PendingLoads {
+  std::string script;
+  std::string loadError;
+};
+thread_local PendingLoads t_loads;
+
+bool IsStandardLibrary(const std::string &name) {
+  size_t slash = name.find_last_of("\\/");
+  std::string file = slash == std::string::npos ? name : name.substr(slash + 1);
+  return lstrcmpiA(file.c_str(), "StdLib.vbs") == 0 || lstrcmpiA(file.c_str(), "StdLib.js") == 0;
+}
+
+std::string WideToUtf8(const wchar_t *text, UINT length) {
+  int bytes = WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), NULL, 0, NULL, NULL);
+  if (bytes <= 0)
+    return std::string();
+  std::string utf8(static_cast<size_t>(bytes), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), &utf8[0], bytes, NULL, NULL);
+  return utf8;
+}
+
+// The return value as its text (what VBScript's CStr gives), cut later by
+// the record's rules; objects and arrays are named by their kind.
+std::string ValueText(const VARIANT *value) {
+  if (!value || V_VT(value) == VT_EMPTY)
+    return std::string();
+  if (V_VT(value) & VT_ARRAY)
+    return "(array)";
+  if (V_VT(value) == VT_DISPATCH || V_VT(value) == VT_UNKNOWN)
+    return "(object)";
+  VARIANT text;
+  VariantInit(&text);
+  std::string result;
+  if (SUCCEEDED(VariantChangeType(&text, const_cast<VARIANT *>(value), VARIANT_ALPHABOOL, VT_BSTR)) &&
+      V_BSTR(&text))
+    result = WideToUtf8(V_BSTR(&text), SysStringLen(V_BSTR(&text)));
+  VariantClear(&text);
+  return result;
+}
+
+void TellFailure(const RunRecord &record) {
+  ThrottleAnswer answer = {false, 0};
+  {
+    Locked lock;
+    try {
+      if (!g_throttle)
+        g_throttle = new EventThrottle();
+      answer = g_throttle->Offer(record.ran, static_cast<long long>(GetTickCount64()));
+    } catch (...) {
+      return;
+    }
+  }
+  if (!answer.send)
+    return;
+  std::string error = record.error.empty() ? OutcomeText(record.outcome, record.exitCode) : record.error;
+  if (answer.heldBack > 0)
+    error += " (" + std::to_string(answer.heldBack) + " more failures of this script in the last 10 minutes)";
+  ReportRuntimeEvent(QMR_EVENT_RUN_FAILED, record.ran.c_str(), error.c_str());
+}
+
+} // namespace
+
+void NoteLoad(const std::string &name, const std::string &path, const std::string &error) {
+  try {
+    if (!IsStandardLibrary(name))
+      t_loads.script = path.empty() ? name : path;
+    if (!error.empty() && t_loads.loadError.empty())
+      t_loads.loadError = error;
+  } catch (...) {
+  }
+}
+
+void NoteRunStart(MurrelContext *context, const std::string &argument) {
+  try {
+    Tracked run = {};
+    run.record.start = HistoryNow();
+    run.startTick = GetTickCount64();
+    run.stopGeneration = g_stopGeneration;
+    run.record.ran = AnsiToUtf8(t_loads.script);
+    run.record.argument = argument == "\r" ? std::string() : AnsiToUtf8(argument);
+    if (context->script) {
+      run.record.language = context->script->Language();
+      run.record.host = context->script->HostName();
+    }
+    if (run.record.language.empty())
+      run.record.language = ScriptLanguageOf(t_loads.script);
+    run.record.threadId = context->threadId;
+    run.record.pooled = (context->flags & QMR_FLAG_POOLED) != 0;
+    run.record.error = AnsiToUtf8(t_loads.loadError);
+    run.record.outcome = t_loads.loadError.empty() ? RunOutcome::Returned : RunOutcome::LoadError;
+    Locked lock;
+    if (!g_runs)
+      g_runs = new std::map<unsigned long, Tracked>();
+    (*g_runs)[context->threadId] = run;
+  } catch (...) {
+  }
+  t_loads = PendingLoads();
+}
+
+void NoteRunEnd(MurrelContext *context, bool succeeded, const std::string &errorText) {
+  RunRecord record;
+  {
+    Locked lock;
+    if (!g_runs)
+      return;
+    auto found = g_runs->find(context->threadId);
+    if (found == g_runs->end())
+      return;
+    Tracked run = found->second;
+    g_runs->erase(found);
+    if (run.recorded)
+      return;
+    record = run.record;
+    record.durationMs = static_cast<long long>(GetTickCount64() - run.startTick);
+    if (record.outcome != RunOutcome::LoadError) {
+      if (!succeeded) {
+        record.outcome = RunOutcome::ScriptError;
+        record.error = AnsiToUtf8(errorText);
+      } else if (g_stopGeneration != run.stopGeneration) {
+        record.outcome = RunOutcome::Stopped;
+      }
+    }
+  }
+  record.end = HistoryNow();
+  if (succeeded)
+    record.returnValue = ValueText(context->returnValue);
+  RecordRun(record);
+  if (record.outcome == RunOutcome::ScriptError || record.outcome == RunOutcome::LoadError)
+    TellFailure(record);
+}
+
+void NoteStopRequest() { InterlockedIncrement(&g_stopGeneration); }
+
+void RecordStillRunning(unsigned long threadId) {
+  RunRecord record;
+  {
+    Locked lock;
+    if (!g_runs)
+      return;
+    auto found = g_runs->find(threadId);
+    if (found == g_runs->end() || found->second.recorded)
+      return;
+    found->second.recorded = true;
+    record = found->second.record;
+    record.durationMs = static_cast<long long>(GetTickCount64() - found->second.startTick);
+  }
+  record.end = HistoryNow();
+  record.outcome = RunOutcome::StillRunningAtShutdown;
+  record.error.clear();
+  RecordRun(record);
+}
