@@ -111,6 +111,12 @@ TEST(TaskJobMapping, MarkupInTheCommandComesBackExactly) {
   ASSERT_TRUE(ReadTaskXml(edited, back));
   EXPECT_EQ(L"pwsh /c echo a&b <c> ]]> &lt;d&gt; &#65; \"e\" 'f'", back.command);
 
+  // A record of an older version holds the command as it was given.
+  ASSERT_TRUE(ReadTaskXml(L"<Description>Quillmoth network job: JobTime=5 DaysOfMonth=0x0 DaysOfWeek=0x1 Flags=0x0 "
+                          L"Command=echo 100%25 &amp; more</Description>",
+                          back));
+  EXPECT_EQ(L"echo 100%25 & more", back.command);
+
   // What XML 1.0 cannot carry at all, which no definition may be made of.
   EXPECT_EQ(std::wstring::npos, FirstCharacterXmlCannotHold(command + L"\n\r\x7F\xD7FF\xE000\xFFFD\xD83D\xDE00"));
   for (const wchar_t *unfit : {L"\x01", L"\x08", L"\x0B", L"\x1F", L"\xFFFE", L"\xFFFF", L"\xD83D", L"\xDE00"})
