@@ -205,9 +205,10 @@ void CuttingFtpServer::Session(uintptr_t control) {
       answer = "250 Directory changed.";
     else if (verb == "SIZE")
       answer = argument == m_name ? "213 " + std::to_string(m_content.size()) : "550 No such file.";
-    else if (verb == "QUIT")
-      open = false, answer = "221 Goodbye.";
-    else if (verb == "PASV") {
+    else if (verb == "QUIT") {
+      answer = "221 Goodbye.";
+      open = false;
+    } else if (verb == "PASV") {
       if (passive != INVALID_SOCKET)
         closesocket(passive);
       passive = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
