@@ -4,6 +4,7 @@
 #include "Core.h"
 #include "CoreNetJobs.h"
 
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <wchar.h>
@@ -14,6 +15,7 @@
 #include "CronSchedule.h"
 #include "HandleTable.h"
 #include "QuillmothRun.h"
+#include "TaskJob.h"
 #include "TaskJobCalls.h"
 
 namespace {
@@ -195,6 +197,22 @@ bool CountList(long handle, DWORD &count) {
   }, &count);
 }
 
+// The notice of a job that was not added: the system's text of `status`,
+// or which character of the command no task can hold.
+void NotifyAddFailure(const char *method, NET_API_STATUS status, const std::wstring &command) {
+  size_t at = FirstCharacterXmlCannotHold(command);
+  if (status != kTaskCommandUnfit || at == std::wstring::npos) {
+    CoreNotifyFailure(method, status);
+    return;
+  }
+  char text[160];
+  snprintf(text, sizeof text,
+           "The command holds the character U+%04X at position %u, which a Task Scheduler task cannot hold. "
+           "No job was added.",
+           static_cast<unsigned>(command[at]), static_cast<unsigned>(at + 1));
+  CoreNotifyText(method, text);
+}
+
 // Adds one job; the notices name `method`.
 HRESULT AddJob(const char *method, long flags, BSTR server, BSTR cron_spec, BSTR commandline, long *pVal) {
   *pVal = -1;
@@ -222,7 +240,7 @@ HRESULT AddJob(const char *method, long flags, BSTR server, BSTR cron_spec, BSTR
   NET_API_STATUS status = OnScheduler(
       [&](const NetJobCalls &calls) { return calls.JobAdd(name.Name(), reinterpret_cast<LPBYTE>(&info), &jobId); });
   if (status != NERR_Success) {
-    CoreNotifyFailure(method, status);
+    NotifyAddFailure(method, status, command.wide);
     return S_FALSE;
   }
   *pVal = static_cast<long>(jobId);
@@ -287,7 +305,7 @@ HRESULT StartNow(const char *method, long flags, BSTR server, BSTR commandline, 
       break;
     }
   }
-  CoreNotifyFailure(method, status != NERR_Success ? status : ERROR_TIMEOUT);
+  NotifyAddFailure(method, status != NERR_Success ? status : ERROR_TIMEOUT, command.wide);
   return S_FALSE;
 }
 

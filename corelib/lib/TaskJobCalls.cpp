@@ -176,6 +176,9 @@ NET_API_STATUS WINAPI TaskJobAdd(LPCWSTR server, LPBYTE buffer, LPDWORD jobId) {
   job.daysOfWeek = static_cast<uint8_t>(info->DaysOfWeek & 0x7F);
   job.flags = static_cast<uint8_t>(info->Flags & kJobNonInteractive);
   job.command = info->Command ? info->Command : L"";
+  // Written into the definition, it would be refused or come back changed.
+  if (FirstCharacterXmlCannotHold(job.command) != std::wstring::npos)
+    return kTaskCommandUnfit;
   JobClock now;
   if (!g_taskSchedulerCalls.ServerNow(server, now))
     return ERROR_INVALID_TIME;

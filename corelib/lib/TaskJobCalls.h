@@ -27,6 +27,11 @@ struct TaskSchedulerCalls {
 extern TaskSchedulerCalls g_taskSchedulerCalls;
 TaskSchedulerCalls SystemTaskSchedulerCalls();
 
+// TaskJobAdd's answer for a command that holds a character no task
+// definition can (see FirstCharacterXmlCannotHold); bit 29 marks a code of
+// our own.
+const NET_API_STATUS kTaskCommandUnfit = 0x20000001;
+
 // The network job table carried out with tasks: JobAdd, JobDel, JobEnum,
 // JobGetInfo and BufferFree; the clocks are the production ones.
 NetJobCalls TaskNetJobCalls();

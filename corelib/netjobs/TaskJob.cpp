@@ -16,6 +16,7 @@ const wchar_t *const kMonthNames[12] = {L"January", L"February", L"March",     L
                                         L"July",    L"August",   L"September", L"October", L"November", L"December"};
 
 const wchar_t kRecordMark[] = L"Quillmoth network job:";
+const wchar_t kEncodedCommand[] = L" EncodedCommand=";
 
 bool ValidDay(const JobClock &c) {
   long long day;
@@ -79,6 +80,37 @@ std::wstring Unescape(const std::wstring &text) {
     }
     if (!done)
       out += L'&';
+  }
+  return out;
+}
+
+// The record's command with '%' and the markup characters as %XX: a
+// scheduler that writes the description back without escaping it (Wine's
+// does) still keeps a well-formed definition.
+std::wstring RecordCommand(const std::wstring &command) {
+  std::wstring out;
+  for (wchar_t c : command) {
+    if (c == L'%' || c == L'&' || c == L'<' || c == L'>') {
+      wchar_t code[4];
+      swprintf(code, sizeof code / sizeof code[0], L"%%%02X", static_cast<unsigned>(c));
+      out += code;
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+// The command of a record: its %XX as the characters again.
+std::wstring CommandOfRecord(const std::wstring &text) {
+  std::wstring out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == L'%' && i + 2 < text.size() && iswxdigit(text[i + 1]) && iswxdigit(text[i + 2])) {
+      out += static_cast<wchar_t>(wcstoul(text.substr(i + 1, 2).c_str(), nullptr, 16));
+      i += 2;
+    } else {
+      out += text[i];
+    }
   }
   return out;
 }
@@ -192,10 +224,12 @@ unsigned long RecordValue(const std::wstring &record, const wchar_t *name, bool 
   return found ? wcstoul(record.c_str() + at + wcslen(name), nullptr, 0) : 0;
 }
 
-// The record the description carries: "JobTime=... Command=<to the end>".
+// The record the description carries: "JobTime=... EncodedCommand=<to the
+// end>", or "Command=" with the command as it is in older records.
 bool ReadRecord(const std::wstring &description, TaskJobFields &job) {
   size_t mark = description.find(kRecordMark);
-  size_t command = description.find(L" Command=");
+  size_t encoded = description.find(kEncodedCommand);
+  size_t command = encoded != std::wstring::npos ? encoded : description.find(L" Command=");
   if (mark == std::wstring::npos || command == std::wstring::npos)
     return false;
   std::wstring head = description.substr(mark, command - mark);
@@ -210,11 +244,31 @@ bool ReadRecord(const std::wstring &description, TaskJobFields &job) {
   size_t start = head.find(L" Start=");
   if (start == std::wstring::npos || !ParseBoundary(head.substr(start + 7), job.start))
     job.start = JobClock{0, 0, 0, 0, 0, 0};
-  job.command = description.substr(command + 9);
+  if (encoded != std::wstring::npos)
+    job.command = CommandOfRecord(description.substr(encoded + wcslen(kEncodedCommand)));
+  else
+    job.command = description.substr(command + 9);
   return true;
 }
 
 } // namespace
+
+size_t FirstCharacterXmlCannotHold(const std::wstring &text) {
+  for (size_t i = 0; i < text.size(); ++i) {
+    unsigned c = static_cast<unsigned>(text[i]);
+    if (c < 0x20 && c != 0x09 && c != 0x0A && c != 0x0D)
+      return i;
+    if (c == 0xFFFE || c == 0xFFFF)
+      return i;
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+      ++i; // a pair
+      continue;
+    }
+    if (c >= 0xD800 && c <= 0xDFFF)
+      return i;
+  }
+  return std::wstring::npos;
+}
 
 bool ParseTaskNumber(const std::wstring &name, uint32_t &number) {
   if (name.size() < 3 || name.size() > 12 || name.compare(0, 2, L"At") != 0 || name[2] == L'0')
@@ -314,7 +368,8 @@ std::wstring TaskXml(const TaskJobFields &job) {
                      L"  <RegistrationInfo>\r\n    <Author>Quillmoth</Author>\r\n    <Description>";
   xml += Escape(std::wstring(kRecordMark) + L" JobTime=" + Number(job.jobTime) + L" DaysOfMonth=" +
                 Number(job.daysOfMonth, true) + L" DaysOfWeek=" + Number(job.daysOfWeek, true) + L" Flags=" +
-                Number(job.flags & kJobNonInteractive, true) + L" Start=" + start + L" Command=" + job.command);
+                Number(job.flags & kJobNonInteractive, true) + L" Start=" + start + kEncodedCommand +
+                RecordCommand(job.command));
   xml += L"</Description>\r\n  </RegistrationInfo>\r\n  <Triggers>\r\n";
   if (!job.daysOfMonth && !job.daysOfWeek)
     xml += L"    <TimeTrigger>\r\n      <StartBoundary>" + start + L"</StartBoundary>\r\n    </TimeTrigger>\r\n";
@@ -373,6 +428,14 @@ bool ReadTaskXml(const std::wstring &xml, TaskJobFields &job) {
       !program.empty()) {
     InnerText(xml, exec.begin, exec.end, L"Arguments", arguments);
     job.command = JoinCommandLine(program, arguments);
+    // The action loses the blanks or tab between the program and its
+    // arguments; the record keeps them, unless the action was changed since.
+    std::wstring recordProgram, recordArguments;
+    if (recorded) {
+      SplitCommandLine(record.command, recordProgram, recordArguments);
+      if (recordProgram == program && recordArguments == arguments)
+        job.command = record.command;
+    }
   } else if (recorded) {
     job.command = record.command;
   } else {

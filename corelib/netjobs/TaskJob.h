@@ -45,14 +45,21 @@ bool RunsToday(const TaskJobFields &job, const JobClock &now);
 // (has not run, running, ready...) are no failure.
 bool LastRunFailed(long result);
 
+// Where `text` first holds a character that XML 1.0 cannot carry, not even
+// as a reference (a control character other than tab, line feed and
+// carriage return, U+FFFE, U+FFFF, half a surrogate pair); npos for none.
+size_t FirstCharacterXmlCannotHold(const std::wstring &text);
+
 // The task definition: one-time trigger without days, a weekly trigger for
 // weekdays, a monthly one for days of the month (both when both are given),
 // the command as one program action, the interactive token or the system
 // account, and the fields again in the description (some schedulers keep no
-// trigger or action they cannot run).
+// trigger or action they cannot run). The command must hold no character
+// that XML cannot carry.
 std::wstring TaskXml(const TaskJobFields &job);
 
 // The fields of a definition: from its triggers, action and principal where
-// it has them, else from the record in its description. False when neither
+// it has them, else from the record in its description; the command as the
+// record gives it while the action is still that command. False when neither
 // gives a time and a command.
 bool ReadTaskXml(const std::wstring &xml, TaskJobFields &job);

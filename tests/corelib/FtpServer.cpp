@@ -4,6 +4,7 @@
 
 #include "FtpServer.h"
 
+#include <ctype.h>
 #include <stdio.h>
 #include <vector>
 
@@ -46,7 +47,225 @@ bool PortIsFree(unsigned short port) {
   return bound && !FtpServer::Answers(port);
 }
 
+bool SendAll(SOCKET socket, const char *data, size_t size) {
+  while (size > 0) {
+    int sent = send(socket, data, static_cast<int>(size < 65536 ? size : 65536), 0);
+    if (sent <= 0)
+      return false;
+    data += sent;
+    size -= static_cast<size_t>(sent);
+  }
+  return true;
+}
+
+bool Reply(SOCKET control, const std::string &line) {
+  std::string text = line + "\r\n";
+  return SendAll(control, text.data(), text.size());
+}
+
+// The next command line (without its line end); false once the client is gone.
+bool ReadLine(SOCKET control, std::string &pending, std::string &line) {
+  for (;;) {
+    size_t end = pending.find("\r\n");
+    if (end != std::string::npos) {
+      line = pending.substr(0, end);
+      pending.erase(0, end + 2);
+      return true;
+    }
+    char chunk[512];
+    int got = recv(control, chunk, sizeof chunk, 0);
+    if (got <= 0)
+      return false;
+    pending.append(chunk, got);
+  }
+}
+
 } // namespace
+
+CuttingFtpServer::CuttingFtpServer(const std::string &name, const std::string &content, size_t cutAfter)
+    : m_name(name), m_content(content), m_cutAfter(cutAfter), m_listener(INVALID_SOCKET), m_control(INVALID_SOCKET) {
+  InitializeCriticalSection(&m_lock);
+}
+
+CuttingFtpServer::~CuttingFtpServer() {
+  Stop();
+  DeleteCriticalSection(&m_lock);
+}
+
+bool CuttingFtpServer::Start(std::string *why) {
+  WSADATA data;
+  m_winsock = WSAStartup(MAKEWORD(2, 2), &data) == 0;
+  if (!m_winsock) {
+    *why = "no Winsock";
+    return false;
+  }
+  // A port below 32768, which scripts pass as a 16-bit number; another
+  // test run may take it first.
+  for (int attempt = 0; attempt < 5 && m_listener == INVALID_SOCKET; ++attempt) {
+    unsigned short port = FtpServer::UnusedPort();
+    SOCKET listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in address = Loopback(port);
+    if (listener != INVALID_SOCKET && port &&
+        bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0 && listen(listener, 4) == 0) {
+      m_listener = listener;
+      m_port = port;
+    } else if (listener != INVALID_SOCKET) {
+      closesocket(listener);
+    }
+  }
+  if (m_listener == INVALID_SOCKET) {
+    *why = "cannot listen on a loopback port";
+    return false;
+  }
+  m_thread = CreateThread(nullptr, 0, Serve, this, 0, nullptr);
+  if (!m_thread) {
+    *why = "cannot start the server's thread";
+    Stop();
+    return false;
+  }
+  return true;
+}
+
+void CuttingFtpServer::Stop() {
+  InterlockedExchange(&m_stopping, 1);
+  if (m_thread) {
+    // A session ends when its connection is shut; the waiting accept when
+    // someone connects, and the server then sees it is stopping.
+    EnterCriticalSection(&m_lock);
+    if (m_control != INVALID_SOCKET)
+      shutdown(m_control, SD_BOTH);
+    LeaveCriticalSection(&m_lock);
+    FtpServer::Answers(m_port);
+    WaitForSingleObject(m_thread, 30000);
+    CloseHandle(m_thread);
+    m_thread = nullptr;
+  }
+  if (m_listener != INVALID_SOCKET)
+    closesocket(m_listener);
+  m_listener = INVALID_SOCKET;
+  m_port = 0;
+  if (m_winsock)
+    WSACleanup();
+  m_winsock = false;
+}
+
+std::string CuttingFtpServer::Log() const {
+  EnterCriticalSection(&m_lock);
+  std::string log = m_log;
+  LeaveCriticalSection(&m_lock);
+  return log;
+}
+
+void CuttingFtpServer::Note(const std::string &line) {
+  EnterCriticalSection(&m_lock);
+  m_log += line + "\n";
+  LeaveCriticalSection(&m_lock);
+}
+
+DWORD WINAPI CuttingFtpServer::Serve(void *self) {
+  CuttingFtpServer *server = static_cast<CuttingFtpServer *>(self);
+  for (;;) {
+    SOCKET control = accept(server->m_listener, nullptr, nullptr);
+    if (control == INVALID_SOCKET || server->m_stopping) {
+      if (control != INVALID_SOCKET)
+        closesocket(control);
+      return 0;
+    }
+    EnterCriticalSection(&server->m_lock);
+    server->m_control = control;
+    LeaveCriticalSection(&server->m_lock);
+    server->Session(control);
+    EnterCriticalSection(&server->m_lock);
+    server->m_control = INVALID_SOCKET;
+    LeaveCriticalSection(&server->m_lock);
+    closesocket(control);
+  }
+}
+
+void CuttingFtpServer::Session(uintptr_t control) {
+  SOCKET passive = INVALID_SOCKET;
+  std::string pending, line;
+  bool open = Reply(control, "220 Quillmoth cutting bench");
+  while (open && ReadLine(control, pending, line)) {
+    Note(line);
+    std::string verb = line.substr(0, line.find(' '));
+    for (char &c : verb)
+      c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+    std::string argument = line.size() > verb.size() ? line.substr(verb.size() + 1) : std::string();
+    std::string answer;
+    if (verb == "USER")
+      answer = "331 Any password will do.";
+    else if (verb == "PASS")
+      answer = "230 Logged in.";
+    else if (verb == "TYPE" || verb == "NOOP")
+      answer = "200 OK.";
+    else if (verb == "PWD")
+      answer = "257 \"/\" is the current directory.";
+    else if (verb == "CWD")
+      answer = "250 Directory changed.";
+    else if (verb == "SIZE")
+      answer = argument == m_name ? "213 " + std::to_string(m_content.size()) : "550 No such file.";
+    else if (verb == "QUIT") {
+      answer = "221 Goodbye.";
+      open = false;
+    } else if (verb == "PASV") {
+      if (passive != INVALID_SOCKET)
+        closesocket(passive);
+      passive = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+      sockaddr_in address = Loopback(0);
+      int size = sizeof address;
+      if (passive != INVALID_SOCKET && bind(passive, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0 &&
+          listen(passive, 1) == 0 && getsockname(passive, reinterpret_cast<sockaddr *>(&address), &size) == 0) {
+        unsigned port = ntohs(address.sin_port);
+        answer = "227 Entering Passive Mode (127,0,0,1," + std::to_string(port >> 8) + "," +
+                 std::to_string(port & 0xFF) + ").";
+      } else {
+        answer = "425 Cannot open a passive port.";
+      }
+    } else if (verb == "RETR") {
+      if (argument != m_name)
+        answer = "550 No such file.";
+      else if (passive == INVALID_SOCKET)
+        answer = "425 Use PASV first.";
+      else if (Reply(control, "150 Opening BINARY mode data connection."))
+        answer = Transfer(passive);
+      else
+        open = false;
+      if (passive != INVALID_SOCKET)
+        closesocket(passive);
+      passive = INVALID_SOCKET;
+    } else {
+      answer = "502 Not implemented.";
+    }
+    if (!answer.empty() && !Reply(control, answer))
+      open = false;
+  }
+  if (passive != INVALID_SOCKET)
+    closesocket(passive);
+}
+
+std::string CuttingFtpServer::Transfer(uintptr_t passive) {
+  // The client connects right after PASV's answer, or after RETR's 150.
+  fd_set ready;
+  FD_ZERO(&ready);
+  FD_SET(passive, &ready);
+  timeval wait = {30, 0};
+  if (select(0, &ready, nullptr, nullptr, &wait) != 1)
+    return "425 No data connection.";
+  SOCKET data = accept(passive, nullptr, nullptr);
+  if (data == INVALID_SOCKET)
+    return "425 No data connection.";
+  size_t part = m_cutAfter < m_content.size() ? m_cutAfter : m_content.size();
+  bool sent = SendAll(data, m_content.data(), part);
+  shutdown(data, SD_SEND);
+  closesocket(data);
+  if (part < m_content.size()) {
+    Note("cut after " + std::to_string(part) + " of " + std::to_string(m_content.size()) + " bytes" +
+         (sent ? "" : " (not all of them taken)"));
+    return "426 Connection closed; transfer aborted.";
+  }
+  return sent ? "226 Transfer complete." : "426 Connection lost.";
+}
 
 std::string UnixPath(const std::string &windowsPath) {
   typedef char *(CDECL * ToUnix)(LPCWSTR);

@@ -70,7 +70,9 @@ protected:
     for (const char *name : kVariables)
       SetEnvironmentVariableA(name, NULL);
     std::string why;
-    ASSERT_TRUE(server.Start(&why)) << why;
+    if (withVsftpd) {
+      ASSERT_TRUE(server.Start(&why)) << why;
+    }
     ASSERT_TRUE(relay.Handle());
     ASSERT_TRUE(QMR_Own());
     ASSERT_TRUE(qmtest::CopyInto(qmtest::ProgramDirectory() + "Scripts\\StdLib.vbs", dir.Path()));
@@ -83,8 +85,8 @@ protected:
   }
 
   // The script's connect call with the bench's credentials.
-  std::string Connect() const {
-    return "core.FtpConnect(\"127.0.0.1\", " + std::to_string(server.Port()) + ", \"anonymous\", \"" +
+  std::string Connect(unsigned short port = 0) const {
+    return "core.FtpConnect(\"127.0.0.1\", " + std::to_string(port ? port : server.Port()) + ", \"anonymous\", \"" +
            FtpServer::Password() + "\")";
   }
 
@@ -136,6 +138,7 @@ protected:
   }
 
   static HMODULE library;
+  bool withVsftpd = true;
   std::function<void()> onPump;
   std::vector<std::string> printed; // called while a script runs, outside any message
   qmtest::TempDirectory dir;
@@ -235,6 +238,54 @@ TEST_F(FtpSessionTest, AFailedDownloadKeepsTheLocalFileItWouldHaveReplaced) {
   if (find != INVALID_HANDLE_VALUE)
     FindClose(find);
   EXPECT_FALSE(ServedExists("x.txt"));
+}
+
+// The names in a folder, sorted.
+std::vector<std::string> FilesIn(const std::string &folder) {
+  std::vector<std::string> names;
+  WIN32_FIND_DATAA found;
+  HANDLE find = FindFirstFileA((folder + "*").c_str(), &found);
+  if (find == INVALID_HANDLE_VALUE)
+    return names;
+  do {
+    std::string name = found.cFileName;
+    if (name != "." && name != "..")
+      names.push_back(name);
+  } while (FindNextFileA(find, &found));
+  FindClose(find);
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// Downloads from a server of the test's own, which vsftpd cannot be made
+// to be: it cuts them short.
+class FtpCutTransferTest : public FtpSessionTest {
+protected:
+  FtpCutTransferTest() { withVsftpd = false; }
+};
+
+TEST_F(FtpCutTransferTest, ADownloadCutMidTransferFailsAndKeepsTheOldFileWhole) {
+  std::string served;
+  for (int i = 0; i < 65536; ++i)
+    served += static_cast<char>('a' + i % 26);
+  qmtest::CuttingFtpServer cutting("big.bin", served, 20000);
+  std::string why;
+  ASSERT_TRUE(cutting.Start(&why)) << why;
+  const std::string old = EveryByte();
+  ASSERT_TRUE(qmtest::WriteTextFile(dir / "big.bin", old));
+
+  std::string out = Run("  Dim h\r\n"
+                        "  h = " + Connect(cutting.Port()) + "\r\n"
+                        "  main = (h <> 0) & \"|\" & core.FtpGet(h, \"big.bin\", \"" + dir / "big.bin" + "\", True)\r\n"
+                        "  main = main & \"|\" & V(\"FTP.LASTLINE\")\r\n"
+                        "  core.FtpClose h\r\n");
+  cutting.Stop();
+  std::string log = cutting.Log();
+  EXPECT_NE(std::string::npos, log.find("RETR big.bin\ncut after 20000 of 65536 bytes\n")) << log;
+  EXPECT_EQ("True|0|426 Connection closed; transfer aborted.", out) << "a failure, with the server's reason";
+  EXPECT_TRUE(qmtest::ReadTextFile(dir / "big.bin") == old) << "the old file, byte for byte";
+  EXPECT_EQ((std::vector<std::string>{"StdLib.vbs", "big.bin", "t.vbs"}), FilesIn(dir.Path()))
+      << "no partial download is left beside it";
 }
 
 TEST_F(FtpSessionTest, FoldersRenameDeleteAndTestingNames) {

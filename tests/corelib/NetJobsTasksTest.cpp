@@ -10,6 +10,7 @@
 
 #include <windows.h>
 #include <taskschd.h>
+#include <cwchar>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -92,6 +93,22 @@ public:
     if (root)
       root->Release();
     return SUCCEEDED(hr);
+  }
+
+  // The definition the scheduler keeps of a task; empty when it has none.
+  std::wstring Definition(const std::wstring &path) {
+    IRegisteredTask *task = nullptr;
+    ITaskFolder *root = Folder(L"\\");
+    BSTR xml = nullptr;
+    if (root && SUCCEEDED(root->GetTask(Text(path.c_str()), &task)))
+      task->get_Xml(&xml);
+    std::wstring text = xml ? std::wstring(xml, SysStringLen(xml)) : std::wstring();
+    SysFreeString(xml);
+    if (task)
+      task->Release();
+    if (root)
+      root->Release();
+    return text;
   }
 
   void Delete(const std::wstring &folderPath, const std::wstring &name) {
@@ -315,6 +332,49 @@ TEST_F(NetJobsTasksTest, AJobPlacedNowIsATaskThatRunsToday) {
               jobs[0].first.JobTime < 15000)
       << "runs today unless its time passed or the day turned meanwhile";
   EXPECT_EQ(0, jobs[0].first.DaysOfMonth | jobs[0].first.DaysOfWeek);
+  long deleted = 0;
+  EXPECT_EQ(S_OK, core->NetScheduleJobDel(Text(L"."), id, id, &deleted));
+}
+
+TEST_F(NetJobsTasksTest, MarkupInACommandComesBackExactlyAndAControlCharacterIsRefusedWithANotice) {
+  // What a definition must escape, an entity's own text, and a tab that
+  // parts the program from its arguments (XML holds a tab; it is no markup).
+  const wchar_t kMarkup[] = L"cmd\t/c echo a&b <c> ]]> &lt;d&gt; \"e\"";
+  long id = Add(0, L"0 6 _ _ 3", kMarkup);
+  ASSERT_GT(id, 0) << Notices();
+  std::string given(kMarkup, kMarkup + wcslen(kMarkup));
+  // The definition stays well-formed however the scheduler writes it back.
+  std::wstring definition = console.Definition(OurTask(id));
+  EXPECT_NE(std::wstring::npos, definition.find(L"Quillmoth network job:"));
+  EXPECT_EQ(std::wstring::npos, definition.find(L"<c>"));
+  EXPECT_EQ(std::wstring::npos, definition.find(L"]]>"));
+  long job = 0;
+  ASSERT_EQ(S_OK, core->NetScheduleJobGetInfo(Text(L"."), id, &job)) << Notices();
+  std::string command;
+  Entry(job, &command);
+  Free(job);
+  EXPECT_EQ(given, command) << "read back through the task's definition";
+  auto jobs = List();
+  ASSERT_EQ(1u, jobs.size());
+  EXPECT_EQ(given, jobs[0].second);
+
+  // XML 1.0 holds no other character below a blank, not even as a
+  // reference: such a command would reach the scheduler mangled or not at
+  // all. Both ways of adding a job refuse it, saying why.
+  relay.entries.clear();
+  EXPECT_EQ(-1, Add(0, L"0 6 _ _ 3", L"cmd /c echo \x01 bell"));
+  long now = 0;
+  EXPECT_EQ(S_FALSE, core->NetCreateProcess(0, Text(L"."), Text(L"cmd /c echo \x1B[0m"), &now));
+  EXPECT_EQ(-1, now);
+  ASSERT_EQ(2u, relay.Texts().size()) << Notices();
+  EXPECT_EQ("NetScheduleJobAdd: The command holds the character U+0001 at position 13, which a Task Scheduler "
+            "task cannot hold. No job was added.",
+            relay.Texts()[0]);
+  EXPECT_EQ("NetCreateProcess: The command holds the character U+001B at position 13, which a Task Scheduler "
+            "task cannot hold. No job was added.",
+            relay.Texts()[1]);
+  EXPECT_FALSE(console.Exists(OurTask(id + 1)));
+  EXPECT_EQ(1u, List().size());
   long deleted = 0;
   EXPECT_EQ(S_OK, core->NetScheduleJobDel(Text(L"."), id, id, &deleted));
 }

@@ -88,6 +88,41 @@ TEST(TaskJobMapping, EveryDayMaskGoesIntoTriggersAndComesBack) {
   }
 }
 
+TEST(TaskJobMapping, MarkupInTheCommandComesBackExactly) {
+  // What a definition must escape, an entity's own text, and a tab that
+  // parts the program from its arguments.
+  const std::wstring command = L"cmd\t/c echo a&b <c> ]]> &lt;d&gt; &#65; \"e\" 'f'";
+  TaskJobFields job = Job(0, 0, 0x04, 0, command.c_str());
+  std::wstring xml = TaskXml(job);
+  EXPECT_EQ(std::wstring::npos, xml.find(L"]]>")) << "no character data may hold it";
+  EXPECT_EQ(std::wstring::npos, xml.find(L"<c>"));
+  // Windows keeps the whole definition, Wine only the description.
+  for (const std::wstring &form : {xml, OnlyRecord(xml)}) {
+    TaskJobFields back;
+    ASSERT_TRUE(ReadTaskXml(form, back));
+    EXPECT_EQ(command, back.command);
+  }
+  // An action changed in Task Scheduler since is what runs: it wins.
+  std::wstring edited = xml;
+  size_t at = edited.find(L"<Command>cmd</Command>");
+  ASSERT_NE(std::wstring::npos, at);
+  edited.replace(at, 22, L"<Command>pwsh</Command>");
+  TaskJobFields back;
+  ASSERT_TRUE(ReadTaskXml(edited, back));
+  EXPECT_EQ(L"pwsh /c echo a&b <c> ]]> &lt;d&gt; &#65; \"e\" 'f'", back.command);
+
+  // A record of an older version holds the command as it was given.
+  ASSERT_TRUE(ReadTaskXml(L"<Description>Quillmoth network job: JobTime=5 DaysOfMonth=0x0 DaysOfWeek=0x1 Flags=0x0 "
+                          L"Command=echo 100%25 &amp; more</Description>",
+                          back));
+  EXPECT_EQ(L"echo 100%25 & more", back.command);
+
+  // What XML 1.0 cannot carry at all, which no definition may be made of.
+  EXPECT_EQ(std::wstring::npos, FirstCharacterXmlCannotHold(command + L"\n\r\x7F\xD7FF\xE000\xFFFD\xD83D\xDE00"));
+  for (const wchar_t *unfit : {L"\x01", L"\x08", L"\x0B", L"\x1F", L"\xFFFE", L"\xFFFF", L"\xD83D", L"\xDE00"})
+    EXPECT_EQ(4u, FirstCharacterXmlCannotHold(std::wstring(L"echo") + unfit + L"x")) << static_cast<unsigned>(unfit[0]);
+}
+
 TEST(TaskJobMapping, WeekdaysAndDaysAreNamedAsTaskSchedulerNamesThem) {
   // AT weekdays begin with Monday (bit 0) and end with Sunday (bit 6).
   std::wstring xml = TaskXml(Job(0, (1u << 0) | (1u << 30), 0x41, 0, L"x"));

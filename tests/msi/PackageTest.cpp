@@ -6,7 +6,7 @@
 //
 // The cases run in order on one prefix: a plain installation and its
 // removal, then the full installation of the older package, its upgrade and
-// the removal.
+// the removal, then an installation again over what removal left.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -280,6 +280,34 @@ TEST(Package, FullInstallationRegistersRunsAndStartsTheService) {
   EXPECT_TRUE(program.WaitExit(30000, &code));
 }
 
+// --- An enciphered stored value: written under the older package, read
+// again after the upgrade, and left by removal (with the pass phrase) for a
+// later installation, as the guide promises the administrator.
+
+const char kSecretName[] = "QM.MSI_STORED_SECRET";
+const char kSecretText[] = "night & day <pw> 42";
+const char kPassPhraseKey[] = "software\\Brenlow Software\\Quillmoth\\Security";
+std::string g_secretCipher; // as the older program stored it
+
+// The secret as a script reads it: stored, enciphered (2 + 8).
+std::string ReadSecret() {
+  return Trimmed(RunCscript(std::string("WScript.Echo CreateObject(\"QuillmothLib.Core\")"
+                                        ".GetEnvironmentVariable(10, \"") +
+                            kSecretName + "\")\r\n"));
+}
+
+TEST(Package, TheOlderProgramStoresAnEncipheredValue) {
+  ASSERT_EQ("-1", Trimmed(RunCscript(std::string("WScript.Echo CreateObject(\"QuillmothLib.Core\")"
+                                                 ".SetEnvironmentVariable(10, \"") +
+                                     kSecretName + "\", \"" + kSecretText + "\")\r\n")));
+  bool found = false;
+  g_secretCipher = qmtest::ReadRegistryText(HKEY_LOCAL_MACHINE, kVariablesKey, kSecretName, &found);
+  ASSERT_TRUE(found);
+  EXPECT_EQ(std::string::npos, g_secretCipher.find_first_not_of("0123456789ABCDEF"))
+      << "enciphered: " << g_secretCipher;
+  EXPECT_EQ(kSecretText, ReadSecret());
+}
+
 TEST(Package, UpgradeKeepsTheUsersScripts) {
   std::string dir = InstallDirectory();
   const std::string changed = "' the administrator's own jobs\r\nFunction main(x)\r\nmain = \"mine\"\r\nEnd Function\r\n";
@@ -313,6 +341,12 @@ TEST(Package, UpgradeKeepsTheUsersScripts) {
                                        ".GetEnvironmentVariable(6, \"QM.MSI_PROBE\")\r\n")));
 }
 
+TEST(Package, UpgradeKeepsEncipheredValuesReadable) {
+  ASSERT_FALSE(g_secretCipher.empty()) << "stored under the older package";
+  EXPECT_EQ(g_secretCipher, qmtest::ReadRegistryText(HKEY_LOCAL_MACHINE, kVariablesKey, kSecretName));
+  EXPECT_EQ(kSecretText, ReadSecret()) << "deciphered by the new program";
+}
+
 TEST(Package, RemovalTakesTheProgramAndLeavesTheUsersData) {
   std::vector<std::string> products = InstalledProducts();
   ASSERT_EQ(1u, products.size());
@@ -324,6 +358,21 @@ TEST(Package, RemovalTakesTheProgramAndLeavesTheUsersData) {
   bool found = false;
   EXPECT_EQ("kept", qmtest::ReadRegistryText(HKEY_LOCAL_MACHINE, kVariablesKey, "QM.MSI_PROBE", &found));
   EXPECT_TRUE(found) << "stored variables stay";
+}
+
+TEST(Package, RemovalLeavesEncipheredValuesForTheNextInstallation) {
+  ASSERT_FALSE(g_secretCipher.empty()) << "stored under the older package";
+  ASSERT_TRUE(InstalledProducts().empty()) << "removed";
+  EXPECT_EQ(g_secretCipher, qmtest::ReadRegistryText(HKEY_LOCAL_MACHINE, kVariablesKey, kSecretName));
+  bool found = false;
+  EXPECT_FALSE(qmtest::ReadRegistryText(HKEY_LOCAL_MACHINE, kPassPhraseKey, "PassPhrase", &found).empty());
+  EXPECT_TRUE(found) << "the pass phrase stays";
+  ASSERT_EQ(0, Msiexec("/i \"" + WindowsPath(g_currentPackage) + "\" /qn"));
+  EXPECT_EQ(kSecretText, ReadSecret()) << "installed again, the program reads it";
+  std::vector<std::string> products = InstalledProducts();
+  ASSERT_EQ(1u, products.size());
+  ASSERT_EQ(0, Msiexec("/x " + products[0] + " /qn"));
+  ExpectRemoved();
 }
 
 } // namespace
