@@ -1,5 +1,7 @@
 // The console window itself: output box, status line, buttons, tray icon,
 // About box, help and link label.
+#include "EngineStatus.h"
+#include "RuntimeEvents.h"
 #include "QuillmothDlg.h"
 #include "ConsoleShell.h"
 #include "ModulePath.h"
@@ -164,6 +166,20 @@ void CQuillmothDlg::UpdateStatus() {
     SetWindowTextA(suspend, "Resume");
     break;
   }
+  PublishStatus();
+}
+
+void CQuillmothDlg::PublishStatus() {
+  EngineStatus status;
+  switch (FirstState(m_engineState)) {
+  case STATE_IDLE: status.state = "starting"; break;
+  case STATE_RUNNING: status.state = "running"; break;
+  case STATE_STOPPED: status.state = "stopped"; break;
+  case STATE_SUSPENDED: status.state = "suspended"; break;
+  }
+  status.mode = RunningAsService() ? "service" : "application";
+  status.workers = m_liveWorkers;
+  WriteEngineStatus(status);
 }
 
 void CQuillmothDlg::SetState(DWORD set, DWORD clear) {
@@ -202,6 +218,7 @@ void CQuillmothDlg::AppendLine(const char *text, bool newline) {
 void CQuillmothDlg::ConsoleLine(const std::string &text) {
   std::string line = text.substr(0, kLineMax);
   AppendLine(line.c_str(), true);
+  QMR_Transcript(line.c_str());
   HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
   if (out && out != INVALID_HANDLE_VALUE) {
     line += "\r\n";
@@ -409,6 +426,7 @@ bool CQuillmothDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESUL
       OnQMRExit(wParam, lParam);
       *reply = static_cast<LRESULT>(QMR_DONE);
     } else if (message == m.qmrError) {
+      ReportEngineStoppedByError();
       OnStop();
       *reply = static_cast<LRESULT>(QMR_DONE);
     } else if (message == m.relayPing) {

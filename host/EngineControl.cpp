@@ -167,6 +167,7 @@ void CQuillmothDlg::OnLoad() {
 
 void CQuillmothDlg::ShowCount() {
   SetDlgItemTextA(m_hWnd, IDC_COUNT, std::to_string(m_liveWorkers).c_str());
+  PublishStatus();
 }
 
 void CQuillmothDlg::OnThread(LPARAM started) {

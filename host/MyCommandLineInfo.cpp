@@ -36,6 +36,10 @@ void CMyCommandLineInfo::ParseParam(const char *param, bool isSwitch, bool isLas
       m_account = true;
     else if (Is(param, "password"))
       m_password = true;
+    else if (Is(param, "status"))
+      m_status = true;
+    else if (Is(param, "history"))
+      m_history = true;
     else {
       m_unknownOption = true;
       CCommandLineInfo::ParseParam(param, isSwitch, isLast);
@@ -51,7 +55,9 @@ void CMyCommandLineInfo::ParseParam(const char *param, bool isSwitch, bool isLas
                {m_debug, &m_debugValue},
                {m_logfile, &m_logfileValue},
                {m_account, &m_accountValue},
-               {m_password, &m_passwordValue}};
+               {m_password, &m_passwordValue},
+               {m_history, &m_historyCount},
+               {m_history, &m_historyFilter}};
   for (const Pending &p : order) {
     if (p.flag && p.value->empty()) {
       *p.value = param;

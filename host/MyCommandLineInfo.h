@@ -22,12 +22,17 @@ public:
   bool m_proxy = false;
   bool m_account = false;
   bool m_password = false;
+  bool m_status = false;
+  bool m_history = false;
 
   std::string m_debugValue;
   std::string m_loadFile;
   std::string m_accountValue;
   std::string m_passwordValue;
   std::string m_logfileValue;
+  // -history [count] [filter]
+  std::string m_historyCount;
+  std::string m_historyFilter;
 };
 
 #endif

@@ -39,16 +39,6 @@ CNTService::CNTService(const char *serviceName)
   m_status.dwWaitHint = 0;
   s_instance = this;
 
-  // Every start of the host begins a fresh diagnostic log.
-  char program[MAX_PATH];
-  DWORD length = GetModuleFileNameA(NULL, program, sizeof program);
-  if (length > 0 && length < sizeof program) {
-    ModulePath log(program);
-    std::string path = log.Directory() + log.FileName() + ".log";
-    FILE *file = fopen(path.c_str(), "w");
-    if (file)
-      fclose(file);
-  }
   Trace(__LINE__, "CNTService::CNTService()");
 }
 
@@ -198,8 +188,12 @@ void CNTService::LogEvent(WORD type, DWORD id, const char *text1, const char *te
   // Reporting never changes the error a caller is about to show.
   DWORD error = GetLastError();
   Trace(__LINE__, "CNTService::LogEvent(type=%u, id=%lu)", type, id);
-  if (!m_eventSource)
-    m_eventSource = g_servicePlatform.RegisterEventSource(NULL, m_serviceName);
+  // Workers report failures too: the first source made is the one kept.
+  if (!m_eventSource) {
+    HANDLE source = g_servicePlatform.RegisterEventSource(NULL, m_serviceName);
+    if (source && InterlockedCompareExchangePointer(&m_eventSource, source, NULL) != NULL)
+      g_servicePlatform.DeregisterEventSource(source);
+  }
   if (!m_eventSource) {
     TraceLastError(__LINE__, "CNTService::LogEvent() RegisterEventSource");
   } else {

@@ -1,8 +1,10 @@
 #include "QuillmothApp.h"
+#include "HistoryCommands.h"
 #include "ModulePath.h"
 #include "MyService.h"
 #include "QuillmothDlg.h"
 #include "QuillmothRun.h"
+#include "RuntimeEvents.h"
 #include "SystemErrorText.h"
 
 #include <stdio.h>
@@ -111,6 +113,15 @@ void CQuillmothApp::InitSystemInfo() {
     user[0] = '\0';
   g_variables.SetVariable(NULL, "QM.ACCOUNT", user, VAR_MODE_PROCESS);
 
+  // The runtime reads these from the process environment: stored values
+  // become process values.
+  for (const char *name : {"QM.HISTORY_DAYS", "QM.TRANSCRIPT_KB", "QM.DATA_DIR"}) {
+    char *stored = g_variables.GetVariable(NULL, name, VAR_MODE_STORED);
+    if (stored && *stored)
+      g_variables.SetVariable(NULL, name, stored, VAR_MODE_PROCESS);
+    CVariableManager::FreeText(stored);
+  }
+
   g_variables.SetVariable(NULL, "QM.TCHANGE_THRESHOLD", "1024", VAR_MODE_STORED);
   g_variables.SetVariable(NULL, "QM.POOL_SIZE", "16", VAR_MODE_STORED);
 
@@ -172,6 +183,8 @@ std::string CQuillmothApp::HelpText() {
          "-load filename\tload a Quillmoth script\n"
          "-uninstall\t\tuninstall Quillmoth as a service (NT/W2K only)\n"
          "-version\t\tdisplay version information\n"
+         "-status\t\tshow the service, the engine and the last runs\n"
+         "-history [count] [filter]\tshow the latest runs (20), of scripts or programs whose name holds filter\n"
          "-account\t\tUser account. Used with -install (NT/W2K only)\n"
          "-password\t\tAccount Password. Used with -install (NT/W2K only)\n";
 }
@@ -222,6 +235,11 @@ int CQuillmothApp::InitInstance(const char *commandLine) {
   std::unique_ptr<CMyService> service(new CMyService(m_serviceName));
   FlushDiagnostics();
 
+  if (m_cmdInfo.m_status)
+    return ShowStatus(kServiceName);
+  if (m_cmdInfo.m_history)
+    return ShowHistory(m_cmdInfo.m_historyCount, m_cmdInfo.m_historyFilter);
+
   std::string oneShot = OneShotMessage(*service);
   if (!oneShot.empty()) {
     ShowMessage(oneShot);
@@ -253,6 +271,10 @@ int CQuillmothApp::RunAsApplication() {
 }
 
 INT_PTR CQuillmothApp::RunConsole() {
+  // Only a start that runs the engine begins a new diagnostic log; the
+  // previous one is kept beside it.
+  QMR_StartLog();
+  InstallRuntimeEventSink();
   ConsoleOptions options;
   options.hide = m_cmdInfo.m_hide;
   if (m_cmdInfo.m_load)

@@ -120,6 +120,8 @@ private:
   DATE m_referenceTime;
   bool m_referenceValid;
   DWORD m_engineState;
+  // Writes the engine's state for -status (Engine.status).
+  void PublishStatus();
   DWORD m_shownState;
 
   HWND m_relay = NULL;

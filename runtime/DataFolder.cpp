@@ -97,6 +97,22 @@ std::string DataFolder() {
   return g_folder ? *g_folder : std::string();
 }
 
+std::string DataFolderToRead() {
+  char given[MAX_PATH];
+  DWORD length = GetEnvironmentVariableA("QM.DATA_DIR", given, sizeof given);
+  if (length > 0 && length < sizeof given && IsDirectory(given))
+    return WithSlash(given);
+  for (int csidl : {CSIDL_COMMON_APPDATA, CSIDL_LOCAL_APPDATA}) {
+    char path[MAX_PATH];
+    if (SUCCEEDED(SHGetFolderPathA(NULL, csidl, NULL, SHGFP_TYPE_CURRENT, path))) {
+      std::string folder = WithSlash(path) + "Quillmoth\\";
+      if (IsDirectory(folder))
+        return folder;
+    }
+  }
+  return std::string();
+}
+
 std::string DataSubFolder(const char *name) {
   std::string root = DataFolder();
   if (root.empty())

@@ -12,6 +12,11 @@
 // log).
 std::string DataFolder();
 
+// The folder a reader (-status, -history, the monitor) finds the records
+// in, without making or changing anything: QM.DATA_DIR, else the common
+// folder when it exists, else this user's own; empty when none exists.
+std::string DataFolderToRead();
+
 // A sub-folder of the data folder ("History\"), made on first use; empty
 // when it cannot be made.
 std::string DataSubFolder(const char *name);

@@ -4,10 +4,11 @@
 #include <stdarg.h>
 #include <stdio.h>
 #include <string.h>
+#include <string>
 
 namespace {
 
-const DWORD kLogLimit = 0x100000; // a larger log is started afresh
+const DWORD kLogLimit = 0x100000; // a larger log is kept as ".old" and begun anew
 
 // The program's path with everything from its last "." replaced by ".log".
 bool LogFilePath(char *path, size_t size) {
@@ -22,15 +23,27 @@ bool LogFilePath(char *path, size_t size) {
   return true;
 }
 
+// The log moves to "<log>.old", replacing the one kept before.
+void KeepAsOld(const char *path) {
+  std::string old = std::string(path) + ".old";
+  MoveFileExA(path, old.c_str(), MOVEFILE_REPLACE_EXISTING);
+}
+
 } // namespace
+
+extern "C" void QMR_API QMR_StartLog(void) {
+  char path[MAX_PATH];
+  if (LogFilePath(path, sizeof path) && GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES)
+    KeepAsOld(path);
+}
 
 extern "C" void QMR_API QMR_DebugWrite(const char *text) {
   char path[MAX_PATH];
   if (!text || !LogFilePath(path, sizeof path))
     return;
   WIN32_FILE_ATTRIBUTE_DATA info;
-  if (GetFileAttributesExA(path, GetFileExInfoStandard, &info) && info.nFileSizeLow > kLogLimit)
-    DeleteFileA(path);
+  if (GetFileAttributesExA(path, GetFileExInfoStandard, &info) && (info.nFileSizeHigh || info.nFileSizeLow > kLogLimit))
+    KeepAsOld(path);
   FILE *log = fopen(path, "a");
   if (!log)
     return;

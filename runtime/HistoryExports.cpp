@@ -27,10 +27,10 @@ void ReportRuntimeEvent(DWORD event, const char *text1, const char *text2) {
 
 extern "C" void QMR_API QMR_SetEventSink(QMR_EventSink sink) { g_sink = sink; }
 
-extern "C" BOOL QMR_API QMR_GetDataFolder(char *path, DWORD size) {
+extern "C" BOOL QMR_API QMR_GetDataFolder(char *path, DWORD size, BOOL toRead) {
   if (!path || size == 0)
     return FALSE;
-  std::string folder = DataFolder();
+  std::string folder = toRead ? DataFolderToRead() : DataFolder();
   if (folder.empty() || folder.size() >= size) {
     path[0] = '\0';
     return FALSE;

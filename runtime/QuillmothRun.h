@@ -85,11 +85,15 @@ QMR_EXPORT HWND QMR_API QMR_GetNotificationWindow(void);
 QMR_EXPORT BOOL QMR_API QMR_NotifyMessage(DWORD category, const char *format, ...) QMR_PRINTF(2, 3);
 QMR_EXPORT void QMR_API QMR_DebugMessage(int line, const char *where, const char *format, ...) QMR_PRINTF(3, 4);
 QMR_EXPORT void QMR_API QMR_DebugWrite(const char *text);
+// Begins a new diagnostic log, the previous one kept as ".old".
+QMR_EXPORT void QMR_API QMR_StartLog(void);
 
 // Run history and console transcript, kept in the data folder.
 // The data folder with a trailing backslash; FALSE when there is none or it
-// does not fit.
-QMR_EXPORT BOOL QMR_API QMR_GetDataFolder(char *path, DWORD size);
+// does not fit. toRead: the folder where the records are found, made or
+// changed by nothing (for a user looking at the service's records);
+// otherwise the one this process writes, made when missing.
+QMR_EXPORT BOOL QMR_API QMR_GetDataFolder(char *path, DWORD size, BOOL toRead);
 // Appends one console line, with its time, to the transcript.
 QMR_EXPORT void QMR_API QMR_Transcript(const char *text);
 // Records a program that a script started and waited for: its command line,
@@ -99,9 +103,9 @@ QMR_EXPORT void QMR_API QMR_RecordProgramRun(const char *commandLine, const FILE
                                              DWORD elapsedMs, DWORD exitCode, BOOL timedOut);
 
 // Failures worth an event-log entry, handed to the host (which owns the
-// event source): a failed run (at most one per script per 10 minutes; text1
-// the script, text2 the error) and records that cannot be written (text1
-// the folder, text2 the reason).
+// event source and keeps it from flooding): every failed run (text1 the
+// script, text2 the error) and records that cannot be written (text1 the
+// folder, text2 the reason). Called on the thread that met the failure.
 #define QMR_EVENT_RUN_FAILED 1
 #define QMR_EVENT_HISTORY_UNWRITABLE 2
 #define QMR_EVENT_TRANSCRIPT_UNWRITABLE 3

@@ -7,8 +7,6 @@
 #include "ScriptLanguage.h"
 #include "ScriptObject.h"
 
-#include "EventThrottle.h"
-
 #include <map>
 
 namespace {
@@ -17,6 +15,7 @@ namespace {
 // record the runs it leaves behind.
 struct Tracked {
   RunRecord record;
+  std::string script, loadError; // as the system's code page has them
   ULONGLONG startTick;
   LONG stopGeneration;
   bool recorded;
@@ -25,7 +24,6 @@ struct Tracked {
 CRITICAL_SECTION g_lock;
 INIT_ONCE g_lockMade = INIT_ONCE_STATIC_INIT;
 std::map<unsigned long, Tracked> *g_runs = NULL;
-EventThrottle *g_throttle = NULL;
 volatile LONG g_stopGeneration = 0;
 
 BOOL CALLBACK MakeLock(PINIT_ONCE, PVOID, PVOID *) {
@@ -83,24 +81,10 @@ std::string ValueText(const VARIANT *value) {
   return result;
 }
 
-void TellFailure(const RunRecord &record) {
-  ThrottleAnswer answer = {false, 0};
-  {
-    Locked lock;
-    try {
-      if (!g_throttle)
-        g_throttle = new EventThrottle();
-      answer = g_throttle->Offer(record.ran, static_cast<long long>(GetTickCount64()));
-    } catch (...) {
-      return;
-    }
-  }
-  if (!answer.send)
-    return;
-  std::string error = record.error.empty() ? OutcomeText(record.outcome, record.exitCode) : record.error;
-  if (answer.heldBack > 0)
-    error += " (" + std::to_string(answer.heldBack) + " more failures of this script in the last 10 minutes)";
-  ReportRuntimeEvent(QMR_EVENT_RUN_FAILED, record.ran.c_str(), error.c_str());
+// Every failed run goes to the host (in the system's code page, as the
+// event log takes it), which keeps the event log from flooding.
+void TellFailure(const std::string &script, const std::string &error) {
+  ReportRuntimeEvent(QMR_EVENT_RUN_FAILED, script.c_str(), error.c_str());
 }
 
 } // namespace
@@ -132,6 +116,8 @@ void NoteRunStart(MurrelContext *context, const std::string &argument) {
     run.record.threadId = context->threadId;
     run.record.pooled = (context->flags & QMR_FLAG_POOLED) != 0;
     run.record.error = AnsiToUtf8(t_loads.loadError);
+    run.script = t_loads.script;
+    run.loadError = t_loads.loadError;
     run.record.outcome = t_loads.loadError.empty() ? RunOutcome::Returned : RunOutcome::LoadError;
     Locked lock;
     if (!g_runs)
@@ -144,6 +130,7 @@ void NoteRunStart(MurrelContext *context, const std::string &argument) {
 
 void NoteRunEnd(MurrelContext *context, bool succeeded, const std::string &errorText) {
   RunRecord record;
+  std::string script, failure;
   {
     Locked lock;
     if (!g_runs)
@@ -156,11 +143,14 @@ void NoteRunEnd(MurrelContext *context, bool succeeded, const std::string &error
     if (run.recorded)
       return;
     record = run.record;
+    script = run.script;
+    failure = run.loadError;
     record.durationMs = static_cast<long long>(GetTickCount64() - run.startTick);
     if (record.outcome != RunOutcome::LoadError) {
       if (!succeeded) {
         record.outcome = RunOutcome::ScriptError;
         record.error = AnsiToUtf8(errorText);
+        failure = errorText;
       } else if (g_stopGeneration != run.stopGeneration) {
         record.outcome = RunOutcome::Stopped;
       }
@@ -171,7 +161,7 @@ void NoteRunEnd(MurrelContext *context, bool succeeded, const std::string &error
     record.returnValue = ValueText(context->returnValue);
   RecordRun(record);
   if (record.outcome == RunOutcome::ScriptError || record.outcome == RunOutcome::LoadError)
-    TellFailure(record);
+    TellFailure(script, failure);
 }
 
 void NoteStopRequest() { InterlockedIncrement(&g_stopGeneration); }

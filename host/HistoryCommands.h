@@ -1,0 +1,16 @@
+// `Quillmoth.exe -status` and `Quillmoth.exe -history [count] [filter]`:
+// what ran, printed to the console they were typed in.
+#ifndef HISTORYCOMMANDS_H
+#define HISTORYCOMMANDS_H
+
+#include <string>
+
+// Both answer the process's exit code: 0 when the engine runs and the
+// last run succeeded, 1 otherwise.
+int ShowStatus(const char *serviceName);
+// count: how many of the latest runs (text; default 20); a text that is no
+// number is taken as the filter, which keeps runs whose script or command
+// line holds it (case-blind).
+int ShowHistory(const std::string &count, const std::string &filter);
+
+#endif
