@@ -142,13 +142,25 @@ std::string Duration(long long ms) {
   return text;
 }
 
+// A long path or command line keeps its end, where the file's name is.
+std::string TailOf(const std::string &utf8, size_t maxBytes) {
+  if (utf8.size() <= maxBytes)
+    return utf8;
+  size_t start = utf8.size() - (maxBytes - 3);
+  while (start < utf8.size() && (static_cast<unsigned char>(utf8[start]) & 0xC0) == 0x80)
+    ++start; // never from the middle of a character
+  return "..." + utf8.substr(start);
+}
+
+const size_t kRanWidth = 60;
+
 void PrintRuns(CommandOutput &out, const std::vector<RunRecord> &runs) {
   std::vector<std::vector<std::string>> rows;
   for (const RunRecord &run : runs)
     rows.push_back({FormatHistoryTime(run.start), Duration(run.durationMs), OutcomeText(run.outcome, run.exitCode),
-                    run.ran, run.error.empty() ? run.returnValue : run.error});
+                    TailOf(run.ran, kRanWidth), run.error.empty() ? run.returnValue : run.error});
   for (const std::string &line : AlignColumns({"Started", "Took", "Outcome", "Script or program", "Result or error"},
-                                              rows))
+                                              rows, kRanWidth))
     out.Line(line);
 }
 

@@ -103,14 +103,21 @@ DWORD ConsoleCreationFlags(long flags) {
 DWORD LogonTypeFor(long flags) { return (flags & CP_NETCRED) ? kLogonNewCredentials : kLogonInteractive; }
 
 // Waits as the flags say, then closes the process (and thread) handle;
-// the exit code when it waited for the end, else 0.
-long WaitAndClose(long flags, HANDLE process, HANDLE thread) {
+// the exit code when it waited for the end, else 0. A run waited for is
+// recorded in the run history under what ran (its command line).
+long WaitAndClose(long flags, HANDLE process, HANDLE thread, const char *what) {
   long code = 0;
   if (!(flags & CP_NOWAIT)) {
+    FILETIME created = {}, ignored;
+    if (!GetProcessTimes(process, &created, &ignored, &ignored, &ignored))
+      GetSystemTimeAsFileTime(&created);
+    ULONGLONG waitStart = GetTickCount64();
     WaitForSingleObject(process, INFINITE);
     DWORD exitCode = 0;
     if (GetExitCodeProcess(process, &exitCode))
       code = static_cast<long>(exitCode);
+    QMR_RecordProgramRun(what ? what : "", &created, static_cast<DWORD>(GetTickCount64() - waitStart), exitCode,
+                         FALSE);
   } else if (flags & CP_WAITIDLE) {
     WaitForInputIdle(process, kWaitIdleMilliseconds);
   }
@@ -266,7 +273,7 @@ bool StartInteractive(long flags, const char *user, const char *domain, const ch
                                     info, attempt);
     g_processCalls.RevertToSelf();
     if (created) {
-      code = WaitAndClose(flags, info.hProcess, info.hThread);
+      code = WaitAndClose(flags, info.hProcess, info.hThread, commandLine);
       started = true;
     }
   } while (false);
@@ -325,7 +332,7 @@ bool StartNonInteractive(long flags, const char *user, const char *domain, const
   if (impersonating)
     g_processCalls.RevertToSelf();
   if (created)
-    code = WaitAndClose(flags, info.hProcess, info.hThread);
+    code = WaitAndClose(flags, info.hProcess, info.hThread, commandLine);
   if (token)
     g_processCalls.CloseHandle(token);
   return created;
@@ -412,7 +419,7 @@ HRESULT CCore::CreateProcess(long flags, BSTR commandline, long *pVal) {
     PROCESS_INFORMATION info = {};
     if (g_processCalls.CreateProcessA(application, line.text, NULL, NULL, FALSE, ConsoleCreationFlags(flags), NULL,
                                       NULL, &startup, &info)) {
-      *pVal = WaitAndClose(flags, info.hProcess, info.hThread);
+      *pVal = WaitAndClose(flags, info.hProcess, info.hThread, line.text);
       return S_OK;
     }
     attempt.RecordLast();
@@ -469,7 +476,8 @@ HRESULT CCore::ShellExecute(long flags, BSTR verb, BSTR file, BSTR params, long 
     *pVal = -1;
     return S_FALSE;
   }
-  *pVal = info.hProcess ? WaitAndClose(flags, info.hProcess, NULL) : 0;
+  std::string what = std::string(fileText.text) + (info.lpParameters ? std::string(" ") + info.lpParameters : "");
+  *pVal = info.hProcess ? WaitAndClose(flags, info.hProcess, NULL, what.c_str()) : 0;
   return S_OK;
 }
 

@@ -23,6 +23,21 @@ bool CopyFolderFiles(const std::string &from, const std::string &to) {
   return copied;
 }
 
+// Sets a process variable for the programs started while the object lives.
+class ScopedVariable {
+public:
+  ScopedVariable(const char *name, const std::string &value) : m_name(name) {
+    m_saved = EnvironmentValue(name, &m_found);
+    SetEnvironmentVariableA(name, value.c_str());
+  }
+  ~ScopedVariable() { SetEnvironmentVariableA(m_name, m_found ? m_saved.c_str() : NULL); }
+
+private:
+  const char *m_name;
+  std::string m_saved;
+  bool m_found = false;
+};
+
 } // namespace
 
 ProgramUnderTest::ProgramUnderTest(const char *tag) : m_dir(tag) {
@@ -44,10 +59,23 @@ ProgramUnderTest::~ProgramUnderTest() {
 bool ProgramUnderTest::Start(const std::string &arguments) {
   Stop();
   m_child.reset(new ChildProcess);
+  ScopedVariable data("QM.DATA_DIR", DataFolder());
   if (!m_child->Start(m_dir / "Quillmoth.exe", "-application " + arguments, m_dir.Path()))
     return false;
   m_console = WaitForWindow(m_child->Id(), "#32770", "Quillmoth", 30000);
   return m_console != NULL;
+}
+
+int ProgramUnderTest::Command(const std::string &arguments, std::string *output) {
+  ChildProcess command;
+  ScopedVariable data("QM.DATA_DIR", DataFolder());
+  if (!command.Start(m_dir / "Quillmoth.exe", arguments, m_dir.Path(), true))
+    return -1;
+  DWORD code = 0;
+  bool ended = command.WaitExit(60000, &code);
+  if (output)
+    *output = command.ReadOutput();
+  return ended ? static_cast<int>(code) : -1;
 }
 
 std::string ProgramUnderTest::Output() const { return m_console ? ControlText(m_console, IDC_OUTPUT) : std::string(); }

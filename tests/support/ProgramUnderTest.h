@@ -23,6 +23,14 @@ public:
   bool Prepared() const { return m_prepared; }
   // The program's folder, with a trailing backslash.
   const std::string &Folder() const { return m_dir.Path(); }
+  // Where the program keeps its run history and transcript (QM.DATA_DIR,
+  // a folder of its own, so tests never share records).
+  std::string DataFolder() const { return m_dir / "Data\\"; }
+
+  // Runs the program once more with these arguments (a command such as
+  // -status), its output captured; its exit code, or -1 when it did not end
+  // within a minute.
+  int Command(const std::string &arguments, std::string *output);
 
   // Starts the program with these arguments (after "-application") and
   // waits for its console. One run at a time: Stop ends the previous one.
