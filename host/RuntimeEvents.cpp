@@ -25,7 +25,10 @@ void Log(WORD type, DWORD id, const char *text1, const char *text2) {
     service->LogEvent(type, id, text1, text2);
 }
 
+} // namespace
+
 void QMR_API OnRuntimeEvent(DWORD event, const char *text1, const char *text2) {
+  InitOnceExecuteOnce(&g_lockMade, MakeLock, NULL, NULL);
   switch (event) {
   case QMR_EVENT_RUN_FAILED: {
     ThrottleAnswer answer = {false, 0};
@@ -58,8 +61,6 @@ void QMR_API OnRuntimeEvent(DWORD event, const char *text1, const char *text2) {
     break;
   }
 }
-
-} // namespace
 
 void InstallRuntimeEventSink() {
   InitOnceExecuteOnce(&g_lockMade, MakeLock, NULL, NULL);

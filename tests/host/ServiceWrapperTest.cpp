@@ -12,6 +12,8 @@
 #include "MyService.h"
 #include "NTService.h"
 #include "QuillmothApp.h"
+#include "QuillmothRun.h"
+#include "RuntimeEvents.h"
 #include "ServicePlatform.h"
 #include "WineTestSupport.h"
 
@@ -363,6 +365,32 @@ TEST_F(ServiceWrapper, UserControl129SavesTheStartValue) {
   EXPECT_EQ(start, current(&found));
   EXPECT_TRUE(found);
   RegDeleteTreeA(HKEY_LOCAL_MACHINE, key.c_str());
+}
+
+// Failed runs and the stop they cause reach the event log through the
+// service's source. Wine's ReportEventW keeps nothing (it only writes to its
+// eventlog debug channel), so the events are read where the wrapper hands
+// them to the platform. The flood guard's counts under a moving clock are
+// the history rules' test; here: one event per script, the texts as given.
+TEST_F(ServiceWrapper, FailedRunsAndTheStopAfterThemAreEventsWithoutAFlood) {
+  CMyService service("QmWrapperEvents");
+  for (int i = 0; i < 5; ++i)
+    OnRuntimeEvent(QMR_EVENT_RUN_FAILED, "C:\\Scripts\\Nightly.vbs", "Error: Object required in line 7");
+  OnRuntimeEvent(QMR_EVENT_RUN_FAILED, "c:/scripts/NIGHTLY.vbs", "the same script, named otherwise");
+  OnRuntimeEvent(QMR_EVENT_RUN_FAILED, "C:\\Scripts\\Other.vbs", "Error: Type mismatch in line 2");
+  OnRuntimeEvent(QMR_EVENT_HISTORY_UNWRITABLE, "D:\\Data\\History\\", "There is not enough space on the disk.");
+  ReportEngineStoppedByError();
+  ASSERT_EQ((std::vector<DWORD>{EVMSG_RUN_FAILED, EVMSG_RUN_FAILED, EVMSG_HISTORY_UNWRITABLE,
+                                EVMSG_ENGINE_STOPPED_BY_ERROR}),
+            EventIds());
+  EXPECT_EQ((std::vector<std::string>{"C:\\Scripts\\Nightly.vbs", "Error: Object required in line 7"}),
+            record.events[0].texts);
+  EXPECT_EQ("C:\\Scripts\\Other.vbs", record.events[1].texts[0]);
+  EXPECT_EQ((std::vector<std::string>{"C:\\Scripts\\Other.vbs", "Error: Type mismatch in line 2"}),
+            record.events[3].texts)
+      << "the stop names the run that failed last";
+  for (const ReportedEvent &event : record.events)
+    EXPECT_EQ(EVENTLOG_ERROR_TYPE, event.type);
 }
 
 } // namespace
