@@ -47,18 +47,19 @@ HistoryTime HistoryTimeOf(const SYSTEMTIME &local, const SYSTEMTIME &utc) {
 namespace {
 
 volatile LONG g_told = 0;
-std::string *g_sweptDay = NULL; // the day file last swept, under the sweep lock
-CRITICAL_SECTION g_sweepLock;
-INIT_ONCE g_sweepLockMade = INIT_ONCE_STATIC_INIT;
+// The day file this process appends to, kept open while the day lasts (an
+// open per record costs more than the record), under its lock.
+struct DayFile {
+  std::string name;
+  HANDLE file = INVALID_HANDLE_VALUE;
+};
+DayFile *g_day = NULL;
+CRITICAL_SECTION g_dayLock;
+INIT_ONCE g_dayLockMade = INIT_ONCE_STATIC_INIT;
 
-BOOL CALLBACK MakeSweepLock(PINIT_ONCE, PVOID, PVOID *) {
-  InitializeCriticalSection(&g_sweepLock);
+BOOL CALLBACK MakeDayLock(PINIT_ONCE, PVOID, PVOID *) {
+  InitializeCriticalSection(&g_dayLock);
   return TRUE;
-}
-
-CRITICAL_SECTION *SweepLock() {
-  InitOnceExecuteOnce(&g_sweepLockMade, MakeSweepLock, NULL, NULL);
-  return &g_sweepLock;
 }
 
 void SweepOldDays(const std::string &folder, const HistoryDate &today) {
@@ -79,24 +80,6 @@ void SweepOldDays(const std::string &folder, const HistoryDate &today) {
                        GetLastError());
 }
 
-// Once a day per process: the first record of a new day sweeps.
-void SweepWhenDayChanged(const std::string &folder, const std::string &dayFile, const HistoryDate &today) {
-  CRITICAL_SECTION *lock = SweepLock();
-  EnterCriticalSection(lock);
-  bool sweep = false;
-  try {
-    if (!g_sweptDay)
-      g_sweptDay = new std::string();
-    sweep = *g_sweptDay != dayFile;
-    if (sweep)
-      *g_sweptDay = dayFile;
-  } catch (...) {
-  }
-  LeaveCriticalSection(lock);
-  if (sweep)
-    SweepOldDays(folder, today);
-}
-
 void RotateTranscript(const std::string &path) {
   std::string folder = path.substr(0, path.find_last_of('\\') + 1);
   for (const RotationStep &step : TranscriptRotationPlan(kTranscriptName, kTranscriptOldFiles)) {
@@ -112,12 +95,50 @@ void RotateTranscript(const std::string &path) {
 
 } // namespace
 
+// The offset from UTC changes on the hour at most: it is asked of the system
+// (a costly call under load) once a minute, not for every record.
+CRITICAL_SECTION g_offsetLock;
+INIT_ONCE g_offsetLockMade = INIT_ONCE_STATIC_INIT;
+ULONGLONG g_offsetMinute = 0; // the UTC minute the offset below was taken in, plus one
+long long g_offset = 0;       // local minus UTC, in 100 ns
+
+BOOL CALLBACK MakeOffsetLock(PINIT_ONCE, PVOID, PVOID *) {
+  InitializeCriticalSection(&g_offsetLock);
+  return TRUE;
+}
+
+long long Ticks(const FILETIME &time) {
+  ULARGE_INTEGER value;
+  value.LowPart = time.dwLowDateTime;
+  value.HighPart = time.dwHighDateTime;
+  return static_cast<long long>(value.QuadPart);
+}
+
 HistoryTime HistoryNow() {
-  SYSTEMTIME utc, local;
-  GetSystemTime(&utc);
-  if (!SystemTimeToTzSpecificLocalTime(NULL, &utc, &local))
-    GetLocalTime(&local);
-  return HistoryTimeOf(local, utc);
+  FILETIME utcFile;
+  GetSystemTimeAsFileTime(&utcFile);
+  long long utc = Ticks(utcFile);
+  ULONGLONG minute = static_cast<ULONGLONG>(utc / 600000000LL) + 1;
+  InitOnceExecuteOnce(&g_offsetLockMade, MakeOffsetLock, NULL, NULL);
+  EnterCriticalSection(&g_offsetLock);
+  if (g_offsetMinute != minute) {
+    SYSTEMTIME utcTime, local;
+    FileTimeToSystemTime(&utcFile, &utcTime);
+    FILETIME localFile;
+    if (SystemTimeToTzSpecificLocalTime(NULL, &utcTime, &local) && SystemTimeToFileTime(&local, &localFile)) {
+      g_offset = Ticks(localFile) - utc;
+      g_offsetMinute = minute;
+    }
+  }
+  long long offset = g_offset;
+  LeaveCriticalSection(&g_offsetLock);
+  ULARGE_INTEGER localValue;
+  localValue.QuadPart = static_cast<ULONGLONG>(utc + offset);
+  FILETIME localFile = {localValue.LowPart, localValue.HighPart};
+  SYSTEMTIME local, utcTime;
+  FileTimeToSystemTime(&localFile, &local);
+  FileTimeToSystemTime(&utcFile, &utcTime);
+  return HistoryTimeOf(local, utcTime);
 }
 
 std::string AnsiToUtf8(const std::string &text) {
@@ -149,28 +170,54 @@ void TellHistoryFailure(HistoryEvent event, const std::string &folder, DWORD err
 }
 
 void RecordRun(const RunRecord &record) {
-  std::string folder = DataSubFolder("History");
-  if (folder.empty()) {
-    TellHistoryFailure(HISTORY_UNWRITABLE, DataFolder() + "History", GetLastError());
+  if (lstrcmpiA(ProcessVariable("QM.HISTORY").c_str(), "off") == 0)
     return;
-  }
-  HistoryDate today = record.end.date;
-  std::string dayFile = HistoryDayFileName(today);
+  std::string dayFile = HistoryDayFileName(record.end.date);
   if (dayFile.empty())
     return;
-  bool written = false;
+  InitOnceExecuteOnce(&g_dayLockMade, MakeDayLock, NULL, NULL);
+  EnterCriticalSection(&g_dayLock);
+  std::string folder, failedIn;
+  DWORD error = ERROR_SUCCESS;
+  bool newDay = false;
   try {
-    written = AppendShared(folder + dayFile, [&record](unsigned long long size, char last) {
-      return HistoryAppendBytes(record, HistoryFileEndOf(size, last));
-    });
+    if (!g_day)
+      g_day = new DayFile();
+    if (g_day->name != dayFile || g_day->file == INVALID_HANDLE_VALUE) {
+      if (g_day->file != INVALID_HANDLE_VALUE)
+        CloseHandle(g_day->file);
+      g_day->file = INVALID_HANDLE_VALUE;
+      g_day->name.clear();
+      folder = DataSubFolder("History");
+      if (folder.empty()) {
+        failedIn = DataFolder() + "History";
+        error = GetLastError();
+      } else if ((g_day->file = OpenShared(folder + dayFile)) == INVALID_HANDLE_VALUE) {
+        failedIn = folder;
+        error = GetLastError();
+      } else {
+        g_day->name = dayFile;
+        newDay = true;
+      }
+    }
+    if (g_day->file != INVALID_HANDLE_VALUE &&
+        !AppendSharedOpen(g_day->file, [&record](unsigned long long size, char last) {
+          return HistoryAppendBytes(record, HistoryFileEndOf(size, last));
+        })) {
+      failedIn = DataFolder() + "History";
+      error = GetLastError();
+    }
   } catch (...) {
-    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    error = ERROR_NOT_ENOUGH_MEMORY;
   }
-  if (!written) {
-    TellHistoryFailure(HISTORY_UNWRITABLE, folder, GetLastError());
+  LeaveCriticalSection(&g_dayLock);
+  if (error != ERROR_SUCCESS) {
+    TellHistoryFailure(HISTORY_UNWRITABLE, failedIn, error);
     return;
   }
-  SweepWhenDayChanged(folder, dayFile, today);
+  // The first record of a day (in this process) sweeps out the old days.
+  if (newDay)
+    SweepOldDays(folder, record.end.date);
 }
 
 void AppendTranscript(const std::string &text) {

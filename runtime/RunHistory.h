@@ -16,7 +16,7 @@ HistoryTime HistoryTimeOf(const SYSTEMTIME &local, const SYSTEMTIME &utc);
 std::string AnsiToUtf8(const std::string &text);
 
 // Appends one record to the day's file, and deletes day files older than
-// QM.HISTORY_DAYS when the day changes. A record that cannot be written is
+// QM.HISTORY_DAYS when the day changes; nothing while QM.HISTORY is "off". A record that cannot be written is
 // lost alone: the run goes on, and the failure is said once.
 void RecordRun(const RunRecord &record);
 

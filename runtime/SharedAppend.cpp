@@ -6,9 +6,13 @@ namespace {
 // writer has the file open.
 const DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
+bool Lock(HANDLE file, OVERLAPPED *whole) {
+  *whole = OVERLAPPED();
+  return LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, whole) != FALSE;
+}
+
 HANDLE OpenLocked(const std::string &path, OVERLAPPED *whole) {
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | FILE_APPEND_DATA, kShareAll, NULL, OPEN_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, NULL);
+  HANDLE file = OpenShared(path);
   if (file == INVALID_HANDLE_VALUE)
     return file;
   *whole = OVERLAPPED();
@@ -49,10 +53,14 @@ char LastByte(HANDLE file, unsigned long long size) {
 
 } // namespace
 
-bool AppendShared(const std::string &path, const AppendBytesFor &bytesFor) {
+HANDLE OpenShared(const std::string &path) {
+  return CreateFileA(path.c_str(), GENERIC_READ | FILE_APPEND_DATA, kShareAll, NULL, OPEN_ALWAYS,
+                     FILE_ATTRIBUTE_NORMAL, NULL);
+}
+
+bool AppendSharedOpen(HANDLE file, const AppendBytesFor &bytesFor) {
   OVERLAPPED whole;
-  HANDLE file = OpenLocked(path, &whole);
-  if (file == INVALID_HANDLE_VALUE)
+  if (!Lock(file, &whole))
     return false;
   unsigned long long size = SizeOf(file);
   bool ok = false;
@@ -62,8 +70,19 @@ bool AppendShared(const std::string &path, const AppendBytesFor &bytesFor) {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
   }
   DWORD error = GetLastError();
-  Release(file, &whole);
+  UnlockFileEx(file, 0, MAXDWORD, MAXDWORD, &whole);
   SetLastError(ok ? ERROR_SUCCESS : error);
+  return ok;
+}
+
+bool AppendShared(const std::string &path, const AppendBytesFor &bytesFor) {
+  HANDLE file = OpenShared(path);
+  if (file == INVALID_HANDLE_VALUE)
+    return false;
+  bool ok = AppendSharedOpen(file, bytesFor);
+  DWORD error = GetLastError();
+  CloseHandle(file);
+  SetLastError(error);
   return ok;
 }
 

@@ -16,6 +16,13 @@ typedef std::function<std::string(unsigned long long size, char lastByte)> Appen
 // set, when nothing was written.
 bool AppendShared(const std::string &path, const AppendBytesFor &bytesFor);
 
+// The same on a file already open (with GENERIC_READ | FILE_APPEND_DATA),
+// which a frequent writer keeps open.
+bool AppendSharedOpen(HANDLE file, const AppendBytesFor &bytesFor);
+// Opens a file for AppendSharedOpen, shared with every other writer and
+// reader; INVALID_HANDLE_VALUE on failure.
+HANDLE OpenShared(const std::string &path);
+
 // Appends bytes; when the file would grow past limitBytes, first calls
 // rotate (with the file still locked, so no other writer appends meanwhile)
 // and writes to the file made anew. A file is never rotated while empty.
