@@ -274,6 +274,8 @@ void CNTService::RunServiceMain(DWORD argc, LPSTR *argv) {
   CNTService *service = s_instance;
   if (!service)
     return;
+  // The service is starting its engine: a new diagnostic log begins.
+  QMR_StartLog();
   service->Trace(__LINE__, "CNTService::ServiceMain(%lu)", argc);
   if (argc >= 2 && argv[1] && strcmp(argv[1], "-proxy") == 0) {
     theApp.SwitchToProxy();

@@ -263,6 +263,9 @@ int CQuillmothApp::InitInstance(const char *commandLine) {
 }
 
 int CQuillmothApp::RunAsApplication() {
+  // Only a start that runs the engine begins a new diagnostic log (the
+  // service's in its ServiceMain); the previous one is kept beside it.
+  QMR_StartLog();
   CoInitializeEx(NULL, COINIT_APARTMENTTHREADED);
   g_variables.SetVariable(NULL, "QM.IS_SERVICE", "0", VAR_MODE_PROCESS);
   INT_PTR result = RunConsole();
@@ -271,9 +274,6 @@ int CQuillmothApp::RunAsApplication() {
 }
 
 INT_PTR CQuillmothApp::RunConsole() {
-  // Only a start that runs the engine begins a new diagnostic log; the
-  // previous one is kept beside it.
-  QMR_StartLog();
   InstallRuntimeEventSink();
   ConsoleOptions options;
   options.hide = m_cmdInfo.m_hide;

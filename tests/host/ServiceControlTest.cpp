@@ -35,6 +35,11 @@ const char *const kEventTexts[] = {
     "The service received an unsupported request.\r\n",
     "Debug: %1\r\n",
     "The service was stopped.\r\n",
+    "Every schedule stopped: the script %1 failed with this error: %2 The service goes on running but starts "
+    "nothing until it is started again.\r\n",
+    "The script %1 failed: %2\r\n",
+    "The run history cannot be written in %1: %2 Runs go on without their records.\r\n",
+    "The console transcript cannot be written in %1: %2\r\n",
 };
 
 // AutoRun.vbs of the service: says it started, waits for the stop request,
@@ -182,13 +187,13 @@ TEST(ServiceEvents, TheEventSourceNamesAMessageFileWithEveryText) {
   ASSERT_GT(ExpandEnvironmentStringsA(file.c_str(), expanded, sizeof expanded), 0u);
   HMODULE module = LoadLibraryExA(expanded, NULL, LOAD_LIBRARY_AS_DATAFILE);
   ASSERT_TRUE(module) << expanded;
-  for (DWORD id = 100; id <= 108; ++id) {
+  for (DWORD id = 100; id <= 112; ++id) {
     char text[256] = "";
     DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_IGNORE_INSERTS,
                                   module, id, 0, text, sizeof text, NULL);
     EXPECT_EQ(kEventTexts[id - 100], std::string(text, length)) << "message " << id;
   }
-  for (DWORD id : {99u, 109u, 0x40000000u + 100u}) {
+  for (DWORD id : {99u, 113u, 0x40000000u + 100u}) {
     char text[256];
     EXPECT_EQ(0u, FormatMessageA(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_IGNORE_INSERTS,
                                  module, id, 0, text, sizeof text, NULL))
@@ -202,15 +207,17 @@ TEST(ServiceEvents, TheEventSourceNamesAMessageFileWithEveryText) {
   EXPECT_EQ("The Quillmoth service was removed.\r\n", std::string(text, length));
   FreeLibrary(module);
 
+  // One-shot commands add to the log and never empty it.
   std::string log = qmtest::ReadTextFile(install.dir / "Quillmoth.log");
   EXPECT_EQ("CNTService::LogEvent(type=4, id=100)\n",
             Joined(TraceMessages(log, {"CNTService::LogEvent("})))
       << "installed: " << log;
   EXPECT_EQ("Quillmoth is no longer registered as a system service.\n", install.Run("-uninstall").text);
-  log = qmtest::ReadTextFile(install.dir / "Quillmoth.log");
-  EXPECT_EQ("CNTService::LogEvent(type=4, id=101)\n",
-            Joined(TraceMessages(log, {"CNTService::LogEvent("})))
-      << "removed: " << log;
+  std::string after = qmtest::ReadTextFile(install.dir / "Quillmoth.log");
+  EXPECT_EQ(0u, after.rfind(log, 0)) << "the log kept what it had";
+  EXPECT_EQ("CNTService::LogEvent(type=4, id=100)\nCNTService::LogEvent(type=4, id=101)\n",
+            Joined(TraceMessages(after, {"CNTService::LogEvent("})))
+      << "removed: " << after;
 }
 
 // Install, start, the controls an administrator sends, stop and removal,
@@ -272,11 +279,12 @@ TEST(ServiceEvents, ControlsReachTheServiceThroughTheControlManager) {
   RegistryNumber(serviceKey + "\\Status", "Current", &found);
   EXPECT_FALSE(found) << "130 writes nothing";
 
-  // The service's log so far; every start of the program, a one-shot one
-  // included, begins the log afresh.
+  // The service's log from a point on: the service's start began it anew,
+  // and one-shot commands add to it.
+  size_t from = 0;
   auto traces = [&] {
     std::vector<std::string> seen = TraceMessages(
-        qmtest::ReadTextFile(install.dir / "Quillmoth.log"),
+        qmtest::ReadTextFile(install.dir / "Quillmoth.log").substr(from),
         {"CNTService::LogEvent(", "CNTService::Handler(", "Saving 'Current'", "Updating status",
          "CMyService::OnInit() Start="});
     // Running is reported with whatever error start-up left behind; only
@@ -300,6 +308,7 @@ TEST(ServiceEvents, ControlsReachTheServiceThroughTheControlManager) {
   // Removed while it runs: the control manager marks it for deletion, and a
   // second removal fails with event 102.
   EXPECT_EQ("Quillmoth is no longer registered as a system service.\n", install.Run("-uninstall").text);
+  from = qmtest::ReadTextFile(install.dir / "Quillmoth.log").size();
   EXPECT_EQ("Could not unregister Quillmoth as a system service\n" +
                 SystemText(ERROR_SERVICE_MARKED_FOR_DELETE) + "\n",
             install.Run("-uninstall").text);
