@@ -8,6 +8,7 @@
 
 #include <windows.h>
 #include <sddl.h>
+#include <stdio.h>
 #include <algorithm>
 #include <string>
 #include <vector>
@@ -21,35 +22,14 @@
 
 namespace {
 
-class Text {
-public:
-  explicit Text(const std::string &text) : m_text(SysAllocStringLen(nullptr, static_cast<UINT>(text.size()))) {
-    for (size_t i = 0; i < text.size(); ++i)
-      m_text[i] = static_cast<unsigned char>(text[i]);
-  }
-  ~Text() { SysFreeString(m_text); }
-  operator BSTR() const { return m_text; }
-private:
-  BSTR m_text;
-};
+using qmtest::SystemText;
+using qmtest::Text;
 
 std::string Quoted(const std::string &path) { return "\"" + path + "\""; }
 
 std::string Forward(std::string path) {
   std::replace(path.begin(), path.end(), '\\', '/');
   return path;
-}
-
-// The system's own text for a code, looked up here independently.
-std::string SystemText(DWORD code) {
-  char *text = nullptr;
-  FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, NULL,
-                 code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<char *>(&text), 0, NULL);
-  std::string result = text ? text : "";
-  LocalFree(text);
-  while (!result.empty() && isspace(static_cast<unsigned char>(result.back())))
-    result.pop_back();
-  return result;
 }
 
 bool Exists(const std::string &path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
@@ -242,12 +222,30 @@ protected:
         text += static_cast<char>(V_BSTR(&value)[i]);
     }
     VariantClear(&value);
-    qmtest::PumpFor(200);
-    size_t ended = 0;
-    for (const qmtest::RelayEntry &entry : relay.entries)
-      ended += entry.message == qmtest::RelayWindow::Thread() && entry.lParam == 0;
-    *stayed = ended == 0;
+    // Every run here starts a worker of its own: its start notice names the
+    // thread. Run shuts an unpooled worker down and destroys it before it
+    // returns, so its end notice is already queued; a pooled one is still
+    // there, its window with it, and known to the runtime as pooled.
+    DWORD worker = 0;
+    EXPECT_TRUE(qmtest::PumpUntil([&] { return (worker = Notice(1)) != 0; }, 30000)) << "no worker started";
+    char className[32];
+    snprintf(className, sizeof className, "WORKER:%lX", worker);
+    HWND window = worker ? FindWindowA(className, "WORKER") : NULL;
+    MurrelContext *context = window ? reinterpret_cast<MurrelContext *>(GetWindowLongPtrA(window, 0)) : nullptr;
+    *stayed = window && (QMR_GetFlags(context) & QMR_FLAG_POOLED);
+    if (!*stayed) {
+      EXPECT_TRUE(qmtest::PumpUntil([&] { return Notice(0) == worker; }, 30000)) << "the worker did not end";
+    }
     return text;
+  }
+
+  // The thread named by the first QMR_THREAD notice that reports a start
+  // (1) or an end (0); 0 when none came.
+  DWORD Notice(LPARAM started) const {
+    for (const qmtest::RelayEntry &entry : relay.entries)
+      if (entry.message == qmtest::RelayWindow::Thread() && entry.lParam == started)
+        return static_cast<DWORD>(entry.wParam);
+    return 0;
   }
 
   qmtest::PathPrefix path;

@@ -28,14 +28,7 @@ namespace {
 
 enum { IDC_OUTPUT = 1003 };
 
-class Text {
-public:
-  explicit Text(const wchar_t *text) : m_text(text ? SysAllocString(text) : nullptr) {}
-  ~Text() { SysFreeString(m_text); }
-  operator BSTR() const { return m_text; }
-private:
-  BSTR m_text;
-};
+using qmtest::Text;
 
 std::string Take(BSTR text) {
   std::string out;
@@ -291,6 +284,15 @@ TEST_F(NetJobsTasksTest, JobsBecomeTasksThatAreListedReadAndDeleted) {
 }
 
 TEST_F(NetJobsTasksTest, DeletingRangesLeavesOtherTasksAlone) {
+  // The other tasks go again also when a check fails.
+  struct OtherTasks {
+    Console &console;
+    ~OtherTasks() {
+      console.Delete(L"\\Quillmoth", L"Keep");
+      console.Delete(L"\\", L"At1");
+      console.Delete(L"\\QmOther", L"At2");
+    }
+  } others{console};
   ASSERT_TRUE(console.Register(L"\\Quillmoth", L"Keep"));
   ASSERT_TRUE(console.Register(L"\\", L"At1"));
   ASSERT_TRUE(console.Register(L"\\QmOther", L"At2"));
@@ -310,27 +312,26 @@ TEST_F(NetJobsTasksTest, DeletingRangesLeavesOtherTasksAlone) {
   EXPECT_TRUE(console.Exists(L"\\At1")) << "outside our folder";
   EXPECT_TRUE(console.Exists(L"\\QmOther\\At2")) << "outside our folder";
   EXPECT_TRUE(List().empty());
-  console.Delete(L"\\Quillmoth", L"Keep");
-  console.Delete(L"\\", L"At1");
-  console.Delete(L"\\QmOther", L"At2");
 }
 
+// The computer's clock, held still for the test: the job is placed and
+// listed at the same moment, so its second has not passed when listed.
+const SYSTEMTIME kStillUtc = {2026, 12, 3, 9, 12, 0, 7, 0};
+void WINAPI StillClock(LPSYSTEMTIME now) { *now = kStillUtc; }
+
 TEST_F(NetJobsTasksTest, AJobPlacedNowIsATaskThatRunsToday) {
+  g_netJobCalls.SystemTimeUtc = StillClock;
+  SYSTEMTIME utc = kStillUtc, local = {};
+  ASSERT_TRUE(SystemTimeToTzSpecificLocalTime(nullptr, &utc, &local));
   long id = 0;
   ASSERT_EQ(S_OK, core->NetCreateProcess(0, Text(L"."), Text(L"cmd /c echo now"), &id)) << Notices();
   ASSERT_GT(id, 0);
   auto jobs = List();
   ASSERT_EQ(1u, jobs.size()) << "the walk leaves only the job it kept";
   EXPECT_EQ(static_cast<DWORD>(id), jobs[0].first.JobId);
-  // The walk kept it because it ran today when it was placed; by the time
-  // of this listing its time may have passed (it is placed at the clock's
-  // second), or the day may have turned.
-  SYSTEMTIME local;
-  GetLocalTime(&local);
-  DWORD secondsNow = local.wHour * 3600u + local.wMinute * 60u + local.wSecond;
-  EXPECT_TRUE(jobs[0].first.Flags & kJobRunsToday || jobs[0].first.JobTime / 1000 <= secondsNow ||
-              jobs[0].first.JobTime < 15000)
-      << "runs today unless its time passed or the day turned meanwhile";
+  EXPECT_EQ((local.wHour * 3600u + local.wMinute * 60u + local.wSecond) * 1000u, jobs[0].first.JobTime)
+      << "the clock's own second, which has not passed yet";
+  EXPECT_EQ(kJobRunsToday, jobs[0].first.Flags & kJobRunsToday) << "the task runs today";
   EXPECT_EQ(0, jobs[0].first.DaysOfMonth | jobs[0].first.DaysOfWeek);
   long deleted = 0;
   EXPECT_EQ(S_OK, core->NetScheduleJobDel(Text(L"."), id, id, &deleted));
@@ -460,8 +461,8 @@ TEST_F(NetJobsTasksTest, TheVariableChoosesTasksAndAScriptSeesTheJobsOfAnother) 
   EXPECT_TRUE(console.Exists(OurTask(first)));
 
   std::string bin = qmtest::ProgramDirectory();
-  HMODULE library = LoadLibraryA((bin + "QuillmothLib.dll").c_str());
-  ASSERT_EQ(S_OK, qmtest::CallExport(library, "DllRegisterServer"));
+  qmtest::RegisteredCoreLibrary library;
+  ASSERT_EQ(S_OK, library.Registration());
   qmtest::TempDirectory dir("netjobs-tasks");
   ASSERT_TRUE(qmtest::CopyInto(bin + "Quillmoth.exe", dir.Path()));
   ASSERT_TRUE(qmtest::CopyInto(bin + "QuillmothRun.dll", dir.Path()));
@@ -493,8 +494,7 @@ TEST_F(NetJobsTasksTest, TheVariableChoosesTasksAndAScriptSeesTheJobsOfAnother) 
 
   PostMessageA(window, RegisterWindowMessageA("WM_SHUTDOWN"), 0, 0);
   EXPECT_TRUE(child.WaitExit(60000));
-  EXPECT_EQ(S_OK, qmtest::CallExport(library, "DllUnregisterServer"));
-  FreeLibrary(library);
+  EXPECT_EQ(S_OK, library.Unregister());
   long deleted = 0;
   EXPECT_EQ(S_OK, core->NetScheduleJobDel(Text(L"."), 2, 2, &deleted));
 }

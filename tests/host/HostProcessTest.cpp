@@ -9,6 +9,8 @@ using qmtest::ChildProcess;
 using qmtest::HostInstall;
 using qmtest::MessageBoxView;
 using qmtest::ReadRegistryText;
+using qmtest::ServiceRemoval;
+using qmtest::ServiceState;
 
 namespace {
 
@@ -93,6 +95,7 @@ TEST(HostProcess, UnreadableVersionIsLoggedAfterTheLogRestarts) {
 
 TEST(HostProcess, InstallRunAndUninstallTheService) {
   HostInstall install("service");
+  ServiceRemoval removal("Quillmoth");
   std::string key = std::string(kServiceKey) + "Quillmoth";
 
   EXPECT_EQ("Quillmoth is now registered as a system service\n", install.Run("-install").text);
@@ -140,34 +143,18 @@ TEST(HostProcess, InstallRunAndUninstallTheService) {
   EXPECT_EQ("Quillmoth Version 1.0\nThe service is not installed\n", install.Run("-version").text);
 }
 
-DWORD ServiceState(SC_HANDLE service, DWORD *processId = NULL) {
-  SERVICE_STATUS_PROCESS status = {};
-  DWORD needed = 0;
-  if (!QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE *>(&status),
-                            sizeof status, &needed))
-    return 0;
-  if (processId)
-    *processId = status.dwProcessId;
-  return status.dwCurrentState;
-}
-
 bool WaitForState(SC_HANDLE service, DWORD state, DWORD milliseconds) {
-  DWORD start = GetTickCount();
-  while (ServiceState(service) != state) {
-    if (GetTickCount() - start > milliseconds)
-      return false;
-    Sleep(100);
-  }
-  return true;
+  return qmtest::WaitUntil([&] { return ServiceState(service) == state; }, milliseconds);
 }
 
 TEST(HostProcess, ServiceRunsItsConsoleAndStopsOnRequest) {
   HostInstall install("service-run");
+  ServiceRemoval removal("Quillmoth");
   ASSERT_TRUE(qmtest::WriteTextFile(install.dir / "Scripts\\AutoRun.vbs", "Sub main(x)\r\nEnd Sub\r\n"));
   ASSERT_EQ("Quillmoth is now registered as a system service\n", install.Run("-install").text);
-  SC_HANDLE manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_ALL_ACCESS);
+  qmtest::ServiceHandle manager(OpenSCManagerA(NULL, NULL, SC_MANAGER_ALL_ACCESS));
   ASSERT_TRUE(manager);
-  SC_HANDLE service = OpenServiceA(manager, "Quillmoth", SERVICE_ALL_ACCESS);
+  qmtest::ServiceHandle service(OpenServiceA(manager, "Quillmoth", SERVICE_ALL_ACCESS));
   ASSERT_TRUE(service);
 
   ASSERT_TRUE(StartServiceA(service, 0, NULL)) << GetLastError();
@@ -176,9 +163,8 @@ TEST(HostProcess, ServiceRunsItsConsoleAndStopsOnRequest) {
   ServiceState(service, &processId);
   HWND console = qmtest::WaitForWindow(processId, "#32770", "Quillmoth", 30000);
   ASSERT_TRUE(console) << "the service runs its console on the service thread";
-  DWORD start = GetTickCount();
-  while (qmtest::ControlText(console, 1003).find("Ready.") == std::string::npos && GetTickCount() - start < 30000)
-    Sleep(100);
+  EXPECT_TRUE(qmtest::WaitUntil([&] { return qmtest::ControlText(console, 1003).find("Ready.") != std::string::npos; }))
+      << "the service's console got ready: " << qmtest::ControlText(console, 1003);
   EXPECT_NE(std::string::npos, qmtest::ControlText(console, 1028).find(" as a SERVICE"));
   HMENU menu = GetSystemMenu(console, FALSE);
   EXPECT_EQ(-1, GetMenuState(menu, SC_CLOSE, MF_BYCOMMAND)) << "a service console has no Close";
@@ -186,13 +172,14 @@ TEST(HostProcess, ServiceRunsItsConsoleAndStopsOnRequest) {
   SERVICE_STATUS status;
   EXPECT_TRUE(ControlService(service, SERVICE_CONTROL_STOP, &status));
   EXPECT_TRUE(WaitForState(service, SERVICE_STOPPED, 60000)) << "the stop request ends the service";
-  CloseServiceHandle(service);
-  CloseServiceHandle(manager);
+  service.Close();
+  manager.Close();
   EXPECT_EQ("Quillmoth is no longer registered as a system service.\n", install.Run("-uninstall").text);
 }
 
 TEST(HostProcess, ProxyServiceIsRegisteredForStartOnDemand) {
   HostInstall install("proxy");
+  ServiceRemoval removal("Quillmoth Proxy");
   EXPECT_EQ("Quillmoth Proxy is now registered as a system service\n",
             install.Run("-install -proxy").text);
   std::string key = std::string(kServiceKey) + "Quillmoth Proxy";
@@ -212,6 +199,7 @@ TEST(HostProcess, InstallOnAPlatformOtherThanNtShowsHelp) {
   // Wine reports the platform of the Windows version chosen for a program:
   // this copy of the host is told it runs on Windows 98.
   HostInstall install("win98", true, "QuillmothW98.exe");
+  ServiceRemoval removal("Quillmoth"); // should the check below fail
   std::string appKey = "Software\\Wine\\AppDefaults\\QuillmothW98.exe";
   qmtest::WriteRegistryText(HKEY_CURRENT_USER, appKey, "Version", "win98");
   MessageBoxView box = install.Run("-install");

@@ -16,6 +16,9 @@
 
 using qmtest::HostInstall;
 using qmtest::ReadRegistryText;
+using qmtest::ServiceRemoval;
+using qmtest::ServiceState;
+using qmtest::SystemText;
 using qmtest::WaitUntil;
 
 namespace {
@@ -101,17 +104,6 @@ std::string ServiceBinaryPath(SC_HANDLE service) {
   return config->lpBinaryPathName;
 }
 
-DWORD ServiceState(SC_HANDLE service, DWORD *processId = NULL) {
-  SERVICE_STATUS_PROCESS status = {};
-  DWORD needed = 0;
-  if (!QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE *>(&status),
-                            sizeof status, &needed))
-    return 0;
-  if (processId)
-    *processId = status.dwProcessId;
-  return status.dwCurrentState;
-}
-
 DWORD RegistryNumber(const std::string &key, const char *value, bool *found) {
   *found = false;
   HKEY handle;
@@ -125,54 +117,10 @@ DWORD RegistryNumber(const std::string &key, const char *value, bool *found) {
   return number;
 }
 
-// The system's own text for an error, as the operator is shown it.
-std::string SystemText(DWORD error) {
-  char text[512] = "";
-  DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, NULL,
-                                error, LANG_USER_DEFAULT, text, sizeof text, NULL);
-  while (length > 0 && isspace(static_cast<unsigned char>(text[length - 1])))
-    --length;
-  return std::string(text, length);
-}
-
-// Leaves no service behind when a check fails half-way: stops it (the stop
-// sequence may take its time) and deletes it.
-class ServiceLeftovers {
-public:
-  explicit ServiceLeftovers(const char *name) : m_name(name) {}
-  ~ServiceLeftovers() {
-    SC_HANDLE manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_ALL_ACCESS);
-    if (!manager)
-      return;
-    SC_HANDLE service = OpenServiceA(manager, m_name, SERVICE_ALL_ACCESS);
-    if (service) {
-      SERVICE_STATUS status;
-      if (ControlService(service, SERVICE_CONTROL_STOP, &status))
-        WaitUntil([&] { return ServiceState(service) == SERVICE_STOPPED; }, 60000);
-      DeleteService(service);
-      CloseServiceHandle(service);
-    }
-    CloseServiceHandle(manager);
-  }
-
-private:
-  const char *m_name;
-};
-
-typedef HRESULT(STDAPICALLTYPE *RegisterFn)();
-
-bool RegisterCoreLibrary() {
-  HMODULE library = LoadLibraryA((qmtest::ProgramDirectory() + "QuillmothLib.dll").c_str());
-  RegisterFn fn = library ? reinterpret_cast<RegisterFn>(reinterpret_cast<void (*)()>(
-                                GetProcAddress(library, "DllRegisterServer")))
-                          : nullptr;
-  return fn && fn() == S_OK;
-}
-
 // The texts of the message table of the module an event source names.
 TEST(ServiceEvents, TheEventSourceNamesAMessageFileWithEveryText) {
   HostInstall install("event source");
-  ServiceLeftovers leftovers("Quillmoth");
+  ServiceRemoval removal("Quillmoth");
   ASSERT_EQ("Quillmoth is now registered as a system service\n", install.Run("-install").text);
   std::string key = std::string(kEventSourceKey) + "Quillmoth";
   DWORD type = 0;
@@ -223,9 +171,10 @@ TEST(ServiceEvents, TheEventSourceNamesAMessageFileWithEveryText) {
 // Install, start, the controls an administrator sends, stop and removal,
 // with the events each reports, in the order the control manager sees them.
 TEST(ServiceEvents, ControlsReachTheServiceThroughTheControlManager) {
-  ASSERT_TRUE(RegisterCoreLibrary());
+  qmtest::RegisteredCoreLibrary library;
+  ASSERT_EQ(S_OK, library.Registration());
   HostInstall install("Program Files svc");
-  ServiceLeftovers leftovers("Quillmoth");
+  ServiceRemoval removal("Quillmoth");
   std::string bin = qmtest::ProgramDirectory();
   ASSERT_TRUE(qmtest::CopyInto(bin + "Scripts\\StdLib.vbs", install.dir / "Scripts\\"));
   ASSERT_TRUE(qmtest::WriteTextFile(install.dir / "Scripts\\AutoRun.vbs", kAutoRun));
@@ -242,9 +191,9 @@ TEST(ServiceEvents, ControlsReachTheServiceThroughTheControlManager) {
     RegCloseKey(key);
   }
 
-  SC_HANDLE manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_ALL_ACCESS);
+  qmtest::ServiceHandle manager(OpenSCManagerA(NULL, NULL, SC_MANAGER_ALL_ACCESS));
   ASSERT_TRUE(manager);
-  SC_HANDLE service = OpenServiceA(manager, "Quillmoth", SERVICE_ALL_ACCESS);
+  qmtest::ServiceHandle service(OpenServiceA(manager, "Quillmoth", SERVICE_ALL_ACCESS));
   ASSERT_TRUE(service);
   EXPECT_EQ("\"" + install.exe + "\"", ServiceBinaryPath(service))
       << "the control manager holds the quoted path, so a blank can't split it";
@@ -325,8 +274,8 @@ TEST(ServiceEvents, ControlsReachTheServiceThroughTheControlManager) {
             "Updating status (1, 0)\n",
             traces());
 
-  CloseServiceHandle(service);
-  CloseServiceHandle(manager);
+  service.Close();
+  manager.Close();
   EXPECT_EQ("Quillmoth is not registered as a system service\n", install.Run("-uninstall").text)
       << "the marked service went when it stopped";
 }

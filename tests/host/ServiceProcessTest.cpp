@@ -11,27 +11,8 @@ namespace {
 
 enum { IDC_OUTPUT = 1003 };
 
-std::string SystemText(DWORD code) {
-  char *text = nullptr;
-  FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, NULL,
-                 code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<char *>(&text), 0, NULL);
-  std::string result = text ? text : "";
-  LocalFree(text);
-  while (!result.empty() && isspace(static_cast<unsigned char>(result.back())))
-    result.pop_back();
-  return result;
-}
-
-DWORD ServiceState(SC_HANDLE service, DWORD *processId = NULL) {
-  SERVICE_STATUS_PROCESS status = {};
-  DWORD needed = 0;
-  if (!QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE *>(&status), sizeof status,
-                            &needed))
-    return 0;
-  if (processId)
-    *processId = status.dwProcessId;
-  return status.dwCurrentState;
-}
+using qmtest::ServiceState;
+using qmtest::SystemText;
 
 // Runs the program once with its switch and presses OK on the box it shows.
 std::string RunOnce(const std::string &exe, const std::string &arguments) {
@@ -47,10 +28,11 @@ std::string RunOnce(const std::string &exe, const std::string &arguments) {
 
 TEST(ServiceStartsPrograms, AutoRunPrintsTheHelpersExitCodeAndGoesOnAfterAMissingProgram) {
   std::string bin = qmtest::ProgramDirectory();
-  HMODULE library = LoadLibraryA((bin + "QuillmothLib.dll").c_str());
-  ASSERT_EQ(S_OK, qmtest::CallExport(library, "DllRegisterServer"));
+  qmtest::RegisteredCoreLibrary library;
+  ASSERT_EQ(S_OK, library.Registration());
 
   qmtest::TempDirectory dir("service-procs");
+  qmtest::ServiceRemoval removal("Quillmoth");
   std::string exe = dir / "Quillmoth.exe";
   ASSERT_TRUE(qmtest::CopyInto(bin + "Quillmoth.exe", dir.Path()));
   ASSERT_TRUE(qmtest::CopyInto(bin + "QuillmothRun.dll", dir.Path()));
@@ -70,9 +52,9 @@ TEST(ServiceStartsPrograms, AutoRunPrintsTheHelpersExitCodeAndGoesOnAfterAMissin
       "End Function\r\n"));
 
   ASSERT_EQ("Quillmoth is now registered as a system service\n", RunOnce(exe, "-install"));
-  SC_HANDLE manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_ALL_ACCESS);
+  qmtest::ServiceHandle manager(OpenSCManagerA(NULL, NULL, SC_MANAGER_ALL_ACCESS));
   ASSERT_TRUE(manager);
-  SC_HANDLE service = OpenServiceA(manager, "Quillmoth", SERVICE_ALL_ACCESS);
+  qmtest::ServiceHandle service(OpenServiceA(manager, "Quillmoth", SERVICE_ALL_ACCESS));
   ASSERT_TRUE(service);
   ASSERT_TRUE(StartServiceA(service, 0, NULL)) << GetLastError();
   EXPECT_TRUE(qmtest::WaitUntil([&] { return ServiceState(service) == SERVICE_RUNNING; }));
@@ -94,13 +76,12 @@ TEST(ServiceStartsPrograms, AutoRunPrintsTheHelpersExitCodeAndGoesOnAfterAMissin
   EXPECT_TRUE(exitLine < notice && notice < failed) << "in the order the script ran: " << text;
 
   SERVICE_STATUS status;
-  ControlService(service, SERVICE_CONTROL_STOP, &status);
+  EXPECT_TRUE(ControlService(service, SERVICE_CONTROL_STOP, &status)) << GetLastError();
   EXPECT_TRUE(qmtest::WaitUntil([&] { return ServiceState(service) == SERVICE_STOPPED; }, 60000));
-  CloseServiceHandle(service);
-  CloseServiceHandle(manager);
+  service.Close();
+  manager.Close();
   EXPECT_EQ("Quillmoth is no longer registered as a system service.\n", RunOnce(exe, "-uninstall"));
-  EXPECT_EQ(S_OK, qmtest::CallExport(library, "DllUnregisterServer"));
-  FreeLibrary(library);
+  EXPECT_EQ(S_OK, library.Unregister());
 }
 
 } // namespace

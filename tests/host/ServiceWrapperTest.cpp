@@ -285,6 +285,7 @@ TEST_F(ServiceWrapper, ProxyArgumentRenamesHandlerAndEventSource) {
 // learns of the failure with the registry's own error (the operator is shown
 // its text), not whatever error an earlier call left behind.
 TEST_F(ServiceWrapper, InstallReportsTheEventSourceKeyFailure) {
+  qmtest::ServiceRemoval removal("QmWrapperInstall");
   CNTService service("QmWrapperInstall");
   ASSERT_TRUE(service.Install("", "", true)) << GetLastError();
   EXPECT_EQ(std::vector<DWORD>{100}, EventIds());
@@ -327,6 +328,7 @@ TEST_F(ServiceWrapper, TraceLinesAreCutAtTheirBuffer) {
 TEST_F(ServiceWrapper, UserControl129SavesTheStartValue) {
   const std::string key = "SYSTEM\\CurrentControlSet\\Services\\QmWrapperSave";
   RegDeleteTreeA(HKEY_LOCAL_MACHINE, key.c_str());
+  qmtest::RegistryTreeRemoval removal(key);
   CMyService service("QmWrapperSave");
 
   auto current = [&](bool *found) {
@@ -364,7 +366,6 @@ TEST_F(ServiceWrapper, UserControl129SavesTheStartValue) {
   EXPECT_TRUE(service.OnUserControl(129));
   EXPECT_EQ(start, current(&found));
   EXPECT_TRUE(found);
-  RegDeleteTreeA(HKEY_LOCAL_MACHINE, key.c_str());
 }
 
 // Failed runs and the stop they cause reach the event log through the

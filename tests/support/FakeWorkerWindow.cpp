@@ -14,6 +14,7 @@ FakeWorkerWindow::FakeWorkerWindow(const std::string &className, const std::stri
     : m_className(className), m_text(text) {
   InitializeCriticalSection(&m_lock);
   m_ready = CreateEventA(NULL, TRUE, FALSE, NULL);
+  m_busy = CreateEventA(NULL, FALSE, FALSE, NULL);
   m_thread = reinterpret_cast<HANDLE>(_beginthreadex(NULL, 0, Thread, this, 0, &m_threadId));
   WaitForSingleObject(m_ready, 5000);
 }
@@ -23,12 +24,14 @@ FakeWorkerWindow::~FakeWorkerWindow() {
   WaitForSingleObject(m_thread, 10000);
   CloseHandle(m_thread);
   CloseHandle(m_ready);
+  CloseHandle(m_busy);
   DeleteCriticalSection(&m_lock);
 }
 
 void FakeWorkerWindow::BusyFor(DWORD milliseconds) {
   PostMessageA(m_window, kBusy, milliseconds, 0);
-  Sleep(20);
+  // Returns once the window's thread has taken the request and is busy.
+  WaitForSingleObject(m_busy, 10000);
 }
 
 std::vector<UINT> FakeWorkerWindow::Received() {
@@ -41,6 +44,8 @@ std::vector<UINT> FakeWorkerWindow::Received() {
 LRESULT CALLBACK FakeWorkerWindow::Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   FakeWorkerWindow *self = reinterpret_cast<FakeWorkerWindow *>(GetWindowLongPtrA(window, GWLP_USERDATA));
   if (message == kBusy) {
+    if (self)
+      SetEvent(self->m_busy);
     Sleep(static_cast<DWORD>(wParam));
     return 0;
   }

@@ -18,8 +18,12 @@ public:
                             const std::string &text = "WORKER");
   ~FakeWorkerWindow();
   HWND Handle() const { return m_window; }
-  // The next message to the window meets a thread that is busy this long.
+  // The window's thread is busy this long from the moment this returns, so
+  // the next message to the window meets a thread that does not answer.
   void BusyFor(DWORD milliseconds);
+  // Returns once the window's thread has handled every message posted to
+  // the window before the call.
+  void WaitIdle() { BusyFor(0); }
   // Control messages (1229 to 1233) received so far, in order.
   std::vector<UINT> Received();
 
@@ -32,6 +36,7 @@ private:
   std::string m_className;
   std::string m_text;
   HANDLE m_ready;
+  HANDLE m_busy; // set when the thread begins a busy spell
   HANDLE m_thread;
   unsigned m_threadId = 0;
   HWND m_window = NULL;

@@ -4,15 +4,6 @@
 
 namespace qmtest {
 
-namespace {
-
-DWORD ServiceState(SC_HANDLE service) {
-  SERVICE_STATUS status = {};
-  return QueryServiceStatus(service, &status) ? status.dwCurrentState : 0;
-}
-
-} // namespace
-
 DWORD ScheduleServiceState() {
   SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
   SC_HANDLE service = manager ? OpenServiceA(manager, "Schedule", SERVICE_QUERY_STATUS) : nullptr;

@@ -1,5 +1,6 @@
 #include "WineTestSupport.h"
 
+#include <ctype.h>
 #include <stdio.h>
 
 namespace qmtest {
@@ -259,22 +260,25 @@ BOOL CALLBACK ReadChildProc(HWND child, LPARAM param) {
 
 bool WaitForMessageBox(DWORD processId, DWORD milliseconds, MessageBoxView *view) {
   DWORD start = GetTickCount();
-  for (;;) {
-    FindDialog find = {processId, NULL};
-    EnumWindows(FindDialogProc, reinterpret_cast<LPARAM>(&find));
-    if (find.found) {
-      // Give the dialog a moment to finish creating its controls.
-      Sleep(200);
-      *view = MessageBoxView();
-      view->window = find.found;
-      view->title = WindowText(find.found);
-      EnumChildWindows(find.found, ReadChildProc, reinterpret_cast<LPARAM>(view));
-      return true;
-    }
-    if (GetTickCount() - start > milliseconds)
+  FindDialog find = {processId, NULL};
+  if (!WaitUntil([&] {
+        EnumWindows(FindDialogProc, reinterpret_cast<LPARAM>(&find));
+        return find.found != NULL;
+      }, milliseconds))
+    return false;
+  // The window exists before its controls do; it is shown once its
+  // initialisation has created them and filled in the texts.
+  DWORD spent = GetTickCount() - start;
+  bool complete = WaitUntil([&] {
+    *view = MessageBoxView();
+    view->window = find.found;
+    if (!IsWindowVisible(find.found))
       return false;
-    Sleep(50);
-  }
+    view->title = WindowText(find.found);
+    EnumChildWindows(find.found, ReadChildProc, reinterpret_cast<LPARAM>(view));
+    return !view->buttons.empty() && !view->buttons.front().empty() && !view->text.empty();
+  }, spent < milliseconds ? milliseconds - spent : 0);
+  return complete;
 }
 
 bool ClickButton(HWND dialog, int id) {
@@ -357,6 +361,14 @@ void PumpFor(DWORD milliseconds) {
   }
 }
 
+void PumpPending() {
+  MSG msg;
+  while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) {
+    TranslateMessage(&msg);
+    DispatchMessageA(&msg);
+  }
+}
+
 bool WaitUntil(const std::function<bool()> &done, DWORD milliseconds) {
   DWORD start = GetTickCount();
   while (!done()) {
@@ -387,6 +399,66 @@ HiddenProgId::HiddenProgId(const std::string &progId)
 HiddenProgId::~HiddenProgId() {
   if (m_found)
     WriteRegistryText(HKEY_LOCAL_MACHINE, m_key, "", m_saved);
+}
+
+Text::Text(const std::string &text) : m_text(SysAllocStringLen(nullptr, static_cast<UINT>(text.size()))) {
+  for (size_t i = 0; m_text && i < text.size(); ++i)
+    m_text[i] = static_cast<unsigned char>(text[i]);
+}
+
+std::string SystemText(DWORD code) {
+  char *text = nullptr;
+  FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, NULL,
+                 code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<char *>(&text), 0, NULL);
+  std::string result = text ? text : "";
+  LocalFree(text);
+  while (!result.empty() && isspace(static_cast<unsigned char>(result.back())))
+    result.pop_back();
+  return result;
+}
+
+DWORD ServiceState(SC_HANDLE service, DWORD *processId) {
+  SERVICE_STATUS_PROCESS status = {};
+  DWORD needed = 0;
+  if (!QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE *>(&status), sizeof status,
+                            &needed))
+    return 0;
+  if (processId)
+    *processId = status.dwProcessId;
+  return status.dwCurrentState;
+}
+
+ServiceRemoval::~ServiceRemoval() {
+  SC_HANDLE manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_ALL_ACCESS);
+  if (manager) {
+    SC_HANDLE service = OpenServiceA(manager, m_name.c_str(), SERVICE_ALL_ACCESS);
+    if (service) {
+      SERVICE_STATUS status;
+      if (ControlService(service, SERVICE_CONTROL_STOP, &status))
+        WaitUntil([&] { return ServiceState(service) == SERVICE_STOPPED; }, 60000);
+      DeleteService(service);
+      CloseServiceHandle(service);
+    }
+    CloseServiceHandle(manager);
+  }
+  RegDeleteTreeA(HKEY_LOCAL_MACHINE, ("SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\" + m_name).c_str());
+}
+
+RegisteredCoreLibrary::RegisteredCoreLibrary()
+    : m_library(LoadLibraryA((ProgramDirectory() + "QuillmothLib.dll").c_str())),
+      m_registration(CallExport(m_library, "DllRegisterServer")), m_registered(true) {}
+
+RegisteredCoreLibrary::~RegisteredCoreLibrary() {
+  Unregister();
+  if (m_library)
+    FreeLibrary(m_library);
+}
+
+HRESULT RegisteredCoreLibrary::Unregister() {
+  if (!m_registered)
+    return S_OK;
+  m_registered = false;
+  return CallExport(m_library, "DllUnregisterServer");
 }
 
 } // namespace qmtest

@@ -4,6 +4,7 @@
 #define WINETESTSUPPORT_H
 
 #include <windows.h>
+#include <oleauto.h>
 #include <functional>
 #include <string>
 #include <vector>
@@ -90,7 +91,8 @@ struct MessageBoxView {
   bool hasIcon = false;
 };
 
-// Waits until the process shows a top-level dialog window and reads it.
+// Waits until the process shows a top-level dialog window, its buttons and
+// text in place, and reads it.
 bool WaitForMessageBox(DWORD processId, DWORD milliseconds, MessageBoxView *view);
 // Presses a button of a dialog as a user would (BM_CLICK).
 bool ClickButton(HWND dialog, int id);
@@ -134,8 +136,101 @@ private:
   std::string m_saved;
 };
 
+// A BSTR argument made from a test's text, freed when the object goes away.
+// A null wide text stays null; 8-bit text is widened byte by byte.
+class Text {
+public:
+  explicit Text(const wchar_t *text) : m_text(text ? SysAllocString(text) : nullptr) {}
+  explicit Text(const std::string &text);
+  ~Text() { SysFreeString(m_text); }
+  operator BSTR() const { return m_text; }
+
+private:
+  Text(const Text &) = delete;
+  Text &operator=(const Text &) = delete;
+  BSTR m_text;
+};
+
+// The system's own text for an error code, looked up here independently of
+// the code under test, without its line end.
+std::string SystemText(DWORD code);
+
+// A service's state (SERVICE_RUNNING...) and process id; 0 when it cannot be
+// asked.
+DWORD ServiceState(SC_HANDLE service, DWORD *processId = NULL);
+
+// A handle of the service control manager, closed when the object goes
+// away unless Close did so before (a service marked for deletion goes only
+// once every handle to it is closed).
+class ServiceHandle {
+public:
+  explicit ServiceHandle(SC_HANDLE handle) : m_handle(handle) {}
+  ~ServiceHandle() { Close(); }
+  operator SC_HANDLE() const { return m_handle; }
+  void Close() {
+    if (m_handle)
+      CloseServiceHandle(m_handle);
+    m_handle = NULL;
+  }
+
+private:
+  ServiceHandle(const ServiceHandle &) = delete;
+  ServiceHandle &operator=(const ServiceHandle &) = delete;
+  SC_HANDLE m_handle;
+};
+
+// Leaves no service behind, also when a check failed half-way: when the
+// object goes away the service of that name (if it exists) is stopped, with
+// time for its stop sequence, and deleted, and its event source key removed.
+class ServiceRemoval {
+public:
+  explicit ServiceRemoval(const std::string &name) : m_name(name) {}
+  ~ServiceRemoval();
+
+private:
+  ServiceRemoval(const ServiceRemoval &) = delete;
+  ServiceRemoval &operator=(const ServiceRemoval &) = delete;
+  std::string m_name;
+};
+
+// A key under HKEY_LOCAL_MACHINE removed with its subkeys when the object
+// goes away.
+class RegistryTreeRemoval {
+public:
+  explicit RegistryTreeRemoval(const std::string &key) : m_key(key) {}
+  ~RegistryTreeRemoval() { RegDeleteTreeA(HKEY_LOCAL_MACHINE, m_key.c_str()); }
+
+private:
+  RegistryTreeRemoval(const RegistryTreeRemoval &) = delete;
+  RegistryTreeRemoval &operator=(const RegistryTreeRemoval &) = delete;
+  std::string m_key;
+};
+
+// QuillmothLib.dll of the test program's folder registered in the prefix for
+// as long as the object lives (unless Unregister was called before).
+class RegisteredCoreLibrary {
+public:
+  RegisteredCoreLibrary();
+  ~RegisteredCoreLibrary();
+  // DllRegisterServer's answer.
+  HRESULT Registration() const { return m_registration; }
+  // DllUnregisterServer's answer (S_OK once it was asked before); the
+  // registration is gone afterwards.
+  HRESULT Unregister();
+
+private:
+  RegisteredCoreLibrary(const RegisteredCoreLibrary &) = delete;
+  RegisteredCoreLibrary &operator=(const RegisteredCoreLibrary &) = delete;
+  HMODULE m_library;
+  HRESULT m_registration;
+  bool m_registered;
+};
+
 // Runs the calling thread's message loop for about the given time.
 void PumpFor(DWORD milliseconds);
+// Handles the messages already in the calling thread's queue and returns
+// once none is left, without waiting for more.
+void PumpPending();
 
 // Polls until the condition holds (false on time-out). PumpUntil handles the
 // calling thread's messages meanwhile, for tests whose thread owns windows.

@@ -6,7 +6,12 @@
 // costs. The relay window lives on the thread that waits for the runs, as in
 // the program. With "breakdown" after the host name it also drives one
 // pooled worker step by step through the exports (claim, reset, the two
-// loads, the run) and prints the median time of each step.
+// loads, the run) and prints the median time of each step. Then the waits
+// that must end however a worker behaves: a request to a worker whose script
+// never yields (with another thread sending to the waiting one), and the
+// destruction of workers. With "console" instead of a host name it opens the
+// host's console in this process and times its start-up settling wait (also
+// restarted by a stale probe) and how soon its tray icon follows the engine.
 #include <windows.h>
 #include <psapi.h>
 #include <stdio.h>
@@ -16,6 +21,9 @@
 #include <vector>
 
 #include "BenchSupport.h"
+#include "FakeNotificationArea.h"
+#include "QuillmothApp.h"
+#include "QuillmothDlg.h"
 #include "QuillmothRun.h"
 
 namespace {
@@ -134,9 +142,217 @@ void PrintBreakdown(MurrelContext *worker, const std::string &dir) {
   printf("  for comparison: the search for the script %7.3f\n", Median(searches));
 }
 
+// Another thread that keeps sending to a window until told to stop.
+struct Sender {
+  HWND target;
+  HANDLE over;
+  static DWORD WINAPI Proc(LPVOID param) {
+    Sender *self = static_cast<Sender *>(param);
+    UINT message = RegisterWindowMessageA("QM_BENCH_SEND");
+    do {
+      DWORD_PTR reply = 0;
+      SendMessageTimeoutA(self->target, message, 0, 0, SMTO_NORMAL, 10000, &reply);
+    } while (WaitForSingleObject(self->over, 20) == WAIT_TIMEOUT);
+    return 0;
+  }
+};
+
+bool Exists(const std::string &path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+// A worker whose script never yields: a request it never acknowledges,
+// waited for with a 600 ms time-out while another thread sends to the
+// waiting one; then its destruction, which waits for the thread and ends it.
+// Also the destruction of a worker whose loop an unknown request ended.
+void PrintStuckWorkers(HWND relay, const std::string &dir) {
+  std::string mark = dir + "looping";
+  DeleteFileA(mark.c_str());
+  std::string script = "Sub main(x)\r\n  CreateObject(\"Scripting.FileSystemObject\").CreateTextFile(\"" + mark +
+                       "\").Close\r\n  Do\r\n  Loop\r\nEnd Sub\r\n";
+  bench::WriteTextFile(dir + "endless.vbs", script.c_str());
+  MurrelContext *stuck = QMR_RunScript(QMR_FLAG_ASYNC, "endless.vbs", NULL, NULL);
+  for (DWORD begin = GetTickCount(); stuck && !Exists(mark) && GetTickCount() - begin < 30000;)
+    Sleep(10);
+  if (!stuck || !Exists(mark)) {
+    fprintf(stderr, "the endless script did not start\n");
+    return;
+  }
+  Sender sender = {relay, CreateEventA(NULL, TRUE, FALSE, NULL)};
+  HANDLE thread = CreateThread(NULL, 0, Sender::Proc, &sender, 0, NULL);
+  const UINT reset = RegisterWindowMessageA(QMR_MSG_RESET);
+  std::vector<double> waits;
+  for (int i = 0; i < 5; ++i) {
+    double t = Now();
+    QMR_Message(stuck, reset, 0, 600);
+    waits.push_back(Now() - t);
+  }
+  SetEvent(sender.over);
+  while (thread && MsgWaitForMultipleObjects(1, &thread, FALSE, INFINITE, QS_SENDMESSAGE) != WAIT_OBJECT_0)
+    PumpMessages();
+  if (thread)
+    CloseHandle(thread);
+  CloseHandle(sender.over);
+  double t = Now();
+  QMR_Destroy(stuck);
+  double stuckDestroy = Now() - t;
+
+  std::vector<double> ended;
+  for (int i = 0; i < 25; ++i) {
+    MurrelContext *worker = QMR_Create(0);
+    if (!worker)
+      break;
+    QMR_Message(worker, WM_USER + 77, 0, 0);
+    t = Now();
+    QMR_Destroy(worker);
+    ended.push_back(Now() - t);
+    PumpMessages();
+  }
+  printf("Waits that end however the worker behaves (milliseconds):\n");
+  printf("  %-72s %8.1f\n",
+         ("request to a never-yielding worker, 600 ms time-out, sends meanwhile, median of " +
+          std::to_string(waits.size())).c_str(),
+         Median(waits));
+  printf("  %-72s %8.1f\n", "destroying that worker (its wait runs out, the thread is ended), one run", stuckDestroy);
+  printf("  %-72s %8.2f\n",
+         ("destroying a worker an unknown request ended, median of " + std::to_string(ended.size())).c_str(),
+         Median(ended));
+}
+
+// --- the host's console, in this process ---
+
+// The output box's text.
+std::string ConsoleOutput(CQuillmothDlg &console) {
+  HWND box = GetDlgItem(console.Handle(), IDC_OUTPUT);
+  std::vector<char> text(GetWindowTextLengthA(box) + 2, '\0');
+  GetWindowTextA(box, text.data(), static_cast<int>(text.size()));
+  return text.data();
+}
+
+// Pumps this thread's messages until the condition holds; false after the
+// limit.
+template <typename Done> bool PumpUntil(Done done, DWORD milliseconds) {
+  DWORD begin = GetTickCount();
+  while (!done()) {
+    if (GetTickCount() - begin > milliseconds)
+      return false;
+    PumpMessages();
+    MsgWaitForMultipleObjects(0, NULL, FALSE, 5, QS_ALLINPUT);
+  }
+  return true;
+}
+
+struct StaleProbe {
+  HWND console;
+  DWORD after;
+  static DWORD WINAPI Proc(LPVOID param) {
+    StaleProbe *self = static_cast<StaleProbe *>(param);
+    Sleep(self->after);
+    PostMessageA(self->console, WM_NULL, 0, GetTickCount() - 5000);
+    return 0;
+  }
+};
+
+void CloseConsole(CQuillmothDlg *console) {
+  if (console->Handle())
+    SendMessageA(console->Handle(), g_hostMsg.shutdown, 0, 0);
+  PumpMessages();
+  delete console;
+}
+
+// Opens the console and times it to "Ready."; with a stale probe posted
+// that far into the settling wait when staleAfter is not 0.
+double OpenToReady(DWORD staleAfter) {
+  CQuillmothDlg *console = new CQuillmothDlg();
+  double t = Now();
+  if (!console->Create(NULL, GetModuleHandleA(NULL))) {
+    delete console;
+    return -1;
+  }
+  StaleProbe probe = {console->Handle(), staleAfter};
+  HANDLE thread = staleAfter ? CreateThread(NULL, 0, StaleProbe::Proc, &probe, 0, NULL) : NULL;
+  bool ready = PumpUntil([&] { return ConsoleOutput(*console).find("Ready.") != std::string::npos; }, 60000);
+  double elapsed = Now() - t;
+  if (thread) {
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+  }
+  CloseConsole(console);
+  return ready ? elapsed : -1;
+}
+
+int ConsoleBench() {
+  char temp[MAX_PATH];
+  GetTempPathA(sizeof temp, temp);
+  std::string dir = std::string(temp) + "qm-bench-console\\";
+  CreateDirectoryA(dir.c_str(), NULL);
+  bench::WriteTextFile(dir + "StdLib.vbs", "Function Twice(x)\r\n  Twice = x & x\r\nEnd Function\r\n");
+  // AutoRun's pooled worker stays: the engine runs until it is stopped.
+  bench::WriteTextFile(dir + "AutoRun.vbs", "Sub main(startedAt)\r\nEnd Sub\r\n");
+  char path[32768];
+  GetEnvironmentVariableA("PATH", path, sizeof path);
+  SetEnvironmentVariableA("PATH", (dir + ";" + path).c_str());
+  g_variables.InitVariableStore("Brenlow Software", "Quillmoth", "QM.ENVIRONMENT", "QM.LAST_ERROR");
+  SetEnvironmentVariableA("QM.IS_SERVICE", "0");
+  SetEnvironmentVariableA("QM.POOL_SIZE", "16");
+  // The console's lines would go to standard output: the figures only.
+  HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+  SetStdHandle(STD_OUTPUT_HANDLE, NULL);
+
+  std::vector<double> plain, stale;
+  for (int i = 0; i < 3; ++i) {
+    plain.push_back(OpenToReady(0));
+    stale.push_back(OpenToReady(1000));
+  }
+
+  // Suspend and resume with the console running, timed until the tray
+  // icon's tip says so; the tray is looked at every 2 seconds.
+  std::vector<double> stopped, running;
+  {
+    qmtest::FakeNotificationArea tray;
+    CQuillmothDlg *console = new CQuillmothDlg();
+    if (console->Create(NULL, GetModuleHandleA(NULL)) &&
+        PumpUntil([&] { return !tray.tips.empty() && tray.tips.back() == "Quillmoth - running"; }, 60000)) {
+      HWND suspend = GetDlgItem(console->Handle(), IDC_SUSPEND);
+      // Each click at another point between two looks at the tray.
+      auto idle = [](DWORD milliseconds) { PumpUntil([] { return false; }, milliseconds); };
+      for (int i = 0; i < 5; ++i) {
+        idle(i * 400);
+        double t = Now();
+        SendMessageA(console->Handle(), WM_COMMAND, MAKEWPARAM(IDC_SUSPEND, BN_CLICKED), reinterpret_cast<LPARAM>(suspend));
+        if (!PumpUntil([&] { return tray.tips.back() == "Quillmoth - stopped"; }, 30000))
+          break;
+        stopped.push_back(Now() - t);
+        idle(1900 - i * 400);
+        t = Now();
+        SendMessageA(console->Handle(), WM_COMMAND, MAKEWPARAM(IDC_SUSPEND, BN_CLICKED), reinterpret_cast<LPARAM>(suspend));
+        if (!PumpUntil([&] { return tray.tips.back() == "Quillmoth - running"; }, 30000))
+          break;
+        running.push_back(Now() - t);
+      }
+    }
+    CloseConsole(console);
+  }
+  SetStdHandle(STD_OUTPUT_HANDLE, output);
+  auto largest = [](const std::vector<double> &v) { return v.empty() ? 0.0 : *std::max_element(v.begin(), v.end()); };
+  printf("Console (milliseconds; -1 where it never came):\n");
+  printf("  %-72s %8.0f\n", ("open to \"Ready.\" (settling wait 2000), median of " + std::to_string(plain.size())).c_str(),
+         Median(plain));
+  printf("  %-72s %8.0f\n",
+         ("the same, a stale probe 1000 ms in (restarts the wait), median of " + std::to_string(stale.size())).c_str(),
+         Median(stale));
+  printf("  %-72s %8.0f %8.0f\n",
+         ("suspend until the tray says stopped (within 2000), median, largest of " + std::to_string(stopped.size())).c_str(),
+         Median(stopped), largest(stopped));
+  printf("  %-72s %8.0f %8.0f\n",
+         ("resume until the tray says running (within 2000), median, largest of " + std::to_string(running.size())).c_str(),
+         Median(running), largest(running));
+  return 0;
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
+  if (argc > 1 && strcmp(argv[1], "console") == 0)
+    return ConsoleBench();
   // The host the workers use: ours by default, "ScriptControl" for the
   // Script Control, through the same variable an administrator would set.
   const char *host = argc > 1 ? argv[1] : "ActiveScript";
@@ -245,6 +461,7 @@ int main(int argc, char **argv) {
   printf("\n");
   if (breakdown)
     PrintBreakdown(worker, dir);
+  PrintStuckWorkers(relay, dir);
 
   QMR_Message(worker, shutdown, 0, 10000);
   QMR_Destroy(worker);
