@@ -25,7 +25,7 @@ HANDLE OpenLocked(const std::string &path, OVERLAPPED *whole) {
   return file;
 }
 
-void Release(HANDLE file, OVERLAPPED *whole) {
+void UnlockAndClose(HANDLE file, OVERLAPPED *whole) {
   UnlockFileEx(file, 0, MAXDWORD, MAXDWORD, whole);
   CloseHandle(file);
 }
@@ -99,7 +99,7 @@ bool AppendSharedRotating(const std::string &path, const std::string &bytes, uns
     rotate(path);
     OVERLAPPED freshWhole;
     HANDLE fresh = OpenLocked(path, &freshWhole);
-    Release(file, &whole);
+    UnlockAndClose(file, &whole);
     if (fresh == INVALID_HANDLE_VALUE)
       return false;
     file = fresh;
@@ -107,7 +107,7 @@ bool AppendSharedRotating(const std::string &path, const std::string &bytes, uns
   }
   bool ok = WriteAll(file, bytes);
   DWORD error = GetLastError();
-  Release(file, &whole);
+  UnlockAndClose(file, &whole);
   SetLastError(ok ? ERROR_SUCCESS : error);
   return ok;
 }
