@@ -164,7 +164,7 @@ void PrintRuns(CommandOutput &out, const std::vector<RunRecord> &runs) {
     out.Line(line);
 }
 
-std::string ServiceState(const char *serviceName) {
+std::string QueryServiceStateText(const char *serviceName) {
   SC_HANDLE manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_CONNECT);
   if (!manager)
     return "unknown (the service control manager cannot be asked)";
@@ -191,7 +191,7 @@ std::string ServiceState(const char *serviceName) {
   return state;
 }
 
-bool EngineRuns(std::string *description) {
+bool QueryEngine(std::string *description) {
   EngineStatus status;
   bool alive = false;
   if (!ReadEngineStatus(status, &alive)) {
@@ -209,6 +209,20 @@ bool EngineRuns(std::string *description) {
 }
 
 } // namespace
+
+std::string ServiceStateText(const char *serviceName) { return QueryServiceStateText(serviceName); }
+
+bool EngineRunning(std::string *description) { return QueryEngine(description); }
+
+std::string LastRunText() {
+  std::string folder;
+  std::vector<RunRecord> runs = LatestRuns(1, std::string(), &folder);
+  if (runs.empty())
+    return "No runs recorded.";
+  const RunRecord &run = runs.back();
+  return "Last run: " + FormatHistoryTime(run.start) + " " + OutcomeText(run.outcome, run.exitCode) + " " +
+         TailOf(run.ran, kRanWidth);
+}
 
 int ShowHistory(const std::string &countText, const std::string &filterText) {
   CommandOutput out;
@@ -229,16 +243,16 @@ int ShowHistory(const std::string &countText, const std::string &filterText) {
   else
     PrintRuns(out, runs);
   std::string engine;
-  bool running = EngineRuns(&engine);
+  bool running = QueryEngine(&engine);
   return running && !runs.empty() && Succeeded(runs.back()) ? 0 : 1;
 }
 
 int ShowStatus(const char *serviceName) {
   CommandOutput out;
   std::string engine, folder;
-  bool running = EngineRuns(&engine);
+  bool running = QueryEngine(&engine);
   std::vector<RunRecord> runs = LatestRuns(kStatusRuns, std::string(), &folder);
-  out.Line(std::string("Service:     ") + ServiceState(serviceName));
+  out.Line(std::string("Service:     ") + QueryServiceStateText(serviceName));
   out.Line("Engine:      " + engine);
   out.Line("Data folder: " + (folder.empty() ? std::string("none") : folder.substr(0, folder.size() - 8)));
   out.Line("");

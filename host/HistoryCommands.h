@@ -13,4 +13,10 @@ int ShowStatus(const char *serviceName);
 // line holds it (case-blind).
 int ShowHistory(const std::string &count, const std::string &filter);
 
+// For the monitor: the service's state ("installed, running"), the
+// engine's (true when it runs), and the latest run in one line.
+std::string ServiceStateText(const char *serviceName);
+bool EngineRunning(std::string *description);
+std::string LastRunText();
+
 #endif

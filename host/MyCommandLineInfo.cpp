@@ -40,6 +40,10 @@ void CMyCommandLineInfo::ParseParam(const char *param, bool isSwitch, bool isLas
       m_status = true;
     else if (Is(param, "history"))
       m_history = true;
+    else if (Is(param, "force"))
+      m_force = true;
+    else if (Is(param, "monitor"))
+      m_monitor = true;
     else {
       m_unknownOption = true;
       CCommandLineInfo::ParseParam(param, isSwitch, isLast);

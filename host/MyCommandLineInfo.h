@@ -24,6 +24,8 @@ public:
   bool m_password = false;
   bool m_status = false;
   bool m_history = false;
+  bool m_force = false;   // with -application: an engine even beside the service
+  bool m_monitor = false; // watch the service instead of running an engine
 
   std::string m_debugValue;
   std::string m_loadFile;

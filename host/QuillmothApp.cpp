@@ -1,6 +1,7 @@
 #include "QuillmothApp.h"
 #include "HistoryCommands.h"
 #include "ModulePath.h"
+#include "MonitorWindow.h"
 #include "MyService.h"
 #include "QuillmothDlg.h"
 #include "QuillmothRun.h"
@@ -183,6 +184,8 @@ std::string CQuillmothApp::HelpText() {
          "-load filename\tload a Quillmoth script\n"
          "-uninstall\t\tuninstall Quillmoth as a service (NT/W2K only)\n"
          "-version\t\tdisplay version information\n"
+         "-force\t\twith -application: run a second engine beside the installed service\n"
+         "-monitor\t\twatch the installed service: its transcript, state and last run\n"
          "-status\t\tshow the service, the engine and the last runs\n"
          "-history [count] [filter]\tshow the latest runs (20), of scripts or programs whose name holds filter\n"
          "-account\t\tUser account. Used with -install (NT/W2K only)\n"
@@ -249,6 +252,20 @@ int CQuillmothApp::InitInstance(const char *commandLine) {
   MSG msg;
   PeekMessageA(&msg, NULL, 0, 0, PM_NOREMOVE);
 
+  // Never a second engine beside the installed service by accident: it
+  // would run every job again. The Start menu's entry (-application) opens
+  // the monitor then; -force runs a second engine on purpose.
+  bool serviceInstalled = m_platform == PLATFORM_NT && service->IsInstalled();
+  if (m_cmdInfo.m_monitor || (serviceInstalled && m_cmdInfo.m_application && !m_cmdInfo.m_force)) {
+    std::string why = serviceInstalled
+                          ? "The Quillmoth service is installed and runs the schedules; this window watches it. "
+                            "A second engine would run every job again: to start one on purpose, run "
+                            "Quillmoth.exe -application -force."
+                          : "The Quillmoth service is not installed: there is nothing to watch. Run "
+                            "Quillmoth.exe -application to run the schedules here.";
+    return RunMonitor(why);
+  }
+
   int exitCode = 0;
   if (m_platform == PLATFORM_NT && service->IsInstalled() && !m_cmdInfo.m_application) {
     g_variables.SetVariable(NULL, "QM.IS_SERVICE", "1", VAR_MODE_PROCESS);
@@ -270,6 +287,18 @@ int CQuillmothApp::RunAsApplication() {
   g_variables.SetVariable(NULL, "QM.IS_SERVICE", "0", VAR_MODE_PROCESS);
   INT_PTR result = RunConsole();
   CoUninitialize();
+  return static_cast<int>(result);
+}
+
+int CQuillmothApp::RunMonitor(const std::string &why) {
+  CMonitorWindow monitor(m_serviceName, why);
+  if (!monitor.Create(NULL, GetModuleHandleA(NULL)))
+    return 1;
+  m_mainWindow = monitor.Handle();
+  ShowWindow(m_mainWindow, SW_SHOW);
+  INT_PTR result = monitor.RunModalLoop();
+  monitor.DestroyWindow();
+  m_mainWindow = NULL;
   return static_cast<int>(result);
 }
 

@@ -68,6 +68,8 @@ private:
   void ExtendSearchPath(const std::string &scriptsDirectory);
   void ReadVersion();
   int RunAsApplication();
+  // Watches the installed service (the monitor window); why is its first line.
+  int RunMonitor(const std::string &why);
   // Diagnostic lines of start-up, held until the service object has begun
   // the new log so that they are not erased with the old one.
   void Diagnostic(int line, const std::string &text);

@@ -11,6 +11,7 @@
 #define IDI_TRAY_STOPPED 143
 #define IDI_TRAY_IDLE 144
 #define IDD_LINK 157
+#define IDD_MONITOR 158
 
 // Console controls.
 #define IDC_SUSPEND 1000
@@ -26,6 +27,11 @@
 #define IDC_LINK_MARK 1033
 #define IDC_VERSION_LABEL 1040
 #define IDC_COUNT 1081
+
+// Monitor controls (the output box and status line share the console's ids).
+#define IDC_SERVICE_START 1090
+#define IDC_SERVICE_STOP 1091
+#define IDC_LAST_RUN 1092
 
 // Tray pop-up commands.
 #define ID_TRAY_SHOW 32771

@@ -26,6 +26,8 @@ const std::string kHelpText =
     "-load filename\tload a Quillmoth script\n"
     "-uninstall\t\tuninstall Quillmoth as a service (NT/W2K only)\n"
     "-version\t\tdisplay version information\n"
+    "-force\t\twith -application: run a second engine beside the installed service\n"
+    "-monitor\t\twatch the installed service: its transcript, state and last run\n"
     "-status\t\tshow the service, the engine and the last runs\n"
     "-history [count] [filter]\tshow the latest runs (20), of scripts or programs whose name holds filter\n"
     "-account\t\tUser account. Used with -install (NT/W2K only)\n"

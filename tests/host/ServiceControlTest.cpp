@@ -6,6 +6,8 @@
 // table, found the way an event viewer finds it.
 #include <gtest/gtest.h>
 
+#include <shlobj.h>
+
 #include <ctype.h>
 #include <functional>
 #include <string>
@@ -253,6 +255,40 @@ TEST(ServiceEvents, ControlsReachTheServiceThroughTheControlManager) {
             "CNTService::LogEvent(type=1, id=106)\n"
             "CNTService::Handler(4)\n",
             traces());
+
+  // The Start menu's entry (-application) beside the running service opens
+  // the monitor: it shows what the service printed and starts no second
+  // engine (AutoRun's first line is not printed again).
+  {
+    char common[MAX_PATH];
+    ASSERT_TRUE(SUCCEEDED(SHGetFolderPathA(NULL, CSIDL_COMMON_APPDATA, NULL, SHGFP_TYPE_CURRENT, common)));
+    std::string transcript = std::string(common) + "\\Quillmoth\\Console.log";
+    auto starts = [&] {
+      std::string text = qmtest::ReadTextFile(transcript);
+      size_t count = 0;
+      for (size_t at = text.find(" service script started"); at != std::string::npos;
+           at = text.find(" service script started", at + 1))
+        ++count;
+      return count;
+    };
+    ASSERT_TRUE(WaitUntil([&] { return starts() > 0; })) << "the service's print is in its transcript";
+    size_t before = starts();
+    qmtest::ChildProcess entry;
+    ASSERT_TRUE(entry.Start(install.exe, "-application"));
+    HWND monitor = qmtest::WaitForWindow(entry.Id(), "#32770", "Quillmoth service monitor", 30000);
+    ASSERT_TRUE(monitor);
+    const int kOutput = 1003, kStatus = 1028;
+    EXPECT_TRUE(WaitUntil([&] {
+      return qmtest::ControlText(monitor, kOutput).find("service script started") != std::string::npos;
+    })) << qmtest::ControlText(monitor, kOutput);
+    EXPECT_NE(std::string::npos, qmtest::ControlText(monitor, kOutput).find("Quillmoth.exe -application -force"));
+    EXPECT_TRUE(WaitUntil([&] {
+      return qmtest::ControlText(monitor, kStatus).rfind("Service installed, running; engine running as service", 0) == 0;
+    })) << qmtest::ControlText(monitor, kStatus);
+    PostMessageA(monitor, WM_CLOSE, 0, 0);
+    EXPECT_TRUE(entry.WaitExit(30000));
+    EXPECT_EQ(before, starts()) << "no second engine ran AutoRun";
+  }
 
   // Removed while it runs: the control manager marks it for deletion, and a
   // second removal fails with event 102.
