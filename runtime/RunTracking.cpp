@@ -40,12 +40,14 @@ public:
   ~Locked() { LeaveCriticalSection(&g_lock); }
 };
 
-// Of the calling worker's coming run: the script's path and a load error.
+// Of each worker's coming run: the script's path and a load error, by
+// thread, under the lock (no thread_local object with a destructor: it
+// would run at every worker thread's end).
 struct PendingLoads {
   std::string script;
   std::string loadError;
 };
-thread_local PendingLoads t_loads;
+std::map<unsigned long, PendingLoads> *g_loads = NULL;
 
 bool IsStandardLibrary(const std::string &name) {
   size_t slash = name.find_last_of("\\/");
@@ -90,42 +92,59 @@ void TellFailure(const std::string &script, const std::string &error) {
 } // namespace
 
 void NoteLoad(const std::string &name, const std::string &path, const std::string &error) {
+  Locked lock;
   try {
-    if (!IsStandardLibrary(name))
-      t_loads.script = path.empty() ? name : path;
-    if (!error.empty() && t_loads.loadError.empty())
-      t_loads.loadError = error;
+    if (!g_loads)
+      g_loads = new std::map<unsigned long, PendingLoads>();
+    PendingLoads &loads = (*g_loads)[GetCurrentThreadId()];
+    // The standard library is loaded first for every run: a new run begins.
+    if (IsStandardLibrary(name))
+      loads = PendingLoads();
+    else
+      loads.script = path.empty() ? name : path;
+    if (!error.empty() && loads.loadError.empty())
+      loads.loadError = error;
   } catch (...) {
   }
 }
 
 void NoteRunStart(MurrelContext *context, const std::string &argument) {
+  PendingLoads loads;
+  {
+    Locked lock;
+    if (g_loads) {
+      auto found = g_loads->find(context->threadId);
+      if (found != g_loads->end()) {
+        loads = found->second;
+        g_loads->erase(found);
+      }
+    }
+  }
   try {
     Tracked run = {};
     run.record.start = HistoryNow();
     run.startTick = GetTickCount64();
     run.stopGeneration = g_stopGeneration;
-    run.record.ran = AnsiToUtf8(t_loads.script);
+    run.record.ran = AnsiToUtf8(loads.script);
     run.record.argument = argument == "\r" ? std::string() : AnsiToUtf8(argument);
     if (context->script) {
       run.record.language = context->script->Language();
       run.record.host = context->script->HostName();
     }
     if (run.record.language.empty())
-      run.record.language = ScriptLanguageOf(t_loads.script);
+      run.record.language = ScriptLanguageOf(loads.script);
     run.record.threadId = context->threadId;
     run.record.pooled = (context->flags & QMR_FLAG_POOLED) != 0;
-    run.record.error = AnsiToUtf8(t_loads.loadError);
-    run.script = t_loads.script;
-    run.loadError = t_loads.loadError;
-    run.record.outcome = t_loads.loadError.empty() ? RunOutcome::Returned : RunOutcome::LoadError;
+    run.record.error = AnsiToUtf8(loads.loadError);
+    run.script = loads.script;
+    run.loadError = loads.loadError;
+    run.record.outcome = loads.loadError.empty() ? RunOutcome::Returned : RunOutcome::LoadError;
     Locked lock;
     if (!g_runs)
       g_runs = new std::map<unsigned long, Tracked>();
     (*g_runs)[context->threadId] = run;
   } catch (...) {
   }
-  t_loads = PendingLoads();
 }
 
 void NoteRunEnd(MurrelContext *context, bool succeeded, const std::string &errorText) {

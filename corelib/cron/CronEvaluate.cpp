@@ -43,7 +43,7 @@ int ComponentOf(const CronTime &t, int index) {
 
 bool CronEvaluateFields(const CronFields &fields, const CronTime &now, CronLatch &latch) {
   for (int i = 0; i < kCronFieldCount; ++i)
-    if (CronFieldGiven(fields, i) && FieldMatches(fields.field[i], ComponentOf(now, i)) == 0)
+    if (CronFieldGiven(fields, i) && FieldMatches(fields.field[i], ComponentOf(now, i), CronFieldFirst(i)) == 0)
       return false;
   int mask = CronFieldMask(fields);
   if (mask == 0)

@@ -79,11 +79,45 @@ int CronFieldMask(const CronFields &fields) {
   return mask;
 }
 
-int FieldMatches(const char *field, int value) {
+namespace {
+
+// A step "/n" at `p` (n of 1 and more); false when there is none there.
+bool ReadStep(const char *&p, long long &step) {
+  if (*p != '/')
+    return false;
+  const char *digits = p + 1;
+  if (!IsDigit(*digits) || !ReadNumber(digits, step) || step < 1)
+    return false;
+  p = digits;
+  return true;
+}
+
+bool OnStep(long long value, long long from, long long step) { return value >= from && (value - from) % step == 0; }
+
+} // namespace
+
+bool CronStarIgnoresText(const char *field) {
+  if (!field || field[0] != '*' || field[1] == '\0')
+    return false;
+  const char *p = field + 1;
+  long long step;
+  return !(ReadStep(p, step) && *p == '\0');
+}
+
+int CronFieldFirst(int index) {
+  return index == kCronDay || index == kCronMonth || index == kCronWeekday || index == kCronDayOfYear ? 1 : 0;
+}
+
+int FieldMatches(const char *field, int value, int first) {
   if (!field)
     return 0;
-  if (field[0] == '*')
+  if (field[0] == '*') {
+    const char *p = field + 1;
+    long long step;
+    if (ReadStep(p, step) && *p == '\0')
+      return OnStep(value, first, step) ? 1 : 0;
     return 2;
+  }
   const char *p = field;
   for (;;) {
     long long low;
@@ -103,7 +137,10 @@ int FieldMatches(const char *field, int value) {
     long long high;
     if (!IsDigit(*p) || !ReadNumber(p, high))
       return 0;
-    if (low <= value && value <= high)
+    long long step = 1;
+    if (*p == '/' && !ReadStep(p, step))
+      return 0;
+    if (low <= value && value <= high && OnStep(value, low, step))
       return 1;
     if (*p != ',')
       return 0;

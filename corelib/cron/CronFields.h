@@ -37,7 +37,18 @@ bool CronFieldGiven(const CronFields &fields, int index);
 // The set of given fields: minute 0x80, hour 0x40 ... second 0x01.
 int CronFieldMask(const CronFields &fields);
 
-// 0: no match; 1: matched by a number or a range; 2: matched by "*".
-// A field is "*" (anything may follow it) or a comma-separated list of
-// decimal numbers and ranges "a-b"; anything odd simply does not match.
-int FieldMatches(const char *field, int value);
+// 0: no match; 1: matched by a number, a range or a step; 2: matched by "*".
+// A field is "*", a step "*/n", or a comma-separated list of decimal numbers,
+// ranges "a-b" and stepped ranges "a-b/n", as cron users write them. A step
+// counts from the field's first value (`first`: 0 for minutes, 1 for days):
+// "*/15" of minutes is 0, 15, 30 and 45, "1-10/3" is 1, 4, 7 and 10. Any
+// other text after "*" still matches every value (CronStarIgnoresText tells
+// of it); anything else odd simply does not match.
+int FieldMatches(const char *field, int value, int first = 0);
+
+// True for a field that begins with "*" but is neither "*" nor a step
+// "*/n": it matches every value and its caller should say so.
+bool CronStarIgnoresText(const char *field);
+
+// The first value of a field, where its steps count from.
+int CronFieldFirst(int index);

@@ -55,12 +55,12 @@ bool CompileCronSpec(const char *spec, CronSchedule &schedule, bool *badFieldCou
 
   uint32_t daysOfMonth = 0;
   for (int day = 1; day <= 31; ++day)
-    if (FieldMatches(fields.field[kCronDay], day))
+    if (FieldMatches(fields.field[kCronDay], day, 1))
       daysOfMonth |= 1u << (day - 1);
   // Sunday is weekday 1 in a specification and the last bit of the schedule.
   uint32_t daysOfWeek = 0;
   for (int weekday = 1; weekday <= 7; ++weekday)
-    if (FieldMatches(fields.field[kCronWeekday], weekday))
+    if (FieldMatches(fields.field[kCronWeekday], weekday, 1))
       daysOfWeek |= weekday == 1 ? 0x40u : 1u << (weekday - 2);
 
   schedule.JobTime = static_cast<uint32_t>((hour * 3600 + minute * 60 + second) * 1000);

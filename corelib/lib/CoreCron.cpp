@@ -5,6 +5,8 @@
 
 #include <stdio.h>
 #include <string.h>
+#include <set>
+#include <string>
 #include <vector>
 
 #include "CoreModule.h"
@@ -116,6 +118,55 @@ long RemoveCronLatches(DWORD threadId, long first, long last) {
   return removed;
 }
 
+// A field such as "*5" matches every value, as "*" does; it is most likely
+// a step written wrong, so the script is told once (per worker thread and
+// specification) which field is read so. The record of what was told is
+// the process's, under a lock: a thread_local object with a destructor
+// would run code of this library at a thread's end, after COM may have
+// unloaded it.
+namespace {
+
+CRITICAL_SECTION g_toldLock;
+INIT_ONCE g_toldLockMade = INIT_ONCE_STATIC_INIT;
+std::set<std::string> *g_told = nullptr;
+const size_t kToldMax = 4096; // forgotten beyond this: told again, never unbounded
+
+BOOL CALLBACK MakeToldLock(PINIT_ONCE, PVOID, PVOID *) {
+  InitializeCriticalSection(&g_toldLock);
+  return TRUE;
+}
+
+bool FirstTelling(const std::string &key) {
+  InitOnceExecuteOnce(&g_toldLockMade, MakeToldLock, nullptr, nullptr);
+  EnterCriticalSection(&g_toldLock);
+  bool first = false;
+  try {
+    if (!g_told)
+      g_told = new std::set<std::string>();
+    if (g_told->size() >= kToldMax)
+      g_told->clear();
+    first = g_told->insert(key).second;
+  } catch (...) {
+  }
+  LeaveCriticalSection(&g_toldLock);
+  return first;
+}
+
+void TellStarWithText(const CronFields &fields, const char *spec) {
+  static const char *const kFieldNames[kCronFieldCount] = {"minute", "hour", "day", "month",
+                                                           "weekday", "year", "day of year", "second"};
+  for (int i = 0; i < kCronFieldCount; ++i) {
+    if (!CronFieldGiven(fields, i) || !CronStarIgnoresText(fields.field[i]))
+      continue;
+    if (!FirstTelling(std::to_string(GetCurrentThreadId()) + ":" + std::to_string(i) + ":" + spec))
+      continue;
+    QMR_NotifyMessage(0, "CheckTime: the %s field \"%s\" of \"%s\" matches every value, as \"*\" does (a step is written */n)",
+                      kFieldNames[i], fields.field[i], spec);
+  }
+}
+
+} // namespace
+
 HRESULT CCore::CheckTime(short id, VARIANT_BOOL bReset, BSTR cron, long *pVal) {
   return CoreGuarded("CheckTime", [&]() -> HRESULT {
     if (!pVal)
@@ -155,6 +206,7 @@ HRESULT CCore::CheckTime(short id, VARIANT_BOOL bReset, BSTR cron, long *pVal) {
       CORE_DEBUG("CheckTime", "Bad Cron format: (%s)", spec.text);
       return S_FALSE;
     }
+    TellStarWithText(fields, spec.text);
     bool fired = CronEvaluateFields(fields, now, latch);
     WriteLatch(key, latch, &read);
     *pVal = fired ? kTrue : kFalse;

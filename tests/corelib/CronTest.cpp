@@ -282,6 +282,29 @@ TEST(CronFieldsTest, FieldMatchesReadsListsAndRanges) {
   EXPECT_EQ(FieldMatches(nullptr, 0), 0);
 }
 
+// Steps as cron writes them, counted from the field's first value; any other
+// text after "*" still matches everything (and is reported by CheckTime).
+TEST(CronFieldsTest, StepsCountFromTheFieldsFirstValue) {
+  struct StepCase {
+    const char *field;
+    int value, first, expected;
+  } cases[] = {
+      {"*/15", 0, 0, 1},     {"*/15", 45, 0, 1},    {"*/15", 7, 0, 0},      {"*/15", -1, 0, 0},
+      {"*/2", 1, 1, 1},      {"*/2", 2, 1, 0},      {"*/2", 31, 1, 1},      {"*/1", 9, 0, 1},
+      {"1-10/3", 1, 0, 1},   {"1-10/3", 10, 0, 1},  {"1-10/3", 2, 0, 0},    {"1-10/3", 13, 0, 0},
+      {"0-59/20,5", 40, 0, 1}, {"0-59/20,5", 5, 0, 1}, {"0-59/20,5", 6, 0, 0}, {"5,10-20/5", 15, 0, 1},
+      {"1-5/0", 1, 0, 0},    {"1-5/x", 1, 0, 0},    {"1-5/", 1, 0, 0},      {"0/5", 5, 0, 0},
+      {"*/0", 7, 0, 2},      {"*/x", 7, 0, 2},      {"*5", 3, 0, 2},        {"*/5x", 3, 0, 2},
+  };
+  for (const StepCase &c : cases)
+    EXPECT_EQ(FieldMatches(c.field, c.value, c.first), c.expected)
+        << '"' << c.field << "\" against " << c.value << " from " << c.first;
+  for (const char *field : {"*5", "*/0", "*/", "*junk", "*/5/2"})
+    EXPECT_TRUE(CronStarIgnoresText(field)) << field;
+  for (const char *field : {"*", "*/5", "5", "1-10/3", "", "_"})
+    EXPECT_FALSE(CronStarIgnoresText(field)) << field;
+}
+
 TEST(CronFieldsTest, NumbersLongerThanFifteenDigitsNeverMatch) {
   EXPECT_EQ(FieldMatches("000000000000005", 5), 1);          // 15 digits
   EXPECT_EQ(FieldMatches("0000000000000005", 5), 0);         // 16 digits
@@ -401,6 +424,19 @@ TEST(CronEvaluateTest, EveryMinuteInEveryForm) {
     for (const std::string &f : firings)
       EXPECT_EQ(f.substr(17), "00") << spec << " fired late at " << f;
   }
+}
+
+TEST(CronEvaluateTest, StepsFireAsCronFiresThem) {
+  Script quarters("*/15 * * * *");
+  EXPECT_EQ(quarters.Run(Clock{2008, 3, 3, 9, 50, 0}, Clock{2008, 3, 3, 10, 50, 0}, 20),
+            (Firings{"2008-03-03 10:00:00", "2008-03-03 10:15:00", "2008-03-03 10:30:00", "2008-03-03 10:45:00"}));
+  Script sixHours("0 */6");
+  EXPECT_EQ(sixHours.Run(Clock{2008, 3, 3, 1, 0, 0}, Clock{2008, 3, 4, 1, 0, 0}, 60),
+            (Firings{"2008-03-03 06:00:00", "2008-03-03 12:00:00", "2008-03-03 18:00:00", "2008-03-04 00:00:00"}));
+  Script everyTenthDay("0 0 */10");
+  EXPECT_EQ(everyTenthDay.Run(Clock{2008, 1, 1, 0, 0, 0}, Clock{2008, 2, 2, 0, 0, 0}, 3600),
+            (Firings{"2008-01-01 00:00:00", "2008-01-11 00:00:00", "2008-01-21 00:00:00", "2008-01-31 00:00:00",
+                     "2008-02-01 00:00:00"}));
 }
 
 TEST(CronEvaluateTest, TwoChecksInOneMinuteFireOnce) {
@@ -617,6 +653,8 @@ TEST(CompileCronSpecTest, ConvertsToTimeAndDaySets) {
       {"59 23 * _ * _ _ 59", 86399000u, 0x7FFFFFFFu, 0x7F},
       {"08 09 * _ *", 32880000u, 0x7FFFFFFFu, 0x7F},
       {"  5 1\t*  _5 *  ", 3900000u, 0x7FFFFFFFu, 0x7F},
+      {"0 3 */2 _ *", 10800000u, 0x55555555u, 0x7F},      // odd days, as cron counts from 1
+      {"0 3 _ _ 2-6/2", 10800000u, 0u, 0x15},             // Monday, Wednesday, Friday
   };
   for (const ScheduleCase &c : cases) {
     CronSchedule schedule{1, 1, 1};
@@ -637,6 +675,8 @@ TEST(CompileCronSpecTest, RefusesWhatAJobCannotExpress) {
            "0 3 * _ * 2008",      // a year is given
            "0 3 * _ * _ 100",     // a day of the year is given
            "* 3 * _ *",           // minute and hour must be numbers
+           "*/5 3 * _ *",         // steps of minutes or hours are no job time
+           "0 */2 * _ *",
            "0 _ * _ *",
            "0 24 * _ *",          // out of range
            "60 0 * _ *",

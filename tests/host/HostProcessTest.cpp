@@ -128,10 +128,20 @@ TEST(HostProcess, InstallRunAndUninstallTheService) {
             refused.text);
   EXPECT_TRUE(refused.hasIcon) << "shown with the error icon";
 
-  // With -application it runs as an application all the same.
+  // With -application beside the installed service: the monitor, not a
+  // second engine; with -application -force the engine all the same.
   {
     ChildProcess child;
     ASSERT_TRUE(child.Start(install.exe, "-application"));
+    HWND monitor = qmtest::WaitForWindow(child.Id(), "#32770", "Quillmoth service monitor", 30000);
+    ASSERT_TRUE(monitor) << "the monitor appears";
+    EXPECT_NE(std::string::npos, qmtest::ControlText(monitor, 1003).find("-application -force"));
+    PostMessageA(monitor, WM_CLOSE, 0, 0);
+    EXPECT_TRUE(child.WaitExit(30000));
+  }
+  {
+    ChildProcess child;
+    ASSERT_TRUE(child.Start(install.exe, "-application -force"));
     HWND console = qmtest::WaitForWindow(child.Id(), "#32770", "Quillmoth", 30000);
     ASSERT_TRUE(console) << "the console window appears";
     PostMessageA(console, RegisterWindowMessageA("WM_SHUTDOWN"), 0, 0);
