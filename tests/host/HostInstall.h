@@ -22,6 +22,13 @@ public:
     }
   }
 
+  // A service this installation registered goes with it, also when the test
+  // failed before its own -uninstall.
+  ~HostInstall() {
+    RemoveService("Quillmoth");
+    RemoveService("Quillmoth Proxy");
+  }
+
   // Runs the program, reads the message box it shows, presses OK and waits
   // for the process to end.
   MessageBoxView Run(const std::string &arguments, DWORD *exitCode = NULL) {
@@ -41,6 +48,44 @@ public:
 
   qmtest::TempDirectory dir;
   std::string exe;
+
+private:
+  HostInstall(const HostInstall &) = delete;
+  HostInstall &operator=(const HostInstall &) = delete;
+
+  // Stops and deletes the service of this name when it runs this
+  // installation's program, and takes its event source.
+  void RemoveService(const char *name) {
+    SC_HANDLE manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_CONNECT);
+    SC_HANDLE service = manager ? OpenServiceA(manager, name, SERVICE_QUERY_CONFIG | SERVICE_QUERY_STATUS |
+                                                                  SERVICE_STOP | DELETE)
+                                : NULL;
+    if (service && ServiceProgram(service).find(exe) != std::string::npos) {
+      SERVICE_STATUS status = {};
+      if (ControlService(service, SERVICE_CONTROL_STOP, &status))
+        qmtest::WaitUntil([&] {
+          return QueryServiceStatus(service, &status) && status.dwCurrentState == SERVICE_STOPPED;
+        });
+      DeleteService(service);
+      std::string source = std::string("SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\") + name;
+      if (qmtest::ReadRegistryText(HKEY_LOCAL_MACHINE, source, "EventMessageFile") == exe)
+        RegDeleteTreeA(HKEY_LOCAL_MACHINE, source.c_str());
+    }
+    if (service)
+      CloseServiceHandle(service);
+    if (manager)
+      CloseServiceHandle(manager);
+  }
+
+  static std::string ServiceProgram(SC_HANDLE service) {
+    DWORD needed = 0;
+    QueryServiceConfigA(service, NULL, 0, &needed);
+    std::vector<BYTE> buffer(needed ? needed : 1);
+    QUERY_SERVICE_CONFIGA *config = reinterpret_cast<QUERY_SERVICE_CONFIGA *>(buffer.data());
+    if (!needed || !QueryServiceConfigA(service, config, needed, &needed) || !config->lpBinaryPathName)
+      return std::string();
+    return config->lpBinaryPathName;
+  }
 };
 
 } // namespace qmtest

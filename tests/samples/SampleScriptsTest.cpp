@@ -9,7 +9,6 @@
 #include <windows.h>
 #include <lm.h>
 #include <lmat.h>
-#include <iostream>
 #include <map>
 #include <string>
 #include <vector>
@@ -236,9 +235,8 @@ TEST_F(SampleScripts, WindowWatchClosesTheMatchingWindowOnly) {
     EXPECT_TRUE(program.Stop());
   }
 
-  // Without a close command the sample presses Alt+F4 in the window. Wine's
-  // WScript.Shell has no SendKeys (error 445): the sample must then say so
-  // and the window stays; on Windows the window goes.
+  // Without a close command the sample brings the window to the front and
+  // presses Alt+F4 in it with WScript.Shell's SendKeys: the window goes.
   values.erase("CLOSE_COMMAND");
   HWND again = windows.Open("QmSampleNag", "Nag: trial ends");
   SampleSettings settings("WindowWatch", values);
@@ -246,12 +244,13 @@ TEST_F(SampleScripts, WindowWatchClosesTheMatchingWindowOnly) {
   std::string matched = "window " + std::to_string(reinterpret_cast<LONG_PTR>(again)) + " matched";
   EXPECT_TRUE(PumpUntil([&] { return Contains(Log(), matched + " but") || Contains(Log(), matched + "; pressed"); },
                         60000)) << Describe();
-  if (Contains(Log(), matched + "; pressed")) {
-    EXPECT_TRUE(PumpUntil([&] { return !IsWindow(again); })) << Describe();
-  } else {
-    EXPECT_TRUE(IsWindow(again));
-    std::cout << "Wine: " << Log().substr(Log().find(matched)) << std::endl;
-  }
+  EXPECT_TRUE((Contains(Log(), matched + "; pressed %{F4} in it") && PumpUntil([&] { return !IsWindow(again); })) ||
+              qmtest::WineDiffers(Contains(Log(), matched + " but the keys could not be pressed: Object doesn't "
+                                                            "support this action") &&
+                                      IsWindow(again),
+                                  "Wine's WScript.Shell has no SendKeys (error 445): the sample says so and the "
+                                  "window stays; on Windows the keys close it"))
+      << Describe();
   EXPECT_TRUE(IsWindow(mention));
   EXPECT_TRUE(IsWindow(otherClass));
 }
