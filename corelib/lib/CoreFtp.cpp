@@ -80,6 +80,12 @@ std::string RecordServerResponse() {
   return line;
 }
 
+// Whether a failure with `code` can carry a reply of this call: the library
+// keeps the last line of any earlier call on this thread, and a failure with
+// a system error (a local file that cannot be opened, a full disk) was decided
+// here, whatever the server said before.
+bool FromTheConversation(DWORD code) { return code >= INTERNET_ERROR_BASE && code <= INTERNET_ERROR_LAST; }
+
 // `serverMayHaveSpoken` is false where the failure proves the server said
 // nothing in this call: the library still holds the line of an earlier
 // session on this thread, which is no answer to this one.
@@ -94,7 +100,7 @@ void RecordFailure(bool serverMayHaveSpoken = true) {
     SetFtpVariable(kFtpLastMessage, message.c_str());
     SetFtpVariable(kFtpReplyCode, FtpDecimal(static_cast<long>(code)).c_str());
   }
-  std::string line = serverMayHaveSpoken ? RecordServerResponse() : std::string();
+  std::string line = serverMayHaveSpoken && FromTheConversation(code) ? RecordServerResponse() : std::string();
   CoreVariables().SetLastErrorText(line.empty() ? nullptr : line.c_str());
 }
 

@@ -226,11 +226,19 @@ TEST_F(FtpSessionTest, AFailedDownloadKeepsTheLocalFileItWouldHaveReplaced) {
   std::string out = Run("  Dim h\r\n"
                         "  h = " + Connect() + "\r\n"
                         "  main = core.FtpGet(h, \"missing.txt\", \"" + dir / "keep.txt" + "\", True) & State()\r\n"
-                        "  main = main & core.FtpPut(h, \"" + dir / "not here.txt" + "\", \"x.txt\", True)\r\n"
-                        "  main = main & \"|\" & V(\"FTP.REPLY_CODE\") & \"|\" & (V(\"FTP.LASTMSG\") <> \"\")\r\n"
+                        "  main = main & core.FtpCd(h, \".\")\r\n"
+                        "  main = main & core.FtpPut(h, \"" + dir / "not here.txt" + "\", \"x.txt\", True) & State()\r\n"
+                        "  main = main & core.FtpGet(h, \"missing.txt\", \"" + dir / "no folder\\x.txt" + "\", True)\r\n"
+                        "  main = main & \"[\" & V(\"FTP.LASTLINE\") & \"|\" & V(\"QM.LAST_ERROR\") & \"|\" & _\r\n"
+                        "    (V(\"FTP.REPLY_CODE\") <> \"\") & \"]\"\r\n"
                         "  core.FtpClose h\r\n");
-  EXPECT_EQ("0[550 Failed to open file.|12003|12003|550 Failed to open file.|False]0|2|True", out)
-      << "a local error (file not found) is the reply code, with its system text";
+  // The library still holds the cd's "250 ..." for this thread: no answer
+  // to a put that never reached the server, nor to a download with nowhere
+  // to go.
+  EXPECT_EQ("0[550 Failed to open file.|12003|12003|550 Failed to open file.|False]-1"
+            "0[||2||True]0[||True]",
+            out)
+      << "a local error (file not found) is the reply code, with its system text and no server line";
   EXPECT_EQ("the only copy", qmtest::ReadTextFile(dir / "keep.txt"));
   WIN32_FIND_DATAA found;
   HANDLE find = FindFirstFileA((dir / "*.tmp").c_str(), &found);
