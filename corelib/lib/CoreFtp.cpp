@@ -182,13 +182,18 @@ DWORD TransferType(VARIANT_BOOL binary) { return binary ? FTP_TRANSFER_TYPE_BINA
 
 // The download goes to a new file beside the local name and replaces that
 // name only once it is complete: the library removes its target when a
-// download fails, which would otherwise destroy the file being replaced.
+// download fails, which would otherwise destroy the file being replaced. The
+// new file is made here under a name no one else holds (GetTempFileName
+// creates it), so the library writes over our own empty file.
 bool TemporaryBeside(const char *localName, std::string &temporary) {
   char full[MAX_PATH];
   char *filePart = nullptr;
   DWORD length = GetFullPathNameA(localName, MAX_PATH, full, &filePart);
-  if (length == 0 || length >= MAX_PATH || !filePart)
+  if (length == 0 || length >= MAX_PATH || !filePart) {
+    if (length >= MAX_PATH || (length && !filePart))
+      SetLastError(ERROR_INVALID_NAME);
     return false;
+  }
   *filePart = '\0';
   char name[MAX_PATH];
   if (!GetTempFileNameA(full, "qmf", 0, name))
@@ -197,23 +202,53 @@ bool TemporaryBeside(const char *localName, std::string &temporary) {
   return true;
 }
 
+// Removes the temporary file, keeping the error that failed the download.
+BOOL Abandon(const std::string &temporary) {
+  DWORD code = GetLastError();
+  DeleteFileA(temporary.c_str());
+  SetLastError(code ? code : ERROR_GEN_FAILURE);
+  return FALSE;
+}
+
+// Puts the complete download in place of `localName`. An existing file is
+// replaced by the system's replace call, which keeps its security (owner,
+// permissions), attributes and streams, and works while others hold it open
+// for reading and writing; a plain move only where there is no file yet.
+BOOL PutInPlace(const std::string &temporary, const char *localName) {
+  DWORD attributes = GetFileAttributesA(localName);
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    if (MoveFileExA(temporary.c_str(), localName, 0))
+      return TRUE;
+    return Abandon(temporary);
+  }
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+    SetLastError(ERROR_ACCESS_DENIED); // as a move onto a folder answers
+    return Abandon(temporary);
+  }
+  if (ReplaceFileA(localName, temporary.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr))
+    return TRUE;
+  DWORD code = GetLastError();
+  if (code == ERROR_UNABLE_TO_MOVE_REPLACEMENT && GetFileAttributesA(localName) == INVALID_FILE_ATTRIBUTES) {
+    // The system removed the old file but could not rename ours: the
+    // download is all there is, so it takes the name.
+    if (MoveFileExA(temporary.c_str(), localName, 0))
+      return TRUE;
+  }
+  SetLastError(code);
+  return Abandon(temporary);
+}
+
 BOOL Download(HINTERNET connection, const char *remoteName, const char *localName, DWORD flags) {
+  if (!localName) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
   std::string temporary;
-  if (!localName || !TemporaryBeside(localName, temporary))
-    return FtpGetFileA(connection, remoteName, localName, FALSE, FILE_ATTRIBUTE_NORMAL, flags, 0);
-  if (!FtpGetFileA(connection, remoteName, temporary.c_str(), FALSE, FILE_ATTRIBUTE_NORMAL, flags, 0)) {
-    DWORD code = GetLastError();
-    DeleteFileA(temporary.c_str());
-    SetLastError(code);
-    return FALSE;
-  }
-  if (!MoveFileExA(temporary.c_str(), localName, MOVEFILE_REPLACE_EXISTING)) {
-    DWORD code = GetLastError();
-    DeleteFileA(temporary.c_str());
-    SetLastError(code);
-    return FALSE;
-  }
-  return TRUE;
+  if (!TemporaryBeside(localName, temporary))
+    return FALSE; // never the library's own way, which destroys the file
+  if (!FtpGetFileA(connection, remoteName, temporary.c_str(), FALSE, FILE_ATTRIBUTE_NORMAL, flags, 0))
+    return Abandon(temporary);
+  return PutInPlace(temporary, localName);
 }
 
 } // namespace
