@@ -6,6 +6,7 @@
 
 #include <windows.h>
 #include <wincrypt.h>
+#include <sddl.h>
 #include <climits>
 #include <cstdlib>
 #include <functional>
@@ -338,12 +339,58 @@ TEST_F(CipherTest, SetEnvironmentVariableRefusesWhatItCannotEncipher) {
   EXPECT_EQ("old", qmtest::EnvironmentValue("QM.UNIT_SECRET"));
   EXPECT_EQ("SetEnvironmentVariable: No pass phrase is set for this installation. The value was not stored.",
             relay.Texts().back());
-  SetEnvironmentVariableA("QM.UNIT_SECRET", "0011223344556677");
-  BSTR read = nullptr;
-  EXPECT_EQ(S_OK, core->GetEnvironmentVariable(VAR_MODE_PROCESS | VAR_MODE_ENCRYPTED, name, &read));
-  EXPECT_EQ("0011223344556677", Narrow(read)) << "without a pass phrase the stored text comes back";
-  SysFreeString(read);
-  EXPECT_EQ("GetEnvironmentVariable: No pass phrase is set for this installation.", relay.Texts().back());
+  // What cannot be deciphered reads as empty text, never as the stored text
+  // a script would send on as a password.
+  auto readBack = [&](const char *stored) {
+    SetEnvironmentVariableA("QM.UNIT_SECRET", stored);
+    BSTR read = nullptr;
+    HRESULT hr = core->GetEnvironmentVariable(VAR_MODE_PROCESS | VAR_MODE_ENCRYPTED, name, &read);
+    std::string text = (hr == S_OK ? "" : "(failed)") + Narrow(read) + "|" + relay.Texts().back();
+    SysFreeString(read);
+    return text;
+  };
+  EXPECT_EQ("|GetEnvironmentVariable: No pass phrase is set for this installation. The value cannot be deciphered; "
+            "empty text is returned.",
+            readBack("0011223344556677"));
+  g_phrase = "p";
+  EXPECT_EQ("|GetEnvironmentVariable: The stored value is no cipher text of this installation's pass phrase (error "
+            "80090005). Empty text is returned.",
+            readBack("plain password"));
+  std::string cipher;
+  ASSERT_EQ(kCipherDone, EncryptValue("secret", cipher));
+  g_phrase = "another phrase";
+  std::string other = readBack(cipher.c_str());
+  EXPECT_EQ(0u, other.find("|GetEnvironmentVariable: The stored value is no cipher text")) << other;
+
+  // A pass phrase that is there but closed to this account is told apart
+  // from none, and not made again.
+  g_passPhraseSource = RegistryPassPhrase;
+  const char kUnitKey[] = "software\\Brenlow Software\\Quillmoth\\Security";
+  qmtest::WriteRegistryText(HKEY_LOCAL_MACHINE, kUnitKey, "PassPhrase", "closed phrase");
+  HKEY key = nullptr;
+  ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, kUnitKey, 0, READ_CONTROL | WRITE_DAC, &key));
+  BYTE original[4096];
+  DWORD originalSize = sizeof original;
+  ASSERT_EQ(ERROR_SUCCESS, RegGetKeySecurity(key, DACL_SECURITY_INFORMATION, original, &originalSize));
+  PSECURITY_DESCRIPTOR closed = nullptr;
+  ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA("D:P", SDDL_REVISION_1, &closed, nullptr));
+  ASSERT_EQ(ERROR_SUCCESS, RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, closed));
+  std::string unreadable = readBack(cipher.c_str());
+  g_creations = 0;
+  EXPECT_EQ(S_FALSE, core->SetEnvironmentVariable(VAR_MODE_PROCESS | VAR_MODE_ENCRYPTED, name, value, &result));
+  std::string refused = relay.Texts().back();
+  EXPECT_EQ(ERROR_SUCCESS, RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, original));
+  RegCloseKey(key);
+  LocalFree(closed);
+  qmtest::DeleteRegistryValue(HKEY_LOCAL_MACHINE, kUnitKey, "PassPhrase");
+  EXPECT_EQ("|GetEnvironmentVariable: The pass phrase of this installation cannot be read by this account: only "
+            "administrators and the account the service runs as can read it. Empty text is returned.",
+            unreadable);
+  EXPECT_EQ("SetEnvironmentVariable: The pass phrase of this installation cannot be read by this account: only "
+            "administrators and the account the service runs as can read it. The value was not stored.",
+            refused);
+  EXPECT_EQ(0, g_creations) << "an unreadable pass phrase is not made again";
+  g_passPhraseSource = FakePassPhrase;
 
   g_phrase = "p";
   Text empty(L"");
