@@ -251,6 +251,23 @@ BOOL Download(HINTERNET connection, const char *remoteName, const char *localNam
   return PutInPlace(temporary, localName);
 }
 
+// A session not yet handed to the handle table: closed and freed on every
+// way out of the connect, an exception's included.
+struct SessionOwner {
+  FtpSession *session;
+  ~SessionOwner() {
+    if (!session)
+      return;
+    if (session->connection)
+      InternetCloseHandle(session->connection);
+    if (session->internet)
+      InternetCloseHandle(session->internet);
+    delete session;
+  }
+  SessionOwner(const SessionOwner &) = delete;
+  SessionOwner &operator=(const SessionOwner &) = delete;
+};
+
 } // namespace
 
 bool CloseFtpSession(HandleRecord *record) {
@@ -273,109 +290,124 @@ bool CloseFtpSession(HandleRecord *record) {
 }
 
 HRESULT CCore::FtpConnect(BSTR szHostName, short port, BSTR szUserID, BSTR szPassword, long *pVal) {
-  if (!pVal)
-    return E_POINTER;
-  *pVal = 0;
-  FtpText host, user, password;
-  if (!host.Convert(szHostName) || !user.Convert(szUserID) || !password.Convert(szPassword))
-    return S_FALSE;
+  return CoreGuarded("FtpConnect", [&]() -> HRESULT {
+    if (!pVal)
+      return E_POINTER;
+    *pVal = 0;
+    FtpText host, user, password;
+    if (!host.Convert(szHostName) || !user.Convert(szUserID) || !password.Convert(szPassword))
+      return S_FALSE;
 
-  FtpSession *session = new (std::nothrow) FtpSession{nullptr, nullptr};
-  if (!session)
-    return E_OUTOFMEMORY;
-  session->internet = InternetOpenA(kAgentName, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, kOpenFlags);
-  if (!session->internet) {
-    RecordFailure();
-    delete session;
-    return S_FALSE;
-  }
-  // The script's I2 carries ports above 32767 as negative numbers.
-  INTERNET_PORT serverPort = static_cast<INTERNET_PORT>(static_cast<unsigned short>(port));
-  session->connection = InternetConnectA(session->internet, host.Name(), serverPort, user.Name(), password.Name(),
-                                         INTERNET_SERVICE_FTP, kConnectFlags, kConnectContext);
-  if (!session->connection) {
-    DWORD code = GetLastError();
-    // No name, or no listener: no server took part in this connect.
-    bool reached = code != ERROR_INTERNET_NAME_NOT_RESOLVED && code != ERROR_INTERNET_CANNOT_CONNECT;
-    SetLastError(code);
-    RecordFailure(reached);
-    InternetCloseHandle(session->internet);
-    delete session;
-    return S_FALSE;
-  }
-  RecordServerResponse();
-  long handle = HandleIssue(HT_FTP_SESSION, session);
-  if (!handle) {
-    InternetCloseHandle(session->connection);
-    InternetCloseHandle(session->internet);
-    delete session;
-    return E_OUTOFMEMORY;
-  }
-  *pVal = handle;
-  return S_OK;
+    SessionOwner owner{new (std::nothrow) FtpSession{nullptr, nullptr}};
+    FtpSession *session = owner.session;
+    if (!session)
+      return E_OUTOFMEMORY;
+    session->internet = InternetOpenA(kAgentName, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, kOpenFlags);
+    if (!session->internet) {
+      RecordFailure();
+      return S_FALSE;
+    }
+    // The script's I2 carries ports above 32767 as negative numbers.
+    INTERNET_PORT serverPort = static_cast<INTERNET_PORT>(static_cast<unsigned short>(port));
+    session->connection = InternetConnectA(session->internet, host.Name(), serverPort, user.Name(), password.Name(),
+                                           INTERNET_SERVICE_FTP, kConnectFlags, kConnectContext);
+    if (!session->connection) {
+      DWORD code = GetLastError();
+      // No name, or no listener: no server took part in this connect.
+      bool reached = code != ERROR_INTERNET_NAME_NOT_RESOLVED && code != ERROR_INTERNET_CANNOT_CONNECT;
+      SetLastError(code);
+      RecordFailure(reached);
+      return S_FALSE;
+    }
+    RecordServerResponse();
+    long handle = HandleIssue(HT_FTP_SESSION, session);
+    if (!handle)
+      return E_OUTOFMEMORY;
+    owner.session = nullptr; // the table's now
+    *pVal = handle;
+    return S_OK;
+  });
 }
 
 HRESULT CCore::FtpClose(long hSession, long *pVal) {
-  if (!pVal)
-    return E_POINTER;
-  *pVal = kFalse;
-  if (hSession == 0)
-    return S_FALSE;
-  if (!CloseFtpSession(HandleTake(hSession, HT_FTP_SESSION)))
-    return S_FALSE;
-  *pVal = kTrue;
-  return S_OK;
+  return CoreGuarded("FtpClose", [&]() -> HRESULT {
+    if (!pVal)
+      return E_POINTER;
+    *pVal = kFalse;
+    if (hSession == 0)
+      return S_FALSE;
+    if (!CloseFtpSession(HandleTake(hSession, HT_FTP_SESSION)))
+      return S_FALSE;
+    *pVal = kTrue;
+    return S_OK;
+  });
 }
 
 HRESULT CCore::FtpCd(long hSession, BSTR pRemoteName, long *pVal) {
-  return OneNameOperation(hSession, pRemoteName, FtpSetCurrentDirectoryA, pVal);
+  return CoreGuarded("FtpCd", [&]() -> HRESULT {
+    return OneNameOperation(hSession, pRemoteName, FtpSetCurrentDirectoryA, pVal);
+  });
 }
 
 HRESULT CCore::FtpDel(long hSession, BSTR pRemoteName, long *pVal) {
-  return OneNameOperation(hSession, pRemoteName, FtpDeleteFileA, pVal);
+  return CoreGuarded("FtpDel", [&]() -> HRESULT {
+    return OneNameOperation(hSession, pRemoteName, FtpDeleteFileA, pVal);
+  });
 }
 
 HRESULT CCore::FtpMkDir(long hSession, BSTR pRemoteName, long *pVal) {
-  return OneNameOperation(hSession, pRemoteName, FtpCreateDirectoryA, pVal);
+  return CoreGuarded("FtpMkDir", [&]() -> HRESULT {
+    return OneNameOperation(hSession, pRemoteName, FtpCreateDirectoryA, pVal);
+  });
 }
 
 HRESULT CCore::FtpRmDir(long hSession, BSTR pRemoteName, long *pVal) {
-  return OneNameOperation(hSession, pRemoteName, FtpRemoveDirectoryA, pVal);
+  return CoreGuarded("FtpRmDir", [&]() -> HRESULT {
+    return OneNameOperation(hSession, pRemoteName, FtpRemoveDirectoryA, pVal);
+  });
 }
 
 HRESULT CCore::FtpRename(long hSession, BSTR oldname, BSTR newname, long *pVal) {
-  return TwoNameOperation(hSession, oldname, newname, pVal, [](HINTERNET connection, LPCSTR from, LPCSTR to) {
-    return Outcome(FtpRenameFileA(connection, from, to));
+  return CoreGuarded("FtpRename", [&]() -> HRESULT {
+    return TwoNameOperation(hSession, oldname, newname, pVal, [](HINTERNET connection, LPCSTR from, LPCSTR to) {
+      return Outcome(FtpRenameFileA(connection, from, to));
+    });
   });
 }
 
 HRESULT CCore::FtpPut(long hSession, BSTR pLocalName, BSTR pRemoteName, VARIANT_BOOL bBinary, long *pVal) {
-  return TwoNameOperation(hSession, pLocalName, pRemoteName, pVal,
-                          [bBinary](HINTERNET connection, LPCSTR local, LPCSTR remote) {
-                            return Outcome(FtpPutFileA(connection, local, remote, TransferType(bBinary), 0));
-                          });
+  return CoreGuarded("FtpPut", [&]() -> HRESULT {
+    return TwoNameOperation(hSession, pLocalName, pRemoteName, pVal,
+                            [bBinary](HINTERNET connection, LPCSTR local, LPCSTR remote) {
+                              return Outcome(FtpPutFileA(connection, local, remote, TransferType(bBinary), 0));
+                            });
+  });
 }
 
 HRESULT CCore::FtpGet(long hSession, BSTR pRemoteName, BSTR pLocalName, VARIANT_BOOL bBinary, long *pVal) {
-  return TwoNameOperation(hSession, pRemoteName, pLocalName, pVal,
-                          [bBinary](HINTERNET connection, LPCSTR remote, LPCSTR local) {
-                            if (!Download(connection, remote, local, TransferType(bBinary) | kOpenFlags)) {
-                              RecordFailure();
-                              return kFalse;
-                            }
-                            // A finished download leaves the variables as the
-                            // previous operation set them.
-                            return kTrue;
-                          });
+  return CoreGuarded("FtpGet", [&]() -> HRESULT {
+    return TwoNameOperation(hSession, pRemoteName, pLocalName, pVal,
+                            [bBinary](HINTERNET connection, LPCSTR remote, LPCSTR local) {
+                              if (!Download(connection, remote, local, TransferType(bBinary) | kOpenFlags)) {
+                                RecordFailure();
+                                return kFalse;
+                              }
+                              // A finished download leaves the variables as the
+                              // previous operation set them.
+                              return kTrue;
+                            });
+  });
 }
 
 HRESULT CCore::FtpTest(long hSession, BSTR pRemoteName, long *pVal) {
-  return NameOperation(hSession, pRemoteName, pVal, [](HINTERNET connection, LPCSTR remote) {
-    WIN32_FIND_DATAA found;
-    HINTERNET find = FtpFindFirstFileA(connection, remote, &found, INTERNET_FLAG_RESYNCHRONIZE, 0);
-    if (!find)
-      return kFalse;
-    InternetCloseHandle(find);
-    return kTrue;
+  return CoreGuarded("FtpTest", [&]() -> HRESULT {
+    return NameOperation(hSession, pRemoteName, pVal, [](HINTERNET connection, LPCSTR remote) {
+      WIN32_FIND_DATAA found;
+      HINTERNET find = FtpFindFirstFileA(connection, remote, &found, INTERNET_FLAG_RESYNCHRONIZE, 0);
+      if (!find)
+        return kFalse;
+      InternetCloseHandle(find);
+      return kTrue;
+    });
   });
 }

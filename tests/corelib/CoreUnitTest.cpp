@@ -510,44 +510,61 @@ void operator delete(void *block, size_t) noexcept { std::free(block); }
 
 namespace {
 
+// Calls `call` again and again with the failure moved to its 1st, 2nd...
+// allocation until it gets through; every failing run must answer
+// E_OUTOFMEMORY (an exception that escapes fails the test).
+void SweepAllocations(const char *what, const std::function<HRESULT()> &call) {
+  for (long allowed = 0; allowed < 64; ++allowed) {
+    t_allocationsLeft = allowed;
+    t_refused = false;
+    HRESULT hr = call();
+    bool ranOut = t_refused;
+    t_allocationsLeft = -1;
+    if (!ranOut)
+      return; // the call needed fewer allocations: done
+    EXPECT_EQ(E_OUTOFMEMORY, hr) << what << " with " << allowed << " allocations allowed";
+  }
+  ADD_FAILURE() << what << " never got through";
+}
+
 // Every method that allocates answers E_OUTOFMEMORY when memory runs out at
 // any of its allocations and leaves no exception to end the script's thread.
 TEST(OutOfMemoryTest, MethodsAnswerOutOfMemoryInsteadOfThrowing) {
   qmtest::RelayWindow relay;
   CCore *core = new CCore(nullptr);
   Text spec(L"* * * * *"), name(L"QM.OOM_TEST"), value(L"v"), pattern(L"^QmNoSuchWindow$");
-
-  // Each call is repeated with the failure moved to its 1st, 2nd... allocation
-  // until it gets through; every failing run must answer E_OUTOFMEMORY.
-  auto sweep = [&](const char *what, const std::function<HRESULT()> &call) {
-    for (long allowed = 0; allowed < 64; ++allowed) {
-      t_allocationsLeft = allowed;
-      t_refused = false;
-      HRESULT hr = call();
-      bool ranOut = t_refused;
-      t_allocationsLeft = -1;
-      if (!ranOut)
-        return; // the call needed fewer allocations: done
-      EXPECT_EQ(E_OUTOFMEMORY, hr) << what << " with " << allowed << " allocations allowed";
-    }
-    ADD_FAILURE() << what << " never got through";
-  };
   long result = 0;
   BSTR text = nullptr;
-  sweep("CheckTime", [&] { return core->CheckTime(1, VARIANT_FALSE, spec, &result); });
-  sweep("DestroyCronContext", [&] { return core->DestroyCronContext(INT_MIN, INT_MAX, &result); });
-  sweep("SetEnvironmentVariable", [&] { return core->SetEnvironmentVariable(1, name, value, &result); });
-  sweep("GetEnvironmentVariable", [&] {
+  SweepAllocations("CheckTime", [&] { return core->CheckTime(1, VARIANT_FALSE, spec, &result); });
+  SweepAllocations("DestroyCronContext", [&] { return core->DestroyCronContext(INT_MIN, INT_MAX, &result); });
+  SweepAllocations("SetEnvironmentVariable", [&] { return core->SetEnvironmentVariable(1, name, value, &result); });
+  SweepAllocations("GetEnvironmentVariable", [&] {
     HRESULT hr = core->GetEnvironmentVariable(1, name, &text);
     SysFreeString(text);
     text = nullptr;
     return hr;
   });
-  sweep("FindWindow", [&] { return core->FindWindow(pattern, nullptr, &result); });
+  SweepAllocations("FindWindow", [&] { return core->FindWindow(pattern, nullptr, &result); });
 
   SetEnvironmentVariableA("QM.OOM_TEST", NULL);
   core->Release();
 }
 
-} // namespace
+// The process, job and FTP families, each on a path that ends in a failure
+// here: no program, no cron time, no listener (port 1 on loopback refuses).
+// No relay window here: its own recording, on this thread, would run out too.
+TEST(OutOfMemoryTest, ProcessJobAndFtpMethodsAnswerOutOfMemoryInsteadOfThrowing) {
+  CCore *core = new CCore(nullptr);
+  long result = 0;
+  Text missingProgram(L"qm-no-such-program-7f3a.exe /x"), server(L""), badSpec(L"61 * * * *"), host(L"127.0.0.1"),
+      user(L"anonymous"), password(L"x");
+  SweepAllocations("CreateProcess", [&] { return core->CreateProcess(0, missingProgram, &result); });
+  SweepAllocations("NetScheduleJobAdd",
+                   [&] { return core->NetScheduleJobAdd(0, server, badSpec, missingProgram, &result); });
+  SweepAllocations("FtpConnect", [&] { return core->FtpConnect(host, 1, user, password, &result); });
+  for (const char *variable : {"FTP.LASTLINE", "FTP.WINSOCK", "FTP.REPLY_CODE", "FTP.LASTMSG", "QM.LAST_ERROR"})
+    SetEnvironmentVariableA(variable, NULL);
+  core->Release();
+}
 
+} // namespace
