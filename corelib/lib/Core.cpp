@@ -166,14 +166,13 @@ HRESULT CCore::GetEnvironmentVariable(long flags, BSTR name, BSTR *pVal) {
     std::string text = value ? value : "";
     CVariableManager::FreeText(value);
     if (value && (flags & kEncryptedFlag)) {
+      // What cannot be deciphered is never handed on as the value: a script
+      // would send the cipher text as a password.
       std::string plain;
       CipherStatus status = DecryptValue(text.c_str(), plain);
-      if (status == kCipherNoPassPhrase)
-        CoreNotifyText("GetEnvironmentVariable", kNoPassPhraseText);
-      else if (status == kCipherNoContext)
-        QMR_NotifyMessage(0, "CryptAcquireContext failed with error %X", static_cast<unsigned>(CipherLastError()));
-      if (status == kCipherDone)
-        text.swap(plain);
+      if (status != kCipherDone)
+        CoreNotifyText("GetEnvironmentVariable", CipherUnreadableText(status).c_str());
+      text.swap(plain);
     }
     *pVal = NewAutomationText(text.c_str());
     return *pVal ? S_OK : E_OUTOFMEMORY;

@@ -9,6 +9,9 @@
 const char kPassPhraseKey[] = "software\\Brenlow Software\\Quillmoth\\Security";
 const char kPassPhraseValue[] = "PassPhrase";
 const char kNoPassPhraseText[] = "No pass phrase is set for this installation.";
+const char kUnreadablePassPhraseText[] =
+    "The pass phrase of this installation cannot be read by this account: only administrators and the account "
+    "the service runs as can read it.";
 
 PassPhraseSource g_passPhraseSource = RegistryPassPhrase;
 
@@ -62,10 +65,21 @@ private:
 // deciphering never does (no value can have been enciphered under it).
 CipherStatus KeyFromPassPhrase(CipherKey &key, bool createMissing) {
   std::string phrase;
+  SetLastError(ERROR_SUCCESS);
   bool found = g_passPhraseSource && g_passPhraseSource(phrase) && !phrase.empty();
+  // One that exists but is closed to this account is not made again.
+  if (!found && GetLastError() == ERROR_ACCESS_DENIED) {
+    t_lastError = ERROR_ACCESS_DENIED;
+    return kCipherPassPhraseUnreadable;
+  }
   if (!found && createMissing && g_passPhraseCreator) {
     g_passPhraseCreator(); // false also when another process made it first
+    SetLastError(ERROR_SUCCESS);
     found = g_passPhraseSource(phrase) && !phrase.empty();
+    if (!found && GetLastError() == ERROR_ACCESS_DENIED) {
+      t_lastError = ERROR_ACCESS_DENIED;
+      return kCipherPassPhraseUnreadable;
+    }
   }
   if (!found)
     return kCipherNoPassPhrase;
@@ -86,15 +100,20 @@ int HexDigit(char c) {
 
 bool RegistryPassPhrase(std::string &phrase) {
   HKEY key = NULL;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kPassPhraseKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+  LONG opened = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kPassPhraseKey, 0, KEY_QUERY_VALUE, &key);
+  if (opened != ERROR_SUCCESS) {
+    SetLastError(static_cast<DWORD>(opened)); // a refusal is told apart from absence
     return false;
+  }
   std::vector<char> buffer(kPassPhraseMax + 1, '\0');
   DWORD type = 0;
   DWORD size = static_cast<DWORD>(kPassPhraseMax);
   LONG status = RegQueryValueExA(key, kPassPhraseValue, NULL, &type, reinterpret_cast<BYTE *>(buffer.data()), &size);
   RegCloseKey(key);
-  if (status != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ))
+  if (status != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ)) {
+    SetLastError(status != ERROR_SUCCESS ? static_cast<DWORD>(status) : ERROR_INVALID_DATA);
     return false;
+  }
   phrase.assign(buffer.data()); // to the first zero byte
   return !phrase.empty();
 }
@@ -140,6 +159,7 @@ CipherStatus EncryptValue(const char *text, std::string &cipher) {
 CipherStatus DecryptValue(const char *text, std::string &plain) {
   plain.clear();
   size_t length = text ? strlen(text) : 0;
+  t_lastError = static_cast<DWORD>(NTE_BAD_DATA); // what a text that is no cipher text fails with
   if (length > kCipherTextMax)
     return kCipherFailed;
   std::vector<BYTE> bytes;
@@ -171,6 +191,8 @@ std::string CipherRefusalText(CipherStatus status) {
   switch (status) {
   case kCipherNoPassPhrase:
     return std::string(kNoPassPhraseText) + " The value was not stored.";
+  case kCipherPassPhraseUnreadable:
+    return std::string(kUnreadablePassPhraseText) + " The value was not stored.";
   case kCipherTooLong:
     snprintf(text, sizeof text, "A value to encipher may have at most %u characters. The value was not stored.",
              static_cast<unsigned>(kCipherValueMax));
@@ -181,6 +203,28 @@ std::string CipherRefusalText(CipherStatus status) {
     return text;
   default:
     snprintf(text, sizeof text, "The value could not be enciphered (error %X). It was not stored.",
+             static_cast<unsigned>(t_lastError));
+    return text;
+  }
+}
+
+std::string CipherUnreadableText(CipherStatus status) {
+  char text[160];
+  switch (status) {
+  case kCipherDone:
+    return std::string();
+  case kCipherNoPassPhrase:
+    return std::string(kNoPassPhraseText) + " The value cannot be deciphered; empty text is returned.";
+  case kCipherPassPhraseUnreadable:
+    return std::string(kUnreadablePassPhraseText) + " Empty text is returned.";
+  case kCipherNoContext:
+    snprintf(text, sizeof text, "CryptAcquireContext failed with error %X. Empty text is returned.",
+             static_cast<unsigned>(t_lastError));
+    return text;
+  default:
+    snprintf(text, sizeof text,
+             "The stored value is no cipher text of this installation's pass phrase (error %X). Empty text is "
+             "returned.",
              static_cast<unsigned>(t_lastError));
     return text;
   }

@@ -14,6 +14,7 @@
 enum CipherStatus {
   kCipherDone,
   kCipherNoPassPhrase, // none is set for the installation
+  kCipherPassPhraseUnreadable, // one is set, but this account may not read it
   kCipherTooLong,      // the value is longer than kCipherValueMax
   kCipherNoContext,    // the cryptographic provider is not available
   kCipherFailed,       // the platform refused the text (not our cipher, wrong pass phrase...)
@@ -22,7 +23,7 @@ enum CipherStatus {
 // Longest value that can be enciphered: its cipher text of at most 8176
 // digits fits the 8192-character result with its terminator.
 const size_t kCipherValueMax = 4087;
-// Longest stored text that is deciphered; a longer one is returned unchanged.
+// Longest stored text that is deciphered; a longer one is no cipher text.
 const size_t kCipherTextMax = 16384;
 // Longest pass phrase read from the registry.
 const size_t kPassPhraseMax = 1024;
@@ -30,17 +31,19 @@ const size_t kPassPhraseMax = 1024;
 extern const char kPassPhraseKey[];
 extern const char kPassPhraseValue[];
 extern const char kNoPassPhraseText[];
+extern const char kUnreadablePassPhraseText[];
 
 // Where the pass phrase comes from; tests put their own here. False when no
-// (non-empty) pass phrase is set.
+// (non-empty) pass phrase is set or it cannot be read; a source that was
+// refused access says so with SetLastError(ERROR_ACCESS_DENIED).
 typedef bool (*PassPhraseSource)(std::string &phrase);
 extern PassPhraseSource g_passPhraseSource;
 bool RegistryPassPhrase(std::string &phrase);
 
 // `cipher` gets the hexadecimal text on kCipherDone.
 CipherStatus EncryptValue(const char *text, std::string &cipher);
-// `plain` gets the deciphered text on kCipherDone; on any other status the
-// caller keeps the stored text.
+// `plain` gets the deciphered text on kCipherDone and is empty otherwise: a
+// stored text that cannot be deciphered is never taken for the value.
 CipherStatus DecryptValue(const char *text, std::string &plain);
 
 // The platform's error code of the last failure on this thread.
@@ -48,6 +51,8 @@ DWORD CipherLastError();
 
 // Why a value was not stored, for the operator.
 std::string CipherRefusalText(CipherStatus status);
+// Why a stored value cannot be read, for the operator; empty for kCipherDone.
+std::string CipherUnreadableText(CipherStatus status);
 
 // The key material: the pass phrase reversed character by character (a
 // double-byte character stays one unit, its bytes in order).

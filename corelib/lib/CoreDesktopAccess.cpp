@@ -2,6 +2,7 @@
 // window station and its desktop, appended to their access lists.
 #include "CoreProcess.h"
 
+#include <new>
 #include <vector>
 
 namespace {
@@ -83,7 +84,9 @@ DWORD AppendAccess(HANDLE object, PSID sid, const AccessEntry *entries, size_t c
 
 } // namespace
 
-DWORD GrantDesktopAccess(HWINSTA station, HDESK desktop, PSID sid) {
+// Called with the logon's token and both objects held: running out of memory
+// is an error code here, so the caller releases them.
+DWORD GrantDesktopAccess(HWINSTA station, HDESK desktop, PSID sid) try {
   const AccessEntry stationEntries[] = {
       {OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE | INHERIT_ONLY_ACE, kWindowStationInheritedAccess},
       {NO_PROPAGATE_INHERIT_ACE, kWindowStationAccess},
@@ -93,5 +96,7 @@ DWORD GrantDesktopAccess(HWINSTA station, HDESK desktop, PSID sid) {
   if (error == 0)
     error = AppendAccess(desktop, sid, desktopEntries, 1);
   return error;
+} catch (const std::bad_alloc &) {
+  return ERROR_NOT_ENOUGH_MEMORY;
 }
 

@@ -80,6 +80,12 @@ std::string RecordServerResponse() {
   return line;
 }
 
+// Whether a failure with `code` can carry a reply of this call: the library
+// keeps the last line of any earlier call on this thread, and a failure with
+// a system error (a local file that cannot be opened, a full disk) was decided
+// here, whatever the server said before.
+bool FromTheConversation(DWORD code) { return code >= INTERNET_ERROR_BASE && code <= INTERNET_ERROR_LAST; }
+
 // `serverMayHaveSpoken` is false where the failure proves the server said
 // nothing in this call: the library still holds the line of an earlier
 // session on this thread, which is no answer to this one.
@@ -94,7 +100,7 @@ void RecordFailure(bool serverMayHaveSpoken = true) {
     SetFtpVariable(kFtpLastMessage, message.c_str());
     SetFtpVariable(kFtpReplyCode, FtpDecimal(static_cast<long>(code)).c_str());
   }
-  std::string line = serverMayHaveSpoken ? RecordServerResponse() : std::string();
+  std::string line = serverMayHaveSpoken && FromTheConversation(code) ? RecordServerResponse() : std::string();
   CoreVariables().SetLastErrorText(line.empty() ? nullptr : line.c_str());
 }
 
@@ -176,13 +182,18 @@ DWORD TransferType(VARIANT_BOOL binary) { return binary ? FTP_TRANSFER_TYPE_BINA
 
 // The download goes to a new file beside the local name and replaces that
 // name only once it is complete: the library removes its target when a
-// download fails, which would otherwise destroy the file being replaced.
+// download fails, which would otherwise destroy the file being replaced. The
+// new file is made here under a name no one else holds (GetTempFileName
+// creates it), so the library writes over our own empty file.
 bool TemporaryBeside(const char *localName, std::string &temporary) {
   char full[MAX_PATH];
   char *filePart = nullptr;
   DWORD length = GetFullPathNameA(localName, MAX_PATH, full, &filePart);
-  if (length == 0 || length >= MAX_PATH || !filePart)
+  if (length == 0 || length >= MAX_PATH || !filePart) {
+    if (length >= MAX_PATH || (length && !filePart))
+      SetLastError(ERROR_INVALID_NAME);
     return false;
+  }
   *filePart = '\0';
   char name[MAX_PATH];
   if (!GetTempFileNameA(full, "qmf", 0, name))
@@ -191,24 +202,71 @@ bool TemporaryBeside(const char *localName, std::string &temporary) {
   return true;
 }
 
-BOOL Download(HINTERNET connection, const char *remoteName, const char *localName, DWORD flags) {
-  std::string temporary;
-  if (!localName || !TemporaryBeside(localName, temporary))
-    return FtpGetFileA(connection, remoteName, localName, FALSE, FILE_ATTRIBUTE_NORMAL, flags, 0);
-  if (!FtpGetFileA(connection, remoteName, temporary.c_str(), FALSE, FILE_ATTRIBUTE_NORMAL, flags, 0)) {
-    DWORD code = GetLastError();
-    DeleteFileA(temporary.c_str());
-    SetLastError(code);
-    return FALSE;
-  }
-  if (!MoveFileExA(temporary.c_str(), localName, MOVEFILE_REPLACE_EXISTING)) {
-    DWORD code = GetLastError();
-    DeleteFileA(temporary.c_str());
-    SetLastError(code);
-    return FALSE;
-  }
-  return TRUE;
+// Removes the temporary file, keeping the error that failed the download.
+BOOL Abandon(const std::string &temporary) {
+  DWORD code = GetLastError();
+  DeleteFileA(temporary.c_str());
+  SetLastError(code ? code : ERROR_GEN_FAILURE);
+  return FALSE;
 }
+
+// Puts the complete download in place of `localName`. An existing file is
+// replaced by the system's replace call, which keeps its security (owner,
+// permissions), attributes and streams, and works while others hold it open
+// for reading and writing; a plain move only where there is no file yet.
+BOOL PutInPlace(const std::string &temporary, const char *localName) {
+  DWORD attributes = GetFileAttributesA(localName);
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    if (MoveFileExA(temporary.c_str(), localName, 0))
+      return TRUE;
+    return Abandon(temporary);
+  }
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+    SetLastError(ERROR_ACCESS_DENIED); // as a move onto a folder answers
+    return Abandon(temporary);
+  }
+  if (ReplaceFileA(localName, temporary.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr))
+    return TRUE;
+  DWORD code = GetLastError();
+  if (code == ERROR_UNABLE_TO_MOVE_REPLACEMENT && GetFileAttributesA(localName) == INVALID_FILE_ATTRIBUTES) {
+    // The system removed the old file but could not rename ours: the
+    // download is all there is, so it takes the name.
+    if (MoveFileExA(temporary.c_str(), localName, 0))
+      return TRUE;
+  }
+  SetLastError(code);
+  return Abandon(temporary);
+}
+
+BOOL Download(HINTERNET connection, const char *remoteName, const char *localName, DWORD flags) {
+  if (!localName) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  std::string temporary;
+  if (!TemporaryBeside(localName, temporary))
+    return FALSE; // never the library's own way, which destroys the file
+  if (!FtpGetFileA(connection, remoteName, temporary.c_str(), FALSE, FILE_ATTRIBUTE_NORMAL, flags, 0))
+    return Abandon(temporary);
+  return PutInPlace(temporary, localName);
+}
+
+// A session not yet handed to the handle table: closed and freed on every
+// way out of the connect, an exception's included.
+struct SessionOwner {
+  FtpSession *session;
+  ~SessionOwner() {
+    if (!session)
+      return;
+    if (session->connection)
+      InternetCloseHandle(session->connection);
+    if (session->internet)
+      InternetCloseHandle(session->internet);
+    delete session;
+  }
+  SessionOwner(const SessionOwner &) = delete;
+  SessionOwner &operator=(const SessionOwner &) = delete;
+};
 
 } // namespace
 
@@ -232,109 +290,124 @@ bool CloseFtpSession(HandleRecord *record) {
 }
 
 HRESULT CCore::FtpConnect(BSTR szHostName, short port, BSTR szUserID, BSTR szPassword, long *pVal) {
-  if (!pVal)
-    return E_POINTER;
-  *pVal = 0;
-  FtpText host, user, password;
-  if (!host.Convert(szHostName) || !user.Convert(szUserID) || !password.Convert(szPassword))
-    return S_FALSE;
+  return CoreGuarded("FtpConnect", [&]() -> HRESULT {
+    if (!pVal)
+      return E_POINTER;
+    *pVal = 0;
+    FtpText host, user, password;
+    if (!host.Convert(szHostName) || !user.Convert(szUserID) || !password.Convert(szPassword))
+      return S_FALSE;
 
-  FtpSession *session = new (std::nothrow) FtpSession{nullptr, nullptr};
-  if (!session)
-    return E_OUTOFMEMORY;
-  session->internet = InternetOpenA(kAgentName, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, kOpenFlags);
-  if (!session->internet) {
-    RecordFailure();
-    delete session;
-    return S_FALSE;
-  }
-  // The script's I2 carries ports above 32767 as negative numbers.
-  INTERNET_PORT serverPort = static_cast<INTERNET_PORT>(static_cast<unsigned short>(port));
-  session->connection = InternetConnectA(session->internet, host.Name(), serverPort, user.Name(), password.Name(),
-                                         INTERNET_SERVICE_FTP, kConnectFlags, kConnectContext);
-  if (!session->connection) {
-    DWORD code = GetLastError();
-    // No name, or no listener: no server took part in this connect.
-    bool reached = code != ERROR_INTERNET_NAME_NOT_RESOLVED && code != ERROR_INTERNET_CANNOT_CONNECT;
-    SetLastError(code);
-    RecordFailure(reached);
-    InternetCloseHandle(session->internet);
-    delete session;
-    return S_FALSE;
-  }
-  RecordServerResponse();
-  long handle = HandleIssue(HT_FTP_SESSION, session);
-  if (!handle) {
-    InternetCloseHandle(session->connection);
-    InternetCloseHandle(session->internet);
-    delete session;
-    return E_OUTOFMEMORY;
-  }
-  *pVal = handle;
-  return S_OK;
+    SessionOwner owner{new (std::nothrow) FtpSession{nullptr, nullptr}};
+    FtpSession *session = owner.session;
+    if (!session)
+      return E_OUTOFMEMORY;
+    session->internet = InternetOpenA(kAgentName, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, kOpenFlags);
+    if (!session->internet) {
+      RecordFailure();
+      return S_FALSE;
+    }
+    // The script's I2 carries ports above 32767 as negative numbers.
+    INTERNET_PORT serverPort = static_cast<INTERNET_PORT>(static_cast<unsigned short>(port));
+    session->connection = InternetConnectA(session->internet, host.Name(), serverPort, user.Name(), password.Name(),
+                                           INTERNET_SERVICE_FTP, kConnectFlags, kConnectContext);
+    if (!session->connection) {
+      DWORD code = GetLastError();
+      // No name, or no listener: no server took part in this connect.
+      bool reached = code != ERROR_INTERNET_NAME_NOT_RESOLVED && code != ERROR_INTERNET_CANNOT_CONNECT;
+      SetLastError(code);
+      RecordFailure(reached);
+      return S_FALSE;
+    }
+    RecordServerResponse();
+    long handle = HandleIssue(HT_FTP_SESSION, session);
+    if (!handle)
+      return E_OUTOFMEMORY;
+    owner.session = nullptr; // the table's now
+    *pVal = handle;
+    return S_OK;
+  });
 }
 
 HRESULT CCore::FtpClose(long hSession, long *pVal) {
-  if (!pVal)
-    return E_POINTER;
-  *pVal = kFalse;
-  if (hSession == 0)
-    return S_FALSE;
-  if (!CloseFtpSession(HandleTake(hSession, HT_FTP_SESSION)))
-    return S_FALSE;
-  *pVal = kTrue;
-  return S_OK;
+  return CoreGuarded("FtpClose", [&]() -> HRESULT {
+    if (!pVal)
+      return E_POINTER;
+    *pVal = kFalse;
+    if (hSession == 0)
+      return S_FALSE;
+    if (!CloseFtpSession(HandleTake(hSession, HT_FTP_SESSION)))
+      return S_FALSE;
+    *pVal = kTrue;
+    return S_OK;
+  });
 }
 
 HRESULT CCore::FtpCd(long hSession, BSTR pRemoteName, long *pVal) {
-  return OneNameOperation(hSession, pRemoteName, FtpSetCurrentDirectoryA, pVal);
+  return CoreGuarded("FtpCd", [&]() -> HRESULT {
+    return OneNameOperation(hSession, pRemoteName, FtpSetCurrentDirectoryA, pVal);
+  });
 }
 
 HRESULT CCore::FtpDel(long hSession, BSTR pRemoteName, long *pVal) {
-  return OneNameOperation(hSession, pRemoteName, FtpDeleteFileA, pVal);
+  return CoreGuarded("FtpDel", [&]() -> HRESULT {
+    return OneNameOperation(hSession, pRemoteName, FtpDeleteFileA, pVal);
+  });
 }
 
 HRESULT CCore::FtpMkDir(long hSession, BSTR pRemoteName, long *pVal) {
-  return OneNameOperation(hSession, pRemoteName, FtpCreateDirectoryA, pVal);
+  return CoreGuarded("FtpMkDir", [&]() -> HRESULT {
+    return OneNameOperation(hSession, pRemoteName, FtpCreateDirectoryA, pVal);
+  });
 }
 
 HRESULT CCore::FtpRmDir(long hSession, BSTR pRemoteName, long *pVal) {
-  return OneNameOperation(hSession, pRemoteName, FtpRemoveDirectoryA, pVal);
+  return CoreGuarded("FtpRmDir", [&]() -> HRESULT {
+    return OneNameOperation(hSession, pRemoteName, FtpRemoveDirectoryA, pVal);
+  });
 }
 
 HRESULT CCore::FtpRename(long hSession, BSTR oldname, BSTR newname, long *pVal) {
-  return TwoNameOperation(hSession, oldname, newname, pVal, [](HINTERNET connection, LPCSTR from, LPCSTR to) {
-    return Outcome(FtpRenameFileA(connection, from, to));
+  return CoreGuarded("FtpRename", [&]() -> HRESULT {
+    return TwoNameOperation(hSession, oldname, newname, pVal, [](HINTERNET connection, LPCSTR from, LPCSTR to) {
+      return Outcome(FtpRenameFileA(connection, from, to));
+    });
   });
 }
 
 HRESULT CCore::FtpPut(long hSession, BSTR pLocalName, BSTR pRemoteName, VARIANT_BOOL bBinary, long *pVal) {
-  return TwoNameOperation(hSession, pLocalName, pRemoteName, pVal,
-                          [bBinary](HINTERNET connection, LPCSTR local, LPCSTR remote) {
-                            return Outcome(FtpPutFileA(connection, local, remote, TransferType(bBinary), 0));
-                          });
+  return CoreGuarded("FtpPut", [&]() -> HRESULT {
+    return TwoNameOperation(hSession, pLocalName, pRemoteName, pVal,
+                            [bBinary](HINTERNET connection, LPCSTR local, LPCSTR remote) {
+                              return Outcome(FtpPutFileA(connection, local, remote, TransferType(bBinary), 0));
+                            });
+  });
 }
 
 HRESULT CCore::FtpGet(long hSession, BSTR pRemoteName, BSTR pLocalName, VARIANT_BOOL bBinary, long *pVal) {
-  return TwoNameOperation(hSession, pRemoteName, pLocalName, pVal,
-                          [bBinary](HINTERNET connection, LPCSTR remote, LPCSTR local) {
-                            if (!Download(connection, remote, local, TransferType(bBinary) | kOpenFlags)) {
-                              RecordFailure();
-                              return kFalse;
-                            }
-                            // A finished download leaves the variables as the
-                            // previous operation set them.
-                            return kTrue;
-                          });
+  return CoreGuarded("FtpGet", [&]() -> HRESULT {
+    return TwoNameOperation(hSession, pRemoteName, pLocalName, pVal,
+                            [bBinary](HINTERNET connection, LPCSTR remote, LPCSTR local) {
+                              if (!Download(connection, remote, local, TransferType(bBinary) | kOpenFlags)) {
+                                RecordFailure();
+                                return kFalse;
+                              }
+                              // A finished download leaves the variables as the
+                              // previous operation set them.
+                              return kTrue;
+                            });
+  });
 }
 
 HRESULT CCore::FtpTest(long hSession, BSTR pRemoteName, long *pVal) {
-  return NameOperation(hSession, pRemoteName, pVal, [](HINTERNET connection, LPCSTR remote) {
-    WIN32_FIND_DATAA found;
-    HINTERNET find = FtpFindFirstFileA(connection, remote, &found, INTERNET_FLAG_RESYNCHRONIZE, 0);
-    if (!find)
-      return kFalse;
-    InternetCloseHandle(find);
-    return kTrue;
+  return CoreGuarded("FtpTest", [&]() -> HRESULT {
+    return NameOperation(hSession, pRemoteName, pVal, [](HINTERNET connection, LPCSTR remote) {
+      WIN32_FIND_DATAA found;
+      HINTERNET find = FtpFindFirstFileA(connection, remote, &found, INTERNET_FLAG_RESYNCHRONIZE, 0);
+      if (!find)
+        return kFalse;
+      InternetCloseHandle(find);
+      return kTrue;
+    });
   });
 }

@@ -389,198 +389,224 @@ void FreeJobPayload(int32_t type, void *payload) {
 }
 
 HRESULT CCore::NetScheduleJobAdd(long flags, BSTR server, BSTR cron_spec, BSTR commandline, long *pVal) {
-  if (!pVal)
-    return E_POINTER;
-  return AddJob("NetScheduleJobAdd", flags, server, cron_spec, commandline, pVal);
+  return CoreGuarded("NetScheduleJobAdd", [&]() -> HRESULT {
+    if (!pVal)
+      return E_POINTER;
+    return AddJob("NetScheduleJobAdd", flags, server, cron_spec, commandline, pVal);
+  });
 }
 
 HRESULT CCore::NetScheduleJobAddAsUser(long flags, BSTR user, BSTR server, BSTR password, BSTR cron_spec,
                                        BSTR commandline, long *pVal) {
-  if (!pVal)
-    return E_POINTER;
-  WarnUserIgnored("QM_NetScheduleJobAddAsUser", user, password);
-  return AddJob("NetScheduleJobAddAsUser", flags, server, cron_spec, commandline, pVal);
+  return CoreGuarded("NetScheduleJobAddAsUser", [&]() -> HRESULT {
+    if (!pVal)
+      return E_POINTER;
+    WarnUserIgnored("QM_NetScheduleJobAddAsUser", user, password);
+    return AddJob("NetScheduleJobAddAsUser", flags, server, cron_spec, commandline, pVal);
+  });
 }
 
 HRESULT CCore::NetCreateProcess(long flags, BSTR server, BSTR commandline, long *pVal) {
-  if (!pVal)
-    return E_POINTER;
-  return StartNow("NetCreateProcess", flags, server, commandline, pVal);
+  return CoreGuarded("NetCreateProcess", [&]() -> HRESULT {
+    if (!pVal)
+      return E_POINTER;
+    return StartNow("NetCreateProcess", flags, server, commandline, pVal);
+  });
 }
 
 HRESULT CCore::NetCreateProcessAsUser(long flags, BSTR user, BSTR server, BSTR password, BSTR commandline,
                                       long *pVal) {
-  if (!pVal)
-    return E_POINTER;
-  WarnUserIgnored("QM_NetCreateProcessAsUser", user, password);
-  return StartNow("NetCreateProcessAsUser", flags, server, commandline, pVal);
+  return CoreGuarded("NetCreateProcessAsUser", [&]() -> HRESULT {
+    if (!pVal)
+      return E_POINTER;
+    WarnUserIgnored("QM_NetCreateProcessAsUser", user, password);
+    return StartNow("NetCreateProcessAsUser", flags, server, commandline, pVal);
+  });
 }
 
 HRESULT CCore::NetScheduleJobDel(BSTR server, long MinJobId, long MaxJobId, long *pVal) {
-  if (!pVal)
-    return E_POINTER;
-  *pVal = kFalse;
-  ServerArg name;
-  if (!name.Convert(server))
-    return S_FALSE;
-  NET_API_STATUS status = OnScheduler([&](const NetJobCalls &calls) {
-    return calls.JobDel(name.Name(), static_cast<DWORD>(MinJobId), static_cast<DWORD>(MaxJobId));
+  return CoreGuarded("NetScheduleJobDel", [&]() -> HRESULT {
+    if (!pVal)
+      return E_POINTER;
+    *pVal = kFalse;
+    ServerArg name;
+    if (!name.Convert(server))
+      return S_FALSE;
+    NET_API_STATUS status = OnScheduler([&](const NetJobCalls &calls) {
+      return calls.JobDel(name.Name(), static_cast<DWORD>(MinJobId), static_cast<DWORD>(MaxJobId));
+    });
+    if (status != NERR_Success) {
+      CoreNotifyFailure("NetScheduleJobDel", status);
+      return S_FALSE;
+    }
+    *pVal = kTrue;
+    return S_OK;
   });
-  if (status != NERR_Success) {
-    CoreNotifyFailure("NetScheduleJobDel", status);
-    return S_FALSE;
-  }
-  *pVal = kTrue;
-  return S_OK;
 }
 
 HRESULT CCore::NetScheduleJobGetInfo(BSTR server, long JobId, long *hObject) {
-  if (!hObject)
-    return E_POINTER;
-  *hObject = 0;
-  ServerArg name;
-  if (!name.Convert(server))
-    return S_FALSE;
-  SchedulerBuffer buffer;
-  NET_API_STATUS status = OnScheduler([&](const NetJobCalls &calls) {
-    return calls.JobGetInfo(name.Name(), static_cast<DWORD>(JobId), buffer.For(calls));
+  return CoreGuarded("NetScheduleJobGetInfo", [&]() -> HRESULT {
+    if (!hObject)
+      return E_POINTER;
+    *hObject = 0;
+    ServerArg name;
+    if (!name.Convert(server))
+      return S_FALSE;
+    SchedulerBuffer buffer;
+    NET_API_STATUS status = OnScheduler([&](const NetJobCalls &calls) {
+      return calls.JobGetInfo(name.Name(), static_cast<DWORD>(JobId), buffer.For(calls));
+    });
+    if (status == NERR_Success) {
+      const AT_INFO *info = reinterpret_cast<const AT_INFO *>(buffer.Get());
+      AT_ENUM entry = {};
+      entry.JobId = static_cast<DWORD>(JobId);
+      entry.JobTime = info->JobTime;
+      entry.DaysOfMonth = info->DaysOfMonth;
+      entry.DaysOfWeek = info->DaysOfWeek;
+      entry.Flags = info->Flags;
+      entry.Command = info->Command;
+      *hObject = IssueJob(entry);
+      if (!*hObject)
+        status = ERROR_NOT_ENOUGH_MEMORY;
+    }
+    if (status != NERR_Success) {
+      CoreNotifyFailure("NetScheduleJobGetInfo", status);
+      return S_FALSE;
+    }
+    return S_OK;
   });
-  if (status == NERR_Success) {
-    const AT_INFO *info = reinterpret_cast<const AT_INFO *>(buffer.Get());
-    AT_ENUM entry = {};
-    entry.JobId = static_cast<DWORD>(JobId);
-    entry.JobTime = info->JobTime;
-    entry.DaysOfMonth = info->DaysOfMonth;
-    entry.DaysOfWeek = info->DaysOfWeek;
-    entry.Flags = info->Flags;
-    entry.Command = info->Command;
-    *hObject = IssueJob(entry);
-    if (!*hObject)
-      status = ERROR_NOT_ENOUGH_MEMORY;
-  }
-  if (status != NERR_Success) {
-    CoreNotifyFailure("NetScheduleJobGetInfo", status);
-    return S_FALSE;
-  }
-  return S_OK;
 }
 
 HRESULT CCore::NetScheduleJobEnum(BSTR server, long *hObject) {
-  if (!hObject)
-    return E_POINTER;
-  *hObject = 0;
-  ServerArg name;
-  if (!name.Convert(server))
-    return S_FALSE;
-  SchedulerBuffer buffer;
-  DWORD read = 0, total = 0, resume = 0;
-  NET_API_STATUS status = OnScheduler([&](const NetJobCalls &calls) {
-    read = total = resume = 0;
-    return calls.JobEnum(name.Name(), buffer.For(calls), MAX_PREFERRED_LENGTH, &read, &total, &resume);
-  });
-  if ((status == NERR_Success || status == ERROR_MORE_DATA) && read != total) {
-    CORE_DEBUG("NetScheduleJobEnum", "EntriesRead(%u) != TotalEntries(%u): ResumeHandle(%u)", static_cast<unsigned>(read),
-               static_cast<unsigned>(total), static_cast<unsigned>(resume));
-    QMR_NotifyMessage(0, "Warning: %u jobs skipped", static_cast<unsigned>(total - read));
-  }
-  if (status == NERR_Success) {
-    AT_ENUM *list = NewList(reinterpret_cast<const AT_ENUM *>(buffer.Get()), buffer.Get() ? read : 0);
-    *hObject = list ? HandleIssue(HT_JOB_LIST, list) : 0;
-    if (!*hObject) {
-      FreeJobPayload(HT_JOB_LIST, list);
-      status = ERROR_NOT_ENOUGH_MEMORY;
+  return CoreGuarded("NetScheduleJobEnum", [&]() -> HRESULT {
+    if (!hObject)
+      return E_POINTER;
+    *hObject = 0;
+    ServerArg name;
+    if (!name.Convert(server))
+      return S_FALSE;
+    SchedulerBuffer buffer;
+    DWORD read = 0, total = 0, resume = 0;
+    NET_API_STATUS status = OnScheduler([&](const NetJobCalls &calls) {
+      read = total = resume = 0;
+      return calls.JobEnum(name.Name(), buffer.For(calls), MAX_PREFERRED_LENGTH, &read, &total, &resume);
+    });
+    if ((status == NERR_Success || status == ERROR_MORE_DATA) && read != total) {
+      CORE_DEBUG("NetScheduleJobEnum", "EntriesRead(%u) != TotalEntries(%u): ResumeHandle(%u)",
+                 static_cast<unsigned>(read), static_cast<unsigned>(total), static_cast<unsigned>(resume));
+      QMR_NotifyMessage(0, "Warning: %u jobs skipped", static_cast<unsigned>(total - read));
     }
-  }
-  if (status != NERR_Success) {
-    CoreNotifyFailure("NetScheduleJobEnum", status);
-    return S_FALSE;
-  }
-  return S_OK;
+    if (status == NERR_Success) {
+      AT_ENUM *list = NewList(reinterpret_cast<const AT_ENUM *>(buffer.Get()), buffer.Get() ? read : 0);
+      *hObject = list ? HandleIssue(HT_JOB_LIST, list) : 0;
+      if (!*hObject) {
+        FreeJobPayload(HT_JOB_LIST, list);
+        status = ERROR_NOT_ENOUGH_MEMORY;
+      }
+    }
+    if (status != NERR_Success) {
+      CoreNotifyFailure("NetScheduleJobEnum", status);
+      return S_FALSE;
+    }
+    return S_OK;
+  });
 }
 
 HRESULT CCore::NetScheduleJobEnumCount(long hObject, long *pVal) {
-  if (!pVal)
-    return E_POINTER;
-  DWORD count = 0;
-  if (!CountList(hObject, count))
-    return S_FALSE;
-  *pVal = static_cast<long>(count);
-  return S_OK;
+  return CoreGuarded("NetScheduleJobEnumCount", [&]() -> HRESULT {
+    if (!pVal)
+      return E_POINTER;
+    DWORD count = 0;
+    if (!CountList(hObject, count))
+      return S_FALSE;
+    *pVal = static_cast<long>(count);
+    return S_OK;
+  });
 }
 
 HRESULT CCore::NetScheduleJobEnumGet(long hObject, long Index, long *hJob) {
-  if (!hJob)
-    return E_POINTER;
-  *hJob = 0;
-  DWORD count = 0;
-  if (!CountList(hObject, count))
-    return S_FALSE;
-  if (Index < 1 || static_cast<DWORD>(Index) > count) {
-    CORE_DEBUG("NetScheduleJobEnumGet", "Bad job index %d", static_cast<int>(Index));
-    QMR_NotifyMessage(0, "CCore::NetScheduleJobEnumGet: Bad job index %d", static_cast<int>(Index));
-    return S_FALSE;
-  }
-  struct Copy {
-    DWORD index;
-    AT_ENUM *entry;
-  } copy = {static_cast<DWORD>(Index - 1), nullptr};
-  // The copy is made while the list is held, so a list freed by another
-  // thread meanwhile is never read; it gets its handle after the visit,
-  // which holds the handle table's lock.
-  bool live = HandleVisit(hObject, HT_JOB_LIST, [](HandleRecord &record, void *context) {
-    Copy *c = static_cast<Copy *>(context);
-    const AT_ENUM *list = static_cast<const AT_ENUM *>(record.payload);
-    if (c->index < ListCount(list))
-      c->entry = NewEntry(list[c->index]);
-  }, &copy);
-  AT_ENUM *entry = copy.entry;
-  if (!live || !entry)
-    return S_FALSE;
-  *hJob = HandleIssue(HT_JOB, entry);
-  if (!*hJob) {
-    FreeEntry(entry);
-    return S_FALSE;
-  }
-  return S_OK;
+  return CoreGuarded("NetScheduleJobEnumGet", [&]() -> HRESULT {
+    if (!hJob)
+      return E_POINTER;
+    *hJob = 0;
+    DWORD count = 0;
+    if (!CountList(hObject, count))
+      return S_FALSE;
+    if (Index < 1 || static_cast<DWORD>(Index) > count) {
+      CORE_DEBUG("NetScheduleJobEnumGet", "Bad job index %d", static_cast<int>(Index));
+      QMR_NotifyMessage(0, "CCore::NetScheduleJobEnumGet: Bad job index %d", static_cast<int>(Index));
+      return S_FALSE;
+    }
+    struct Copy {
+      DWORD index;
+      AT_ENUM *entry;
+    } copy = {static_cast<DWORD>(Index - 1), nullptr};
+    // The copy is made while the list is held, so a list freed by another
+    // thread meanwhile is never read; it gets its handle after the visit,
+    // which holds the handle table's lock.
+    bool live = HandleVisit(hObject, HT_JOB_LIST, [](HandleRecord &record, void *context) {
+      Copy *c = static_cast<Copy *>(context);
+      const AT_ENUM *list = static_cast<const AT_ENUM *>(record.payload);
+      if (c->index < ListCount(list))
+        c->entry = NewEntry(list[c->index]);
+    }, &copy);
+    AT_ENUM *entry = copy.entry;
+    if (!live || !entry)
+      return S_FALSE;
+    *hJob = HandleIssue(HT_JOB, entry);
+    if (!*hJob) {
+      FreeEntry(entry);
+      return S_FALSE;
+    }
+    return S_OK;
+  });
 }
 
 HRESULT CCore::NetScheduleJobGetInfoJobId(long hObject, long *pVal) {
-  if (!pVal)
-    return E_POINTER;
-  AT_ENUM job;
-  *pVal = ReadJob(hObject, job) ? static_cast<long>(job.JobId) : -1;
-  return S_OK;
+  return CoreGuarded("NetScheduleJobGetInfoJobId", [&]() -> HRESULT {
+    if (!pVal)
+      return E_POINTER;
+    AT_ENUM job;
+    *pVal = ReadJob(hObject, job) ? static_cast<long>(job.JobId) : -1;
+    return S_OK;
+  });
 }
 
 HRESULT CCore::NetScheduleJobGetInfoError(long hObject, long *pVal) {
-  if (!pVal)
-    return E_POINTER;
-  AT_ENUM job;
-  if (ReadJob(hObject, job))
-    *pVal = (job.Flags & kJobExecError) ? kTrue : kFalse;
-  return S_OK;
+  return CoreGuarded("NetScheduleJobGetInfoError", [&]() -> HRESULT {
+    if (!pVal)
+      return E_POINTER;
+    AT_ENUM job;
+    if (ReadJob(hObject, job))
+      *pVal = (job.Flags & kJobExecError) ? kTrue : kFalse;
+    return S_OK;
+  });
 }
 
 HRESULT CCore::NetScheduleJobGetInfoCommand(long hObject, BSTR *pVal) {
-  if (!pVal)
-    return E_POINTER;
-  // An out string is always set, also when there is no job to read: a
-  // caller frees what it gets back.
-  *pVal = nullptr;
-  AT_ENUM job;
-  std::wstring command;
-  if (!ReadJob(hObject, job, &command))
-    return S_FALSE;
-  *pVal = SysAllocStringLen(command.data(), static_cast<UINT>(command.size()));
-  return *pVal ? S_OK : S_FALSE;
+  return CoreGuarded("NetScheduleJobGetInfoCommand", [&]() -> HRESULT {
+    if (!pVal)
+      return E_POINTER;
+    // An out string is always set, also when there is no job to read: a
+    // caller frees what it gets back.
+    *pVal = nullptr;
+    AT_ENUM job;
+    std::wstring command;
+    if (!ReadJob(hObject, job, &command))
+      return S_FALSE;
+    *pVal = SysAllocStringLen(command.data(), static_cast<UINT>(command.size()));
+    return *pVal ? S_OK : S_FALSE;
+  });
 }
 
 HRESULT CCore::NetScheduleJobGetInfoTime(long hObject, BSTR *pVal) {
-  if (!pVal)
-    return E_POINTER;
-  *pVal = nullptr;
-  AT_ENUM job;
-  if (ReadJob(hObject, job))
-    *pVal = NextRunText(job);
-  return S_OK;
+  return CoreGuarded("NetScheduleJobGetInfoTime", [&]() -> HRESULT {
+    if (!pVal)
+      return E_POINTER;
+    *pVal = nullptr;
+    AT_ENUM job;
+    if (ReadJob(hObject, job))
+      *pVal = NextRunText(job);
+    return S_OK;
+  });
 }

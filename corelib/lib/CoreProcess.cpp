@@ -5,6 +5,7 @@
 
 #include <stddef.h>
 #include <stdlib.h>
+#include <new>
 #include <vector>
 
 #include "CommandWords.h"
@@ -139,7 +140,7 @@ bool PrepareCommand(const char *commandLine, std::string &application, const cha
 // information as the token-based start.
 bool SecondaryLogonStart(long flags, const char *user, const char *domain, const char *password,
                          const char *application, const char *commandLine, DWORD creationFlags,
-                         const STARTUPINFOA &startup, PROCESS_INFORMATION &info, Attempt &attempt) {
+                         const STARTUPINFOA &startup, PROCESS_INFORMATION &info, Attempt &attempt) try {
   WideText wideUser(user), wideDomain(domain), widePassword(password), wideApplication(application),
       wideCommand(commandLine), wideDesktop(startup.lpDesktop);
   STARTUPINFOW wideStartup = {};
@@ -155,11 +156,14 @@ bool SecondaryLogonStart(long flags, const char *user, const char *domain, const
     return true;
   attempt.RecordLast();
   return false;
+} catch (const std::bad_alloc &) { // called while impersonating: the caller reverts
+  attempt.Record(ERROR_NOT_ENOUGH_MEMORY);
+  return false;
 }
 
 // A copy of the logon identifier among the token's groups (released with
 // HeapFree); null when there is none.
-PSID LogonSid(HANDLE token, Attempt &attempt) {
+PSID LogonSid(HANDLE token, Attempt &attempt) try {
   DWORD needed = 0;
   if (!g_processCalls.GetTokenInformation(token, TokenGroups, NULL, 0, &needed) &&
       GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
@@ -195,6 +199,9 @@ PSID LogonSid(HANDLE token, Attempt &attempt) {
     return copy;
   }
   attempt.Record(ERROR_NO_SUCH_LOGON_SESSION);
+  return NULL;
+} catch (const std::bad_alloc &) { // the caller holds the logon's token
+  attempt.Record(ERROR_NOT_ENOUGH_MEMORY);
   return NULL;
 }
 
@@ -388,145 +395,161 @@ bool ApplicationNameFor(const char *commandLine, std::string &application, bool 
 }
 
 HRESULT CCore::Run(long flags, BSTR file, BSTR command_line, VARIANT *pVal) {
-  TextArg<kTextBuffer> script;
-  TextArg<kTextBuffer> arguments;
-  if (!script.Convert(file, kRequiredText) || !arguments.Convert(command_line, kOptionalText))
-    return S_FALSE;
-  // Whenever the installation keeps a pool, scripts started from scripts
-  // use it too.
-  char *poolSize = CoreVariables().GetVariable(nullptr, kPoolSizeVariable, VAR_MODE_STORED);
-  long size = poolSize ? strtol(poolSize, nullptr, 10) : 0;
-  CVariableManager::FreeText(poolSize);
-  if (size != 0)
-    flags |= QMR_FLAG_POOLED;
-  MurrelContext *context = QMR_RunScript(static_cast<DWORD>(flags), script.text, arguments.text, pVal);
-  return context ? S_OK : S_FALSE;
+  return CoreGuarded("Run", [&]() -> HRESULT {
+    TextArg<kTextBuffer> script;
+    TextArg<kTextBuffer> arguments;
+    if (!script.Convert(file, kRequiredText) || !arguments.Convert(command_line, kOptionalText))
+      return S_FALSE;
+    // Whenever the installation keeps a pool, scripts started from scripts
+    // use it too.
+    char *poolSize = CoreVariables().GetVariable(nullptr, kPoolSizeVariable, VAR_MODE_STORED);
+    long size = poolSize ? strtol(poolSize, nullptr, 10) : 0;
+    CVariableManager::FreeText(poolSize);
+    if (size != 0)
+      flags |= QMR_FLAG_POOLED;
+    MurrelContext *context = QMR_RunScript(static_cast<DWORD>(flags), script.text, arguments.text, pVal);
+    return context ? S_OK : S_FALSE;
+  });
 }
 
 HRESULT CCore::CreateProcess(long flags, BSTR commandline, long *pVal) {
-  if (!pVal)
-    return E_POINTER;
-  TextArg<kTextBuffer> line;
-  if (!line.Convert(commandline, kRequiredText))
-    return S_FALSE;
-  Attempt attempt;
-  std::string applicationName;
-  const char *application = nullptr;
-  if (PrepareCommand(line.text, applicationName, application)) {
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    ShowStateFor(flags, startup);
-    PROCESS_INFORMATION info = {};
-    if (g_processCalls.CreateProcessA(application, line.text, NULL, NULL, FALSE, ConsoleCreationFlags(flags), NULL,
-                                      NULL, &startup, &info)) {
-      *pVal = WaitAndClose(flags, info.hProcess, info.hThread, line.text);
-      return S_OK;
+  return CoreGuarded("CreateProcess", [&]() -> HRESULT {
+    if (!pVal)
+      return E_POINTER;
+    TextArg<kTextBuffer> line;
+    if (!line.Convert(commandline, kRequiredText))
+      return S_FALSE;
+    Attempt attempt;
+    std::string applicationName;
+    const char *application = nullptr;
+    if (PrepareCommand(line.text, applicationName, application)) {
+      STARTUPINFOA startup = {};
+      startup.cb = sizeof startup;
+      ShowStateFor(flags, startup);
+      PROCESS_INFORMATION info = {};
+      if (g_processCalls.CreateProcessA(application, line.text, NULL, NULL, FALSE, ConsoleCreationFlags(flags), NULL,
+                                        NULL, &startup, &info)) {
+        *pVal = WaitAndClose(flags, info.hProcess, info.hThread, line.text);
+        return S_OK;
+      }
+      attempt.RecordLast();
     }
-    attempt.RecordLast();
-  }
-  CoreNotifyFailure("CreateProcess", attempt.error);
-  *pVal = -1;
-  return S_FALSE;
+    CoreNotifyFailure("CreateProcess", attempt.error);
+    *pVal = -1;
+    return S_FALSE;
+  });
 }
 
 HRESULT CCore::CreateProcessAsUser(long flags, BSTR user, BSTR domain, BSTR password, BSTR commandline,
                                    long *pVal) {
-  if (!pVal)
-    return E_POINTER;
-  TextArg<kTextBuffer> account, domainText, line;
-  SecretArg secret;
-  if (!account.Convert(user, kRequiredText) || !domainText.Convert(domain, kOptionalText) ||
-      !secret.Convert(password, kRequiredText) || !line.Convert(commandline, kRequiredText))
+  return CoreGuarded("CreateProcessAsUser", [&]() -> HRESULT {
+    if (!pVal)
+      return E_POINTER;
+    TextArg<kTextBuffer> account, domainText, line;
+    SecretArg secret;
+    if (!account.Convert(user, kRequiredText) || !domainText.Convert(domain, kOptionalText) ||
+        !secret.Convert(password, kRequiredText) || !line.Convert(commandline, kRequiredText))
+      return S_FALSE;
+    Attempt attempt;
+    long code = 0;
+    bool started =
+        (flags & CP_INTERACTIVE)
+            ? StartInteractive(flags, account.text, domainText.OrNull(), secret.text, line.text, attempt, code)
+            : StartNonInteractive(flags, account.text, domainText.OrNull(), secret.text, line.text, attempt, code);
+    if (started) {
+      *pVal = code;
+      return S_OK;
+    }
+    if ((flags & CP_INTERACTIVE) && (flags & CP_NTI))
+      CoreNotifyText("CreateProcessAsUser", kIncompatibleFlagsText);
+    else
+      CoreNotifyFailure("CreateProcessAsUser", attempt.error);
+    *pVal = -1;
     return S_FALSE;
-  Attempt attempt;
-  long code = 0;
-  bool started = (flags & CP_INTERACTIVE)
-                     ? StartInteractive(flags, account.text, domainText.OrNull(), secret.text, line.text, attempt, code)
-                     : StartNonInteractive(flags, account.text, domainText.OrNull(), secret.text, line.text, attempt,
-                                           code);
-  if (started) {
-    *pVal = code;
-    return S_OK;
-  }
-  if ((flags & CP_INTERACTIVE) && (flags & CP_NTI))
-    CoreNotifyText("CreateProcessAsUser", kIncompatibleFlagsText);
-  else
-    CoreNotifyFailure("CreateProcessAsUser", attempt.error);
-  *pVal = -1;
-  return S_FALSE;
+  });
 }
 
 HRESULT CCore::ShellExecute(long flags, BSTR verb, BSTR file, BSTR params, long *pVal) {
-  if (!pVal)
-    return E_POINTER;
-  TextArg<kTextBuffer> verbText, fileText, paramsText;
-  if (!verbText.Convert(verb, kOptionalText) || !fileText.Convert(file, kRequiredText) ||
-      !paramsText.Convert(params, kOptionalText))
-    return S_FALSE;
-  SHELLEXECUTEINFOA info = {};
-  info.cbSize = sizeof info;
-  // No error boxes from the shell: nobody may be there to close them.
-  info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
-  info.lpVerb = verbText.OrNull();
-  info.lpFile = fileText.text;
-  info.lpParameters = paramsText.OrNull();
-  info.nShow = ShellShowState(flags);
-  if (!g_processCalls.ShellExecuteExA(&info)) {
-    CoreNotifyFailure("ShellExecute", GetLastError());
-    *pVal = -1;
-    return S_FALSE;
-  }
-  std::string what = std::string(fileText.text) + (info.lpParameters ? std::string(" ") + info.lpParameters : "");
-  *pVal = info.hProcess ? WaitAndClose(flags, info.hProcess, NULL, what.c_str()) : 0;
-  return S_OK;
+  return CoreGuarded("ShellExecute", [&]() -> HRESULT {
+    if (!pVal)
+      return E_POINTER;
+    TextArg<kTextBuffer> verbText, fileText, paramsText;
+    if (!verbText.Convert(verb, kOptionalText) || !fileText.Convert(file, kRequiredText) ||
+        !paramsText.Convert(params, kOptionalText))
+      return S_FALSE;
+    // Made before the program starts: nothing may fail between its start
+    // and the handle's release.
+    std::string what = std::string(fileText.text) + (paramsText.OrNull() ? std::string(" ") + paramsText.text : "");
+    SHELLEXECUTEINFOA info = {};
+    info.cbSize = sizeof info;
+    // No error boxes from the shell: nobody may be there to close them.
+    info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
+    info.lpVerb = verbText.OrNull();
+    info.lpFile = fileText.text;
+    info.lpParameters = paramsText.OrNull();
+    info.nShow = ShellShowState(flags);
+    if (!g_processCalls.ShellExecuteExA(&info)) {
+      CoreNotifyFailure("ShellExecute", GetLastError());
+      *pVal = -1;
+      return S_FALSE;
+    }
+    *pVal = info.hProcess ? WaitAndClose(flags, info.hProcess, NULL, what.c_str()) : 0;
+    return S_OK;
+  });
 }
 
 HRESULT CCore::LogonUser(BSTR user, BSTR domain, BSTR password, long logonType, long logonProvider, long *pVal) {
-  if (!pVal)
-    return E_POINTER;
-  *pVal = 0;
-  TextArg<kTextBuffer> account, domainText;
-  SecretArg secret;
-  if (!account.Convert(user, kRequiredText) || !domainText.Convert(domain, kOptionalText) ||
-      !secret.Convert(password, kRequiredText))
-    return S_FALSE;
-  HANDLE token = NULL;
-  if (!g_processCalls.LogonUserA(account.text, domainText.OrNull(), secret.text, static_cast<DWORD>(logonType),
-                                 static_cast<DWORD>(logonProvider), &token)) {
-    CoreNotifyFailure("LogonUser", GetLastError());
-    return S_FALSE;
-  }
-  long handle = HandleIssue(HT_TOKEN, token);
-  if (!handle) {
-    g_processCalls.CloseHandle(token);
-    return E_OUTOFMEMORY;
-  }
-  *pVal = handle;
-  return S_OK;
+  return CoreGuarded("LogonUser", [&]() -> HRESULT {
+    if (!pVal)
+      return E_POINTER;
+    *pVal = 0;
+    TextArg<kTextBuffer> account, domainText;
+    SecretArg secret;
+    if (!account.Convert(user, kRequiredText) || !domainText.Convert(domain, kOptionalText) ||
+        !secret.Convert(password, kRequiredText))
+      return S_FALSE;
+    HANDLE token = NULL;
+    if (!g_processCalls.LogonUserA(account.text, domainText.OrNull(), secret.text, static_cast<DWORD>(logonType),
+                                   static_cast<DWORD>(logonProvider), &token)) {
+      CoreNotifyFailure("LogonUser", GetLastError());
+      return S_FALSE;
+    }
+    long handle = HandleIssue(HT_TOKEN, token);
+    if (!handle) {
+      g_processCalls.CloseHandle(token);
+      return E_OUTOFMEMORY;
+    }
+    *pVal = handle;
+    return S_OK;
+  });
 }
 
 HRESULT CCore::ImpersonateLoggedOnUser(long hToken, long *pVal) {
-  if (!pVal)
-    return E_POINTER;
-  *pVal = kFalse;
-  if (hToken == 0)
-    return S_FALSE;
-  // A live token handle gives its token; any other number is taken as a
-  // raw token of the system.
-  HANDLE token = LongToHandle(hToken);
-  HandleVisit(hToken, HT_TOKEN, TakeToken, &token);
-  if (!g_processCalls.ImpersonateLoggedOnUser(token))
-    return S_FALSE;
-  *pVal = kTrue;
-  return S_OK;
+  return CoreGuarded("ImpersonateLoggedOnUser", [&]() -> HRESULT {
+    if (!pVal)
+      return E_POINTER;
+    *pVal = kFalse;
+    if (hToken == 0)
+      return S_FALSE;
+    // A live token handle gives its token; any other number is taken as a
+    // raw token of the system.
+    HANDLE token = LongToHandle(hToken);
+    HandleVisit(hToken, HT_TOKEN, TakeToken, &token);
+    if (!g_processCalls.ImpersonateLoggedOnUser(token))
+      return S_FALSE;
+    *pVal = kTrue;
+    return S_OK;
+  });
 }
 
 HRESULT CCore::RevertToSelf(long *pVal) {
-  if (!pVal)
-    return E_POINTER;
-  *pVal = kFalse;
-  if (!g_processCalls.RevertToSelf())
-    return S_FALSE;
-  *pVal = kTrue;
-  return S_OK;
+  return CoreGuarded("RevertToSelf", [&]() -> HRESULT {
+    if (!pVal)
+      return E_POINTER;
+    *pVal = kFalse;
+    if (!g_processCalls.RevertToSelf())
+      return S_FALSE;
+    *pVal = kTrue;
+    return S_OK;
+  });
 }

@@ -6,6 +6,7 @@
 
 #include <windows.h>
 #include <wincrypt.h>
+#include <sddl.h>
 #include <climits>
 #include <cstdlib>
 #include <functional>
@@ -338,12 +339,58 @@ TEST_F(CipherTest, SetEnvironmentVariableRefusesWhatItCannotEncipher) {
   EXPECT_EQ("old", qmtest::EnvironmentValue("QM.UNIT_SECRET"));
   EXPECT_EQ("SetEnvironmentVariable: No pass phrase is set for this installation. The value was not stored.",
             relay.Texts().back());
-  SetEnvironmentVariableA("QM.UNIT_SECRET", "0011223344556677");
-  BSTR read = nullptr;
-  EXPECT_EQ(S_OK, core->GetEnvironmentVariable(VAR_MODE_PROCESS | VAR_MODE_ENCRYPTED, name, &read));
-  EXPECT_EQ("0011223344556677", Narrow(read)) << "without a pass phrase the stored text comes back";
-  SysFreeString(read);
-  EXPECT_EQ("GetEnvironmentVariable: No pass phrase is set for this installation.", relay.Texts().back());
+  // What cannot be deciphered reads as empty text, never as the stored text
+  // a script would send on as a password.
+  auto readBack = [&](const char *stored) {
+    SetEnvironmentVariableA("QM.UNIT_SECRET", stored);
+    BSTR read = nullptr;
+    HRESULT hr = core->GetEnvironmentVariable(VAR_MODE_PROCESS | VAR_MODE_ENCRYPTED, name, &read);
+    std::string text = (hr == S_OK ? "" : "(failed)") + Narrow(read) + "|" + relay.Texts().back();
+    SysFreeString(read);
+    return text;
+  };
+  EXPECT_EQ("|GetEnvironmentVariable: No pass phrase is set for this installation. The value cannot be deciphered; "
+            "empty text is returned.",
+            readBack("0011223344556677"));
+  g_phrase = "p";
+  EXPECT_EQ("|GetEnvironmentVariable: The stored value is no cipher text of this installation's pass phrase (error "
+            "80090005). Empty text is returned.",
+            readBack("plain password"));
+  std::string cipher;
+  ASSERT_EQ(kCipherDone, EncryptValue("secret", cipher));
+  g_phrase = "another phrase";
+  std::string other = readBack(cipher.c_str());
+  EXPECT_EQ(0u, other.find("|GetEnvironmentVariable: The stored value is no cipher text")) << other;
+
+  // A pass phrase that is there but closed to this account is told apart
+  // from none, and not made again.
+  g_passPhraseSource = RegistryPassPhrase;
+  const char kUnitKey[] = "software\\Brenlow Software\\Quillmoth\\Security";
+  qmtest::WriteRegistryText(HKEY_LOCAL_MACHINE, kUnitKey, "PassPhrase", "closed phrase");
+  HKEY key = nullptr;
+  ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, kUnitKey, 0, READ_CONTROL | WRITE_DAC, &key));
+  BYTE original[4096];
+  DWORD originalSize = sizeof original;
+  ASSERT_EQ(ERROR_SUCCESS, RegGetKeySecurity(key, DACL_SECURITY_INFORMATION, original, &originalSize));
+  PSECURITY_DESCRIPTOR closed = nullptr;
+  ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA("D:P", SDDL_REVISION_1, &closed, nullptr));
+  ASSERT_EQ(ERROR_SUCCESS, RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, closed));
+  std::string unreadable = readBack(cipher.c_str());
+  g_creations = 0;
+  EXPECT_EQ(S_FALSE, core->SetEnvironmentVariable(VAR_MODE_PROCESS | VAR_MODE_ENCRYPTED, name, value, &result));
+  std::string refused = relay.Texts().back();
+  EXPECT_EQ(ERROR_SUCCESS, RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, original));
+  RegCloseKey(key);
+  LocalFree(closed);
+  qmtest::DeleteRegistryValue(HKEY_LOCAL_MACHINE, kUnitKey, "PassPhrase");
+  EXPECT_EQ("|GetEnvironmentVariable: The pass phrase of this installation cannot be read by this account: only "
+            "administrators and the account the service runs as can read it. Empty text is returned.",
+            unreadable);
+  EXPECT_EQ("SetEnvironmentVariable: The pass phrase of this installation cannot be read by this account: only "
+            "administrators and the account the service runs as can read it. The value was not stored.",
+            refused);
+  EXPECT_EQ(0, g_creations) << "an unreadable pass phrase is not made again";
+  g_passPhraseSource = FakePassPhrase;
 
   g_phrase = "p";
   Text empty(L"");
@@ -463,44 +510,61 @@ void operator delete(void *block, size_t) noexcept { std::free(block); }
 
 namespace {
 
+// Calls `call` again and again with the failure moved to its 1st, 2nd...
+// allocation until it gets through; every failing run must answer
+// E_OUTOFMEMORY (an exception that escapes fails the test).
+void SweepAllocations(const char *what, const std::function<HRESULT()> &call) {
+  for (long allowed = 0; allowed < 64; ++allowed) {
+    t_allocationsLeft = allowed;
+    t_refused = false;
+    HRESULT hr = call();
+    bool ranOut = t_refused;
+    t_allocationsLeft = -1;
+    if (!ranOut)
+      return; // the call needed fewer allocations: done
+    EXPECT_EQ(E_OUTOFMEMORY, hr) << what << " with " << allowed << " allocations allowed";
+  }
+  ADD_FAILURE() << what << " never got through";
+}
+
 // Every method that allocates answers E_OUTOFMEMORY when memory runs out at
 // any of its allocations and leaves no exception to end the script's thread.
 TEST(OutOfMemoryTest, MethodsAnswerOutOfMemoryInsteadOfThrowing) {
   qmtest::RelayWindow relay;
   CCore *core = new CCore(nullptr);
   Text spec(L"* * * * *"), name(L"QM.OOM_TEST"), value(L"v"), pattern(L"^QmNoSuchWindow$");
-
-  // Each call is repeated with the failure moved to its 1st, 2nd... allocation
-  // until it gets through; every failing run must answer E_OUTOFMEMORY.
-  auto sweep = [&](const char *what, const std::function<HRESULT()> &call) {
-    for (long allowed = 0; allowed < 64; ++allowed) {
-      t_allocationsLeft = allowed;
-      t_refused = false;
-      HRESULT hr = call();
-      bool ranOut = t_refused;
-      t_allocationsLeft = -1;
-      if (!ranOut)
-        return; // the call needed fewer allocations: done
-      EXPECT_EQ(E_OUTOFMEMORY, hr) << what << " with " << allowed << " allocations allowed";
-    }
-    ADD_FAILURE() << what << " never got through";
-  };
   long result = 0;
   BSTR text = nullptr;
-  sweep("CheckTime", [&] { return core->CheckTime(1, VARIANT_FALSE, spec, &result); });
-  sweep("DestroyCronContext", [&] { return core->DestroyCronContext(INT_MIN, INT_MAX, &result); });
-  sweep("SetEnvironmentVariable", [&] { return core->SetEnvironmentVariable(1, name, value, &result); });
-  sweep("GetEnvironmentVariable", [&] {
+  SweepAllocations("CheckTime", [&] { return core->CheckTime(1, VARIANT_FALSE, spec, &result); });
+  SweepAllocations("DestroyCronContext", [&] { return core->DestroyCronContext(INT_MIN, INT_MAX, &result); });
+  SweepAllocations("SetEnvironmentVariable", [&] { return core->SetEnvironmentVariable(1, name, value, &result); });
+  SweepAllocations("GetEnvironmentVariable", [&] {
     HRESULT hr = core->GetEnvironmentVariable(1, name, &text);
     SysFreeString(text);
     text = nullptr;
     return hr;
   });
-  sweep("FindWindow", [&] { return core->FindWindow(pattern, nullptr, &result); });
+  SweepAllocations("FindWindow", [&] { return core->FindWindow(pattern, nullptr, &result); });
 
   SetEnvironmentVariableA("QM.OOM_TEST", NULL);
   core->Release();
 }
 
-} // namespace
+// The process, job and FTP families, each on a path that ends in a failure
+// here: no program, no cron time, no listener (port 1 on loopback refuses).
+// No relay window here: its own recording, on this thread, would run out too.
+TEST(OutOfMemoryTest, ProcessJobAndFtpMethodsAnswerOutOfMemoryInsteadOfThrowing) {
+  CCore *core = new CCore(nullptr);
+  long result = 0;
+  Text missingProgram(L"qm-no-such-program-7f3a.exe /x"), server(L""), badSpec(L"61 * * * *"), host(L"127.0.0.1"),
+      user(L"anonymous"), password(L"x");
+  SweepAllocations("CreateProcess", [&] { return core->CreateProcess(0, missingProgram, &result); });
+  SweepAllocations("NetScheduleJobAdd",
+                   [&] { return core->NetScheduleJobAdd(0, server, badSpec, missingProgram, &result); });
+  SweepAllocations("FtpConnect", [&] { return core->FtpConnect(host, 1, user, password, &result); });
+  for (const char *variable : {"FTP.LASTLINE", "FTP.WINSOCK", "FTP.REPLY_CODE", "FTP.LASTMSG", "QM.LAST_ERROR"})
+    SetEnvironmentVariableA(variable, NULL);
+  core->Release();
+}
 
+} // namespace

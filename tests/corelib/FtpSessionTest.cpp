@@ -7,6 +7,8 @@
 #include <functional>
 
 #include <windows.h>
+#include <aclapi.h>
+#include <sddl.h>
 #include <wininet.h>
 
 #include "FtpServer.h"
@@ -226,11 +228,19 @@ TEST_F(FtpSessionTest, AFailedDownloadKeepsTheLocalFileItWouldHaveReplaced) {
   std::string out = Run("  Dim h\r\n"
                         "  h = " + Connect() + "\r\n"
                         "  main = core.FtpGet(h, \"missing.txt\", \"" + dir / "keep.txt" + "\", True) & State()\r\n"
-                        "  main = main & core.FtpPut(h, \"" + dir / "not here.txt" + "\", \"x.txt\", True)\r\n"
-                        "  main = main & \"|\" & V(\"FTP.REPLY_CODE\") & \"|\" & (V(\"FTP.LASTMSG\") <> \"\")\r\n"
+                        "  main = main & core.FtpCd(h, \".\")\r\n"
+                        "  main = main & core.FtpPut(h, \"" + dir / "not here.txt" + "\", \"x.txt\", True) & State()\r\n"
+                        "  main = main & core.FtpGet(h, \"missing.txt\", \"" + dir / "no folder\\x.txt" + "\", True)\r\n"
+                        "  main = main & \"[\" & V(\"FTP.LASTLINE\") & \"|\" & V(\"QM.LAST_ERROR\") & \"|\" & _\r\n"
+                        "    (V(\"FTP.REPLY_CODE\") <> \"\") & \"]\"\r\n"
                         "  core.FtpClose h\r\n");
-  EXPECT_EQ("0[550 Failed to open file.|12003|12003|550 Failed to open file.|False]0|2|True", out)
-      << "a local error (file not found) is the reply code, with its system text";
+  // The library still holds the cd's "250 ..." for this thread: no answer
+  // to a put that never reached the server, nor to a download with nowhere
+  // to go.
+  EXPECT_EQ("0[550 Failed to open file.|12003|12003|550 Failed to open file.|False]-1"
+            "0[||2||True]0[||True]",
+            out)
+      << "a local error (file not found) is the reply code, with its system text and no server line";
   EXPECT_EQ("the only copy", qmtest::ReadTextFile(dir / "keep.txt"));
   WIN32_FIND_DATAA found;
   HANDLE find = FindFirstFileA((dir / "*.tmp").c_str(), &found);
@@ -238,6 +248,39 @@ TEST_F(FtpSessionTest, AFailedDownloadKeepsTheLocalFileItWouldHaveReplaced) {
   if (find != INVALID_HANDLE_VALUE)
     FindClose(find);
   EXPECT_FALSE(ServedExists("x.txt"));
+}
+
+// The access list of a file as text, or why not.
+std::string SecurityText(const std::string &file) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  const SECURITY_INFORMATION parts = DACL_SECURITY_INFORMATION;
+  DWORD status = GetNamedSecurityInfoA(file.c_str(), SE_FILE_OBJECT, parts, nullptr, nullptr, nullptr, nullptr,
+                                       &descriptor);
+  if (status != ERROR_SUCCESS)
+    return "(error " + std::to_string(status) + ")";
+  char *text = nullptr;
+  std::string out = "(not convertible)";
+  if (ConvertSecurityDescriptorToStringSecurityDescriptorA(descriptor, SDDL_REVISION_1, parts, &text, nullptr)) {
+    out = text;
+    LocalFree(text);
+  }
+  LocalFree(descriptor);
+  return out;
+}
+
+// Sets a protected DACL given as SDDL; the error, or 0.
+DWORD SetSecurityText(const std::string &file, const std::string &sddl) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl.c_str(), SDDL_REVISION_1, &descriptor, nullptr))
+    return GetLastError();
+  PACL dacl = nullptr;
+  BOOL defaulted = FALSE, present = FALSE;
+  GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted);
+  DWORD status = SetNamedSecurityInfoA(const_cast<char *>(file.c_str()), SE_FILE_OBJECT,
+                                       DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr,
+                                       nullptr, dacl, nullptr);
+  LocalFree(descriptor);
+  return status;
 }
 
 // The names in a folder, sorted.
@@ -286,6 +329,56 @@ TEST_F(FtpCutTransferTest, ADownloadCutMidTransferFailsAndKeepsTheOldFileWhole) 
   EXPECT_TRUE(qmtest::ReadTextFile(dir / "big.bin") == old) << "the old file, byte for byte";
   EXPECT_EQ((std::vector<std::string>{"StdLib.vbs", "big.bin", "t.vbs"}), FilesIn(dir.Path()))
       << "no partial download is left beside it";
+}
+
+TEST_F(FtpSessionTest, ADownloadReplacesAnExistingFileKeepingItsPermissionsOrNotAtAll) {
+  ASSERT_TRUE(qmtest::WriteTextFile(server.Root() + "rates.xml", "new rates"));
+  ASSERT_TRUE(qmtest::WriteTextFile(dir / "rates.xml", "old rates"));
+  ASSERT_TRUE(qmtest::WriteTextFile(dir / "held.xml", "held rates"));
+  // Locked down: only administrators and SYSTEM may change it, Users may
+  // read; nothing inherited from the folder.
+  const std::string lockedDown = "D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FR;;;BU)";
+  const std::string untouched = SecurityText(dir / "held.xml"); // as a file is made here
+  ASSERT_EQ(0u, SetSecurityText(dir / "rates.xml", lockedDown));
+  const std::string before = SecurityText(dir / "rates.xml");
+  // Wine accepts a file's access list but does not store it: it answers one
+  // made from the file's mode bits, so there the comparison below is blind.
+  ASSERT_TRUE(before == lockedDown ||
+              qmtest::WineDiffers(before == untouched, "a file's access list is not stored; the mode bits answer"))
+      << before;
+  // Another program holds this one open, sharing nothing.
+  HANDLE held = CreateFileA((dir / "held.xml").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, held);
+
+  std::string out = Run("  Dim h\r\n"
+                        "  h = " + Connect() + "\r\n"
+                        "  main = core.FtpGet(h, \"rates.xml\", \"" + dir / "rates.xml" + "\", True)\r\n"
+                        "  main = main & core.FtpGet(h, \"rates.xml\", \"" + dir / "fresh.xml" + "\", True)\r\n"
+                        "  main = main & core.FtpGet(h, \"rates.xml\", \"" + dir / "held.xml" + "\", True)\r\n"
+                        "  main = main & \"|\" & V(\"QM.LAST_ERROR\") & \"|\" & (V(\"FTP.REPLY_CODE\") <> \"\")\r\n"
+                        "  core.FtpClose h\r\n");
+  CloseHandle(held);
+  EXPECT_EQ("-1-10||True", out) << "the held file's refusal is local: no server line";
+  EXPECT_EQ("new rates", qmtest::ReadTextFile(dir / "rates.xml"));
+  EXPECT_EQ("new rates", qmtest::ReadTextFile(dir / "fresh.xml")) << "a new name is simply made";
+  EXPECT_EQ("held rates", qmtest::ReadTextFile(dir / "held.xml"));
+  EXPECT_EQ(before, SecurityText(dir / "rates.xml")) << "the replaced file's access list, not the new file's";
+  const std::vector<std::string> expected = {"StdLib.vbs", "fresh.xml", "held.xml", "rates.xml", "t.vbs"};
+  std::vector<std::string> files = FilesIn(dir.Path());
+  // Wine's ReplaceFile first moves the replaced file to a new empty "rf*.tmp"
+  // of its own; when that move is refused it returns and leaves that file.
+  std::vector<std::string> wineLeftover;
+  for (const std::string &name : files)
+    if (name.size() > 6 && name.compare(0, 2, "rf") == 0 && name.compare(name.size() - 4, 4, ".tmp") == 0 &&
+        qmtest::ReadTextFile(dir / name).empty())
+      wineLeftover.push_back(name);
+  std::vector<std::string> ours = files;
+  for (const std::string &name : wineLeftover)
+    ours.erase(std::find(ours.begin(), ours.end(), name));
+  EXPECT_TRUE(files == expected ||
+              qmtest::WineDiffers(ours == expected && wineLeftover.size() == 1,
+                                  "the system's ReplaceFile leaves its own empty rf*.tmp when the move is refused"))
+      << "no temporary file is left beside them: " << ::testing::PrintToString(files);
 }
 
 TEST_F(FtpSessionTest, FoldersRenameDeleteAndTestingNames) {
