@@ -4,6 +4,7 @@
 #include "CoreProcess.h"
 
 #include <stddef.h>
+#include <algorithm>
 #include <stdlib.h>
 #include <vector>
 
@@ -366,20 +367,63 @@ ProcessCalls SystemProcessCalls() {
 
 ProcessCalls g_processCalls = SystemProcessCalls();
 
+namespace {
+
+// The folders the system searches for a program, in its order: the
+// program's own folder, the current folder, the system folders, then PATH.
+std::vector<std::string> SearchFolders() {
+  std::vector<std::string> folders;
+  char buffer[MAX_PATH];
+  DWORD length = GetModuleFileNameA(NULL, buffer, MAX_PATH);
+  if (length > 0 && length < MAX_PATH) {
+    std::string program(buffer, length);
+    size_t slash = program.find_last_of("\\/");
+    if (slash != std::string::npos)
+      folders.push_back(program.substr(0, slash));
+  }
+  length = GetCurrentDirectoryA(MAX_PATH, buffer);
+  if (length > 0 && length < MAX_PATH)
+    folders.push_back(buffer);
+  length = GetSystemDirectoryA(buffer, MAX_PATH);
+  if (length > 0 && length < MAX_PATH)
+    folders.push_back(buffer);
+  length = GetWindowsDirectoryA(buffer, MAX_PATH);
+  if (length > 0 && length < MAX_PATH) {
+    std::string windows(buffer, length);
+    folders.push_back(windows + (windows.back() == '\\' ? "" : "\\") + "System");
+    folders.push_back(windows);
+  }
+  length = GetEnvironmentVariableA("PATH", NULL, 0);
+  if (length > 0) {
+    std::vector<char> path(length);
+    DWORD got = GetEnvironmentVariableA("PATH", path.data(), length);
+    if (got > 0 && got < length) {
+      std::string rest(path.data(), got);
+      size_t start = 0;
+      while (start <= rest.size()) {
+        size_t end = rest.find(';', start);
+        if (end == std::string::npos)
+          end = rest.size();
+        std::string folder = rest.substr(start, end - start);
+        folder.erase(std::remove(folder.begin(), folder.end(), '"'), folder.end());
+        if (!folder.empty())
+          folders.push_back(folder);
+        start = end + 1;
+      }
+    }
+  }
+  return folders;
+}
+
+} // namespace
+
 bool ApplicationNameFor(const char *commandLine, std::string &application, bool *hasWord) {
   std::string word;
   *hasWord = FirstCommandWord(commandLine, word);
   if (!*hasWord)
     return false;
   ExecutableProbe probe;
-  probe.search = [](const std::string &file, std::string &fullPath) {
-    char found[MAX_PATH];
-    DWORD length = SearchPathA(NULL, file.c_str(), NULL, MAX_PATH, found, NULL);
-    if (length == 0 || length >= MAX_PATH)
-      return false;
-    fullPath = found;
-    return true;
-  };
+  probe.folders = SearchFolders;
   probe.exists = [](const std::string &path) {
     DWORD attributes = GetFileAttributesA(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);

@@ -122,6 +122,21 @@ TEST_F(ProcessTest, ExecutableSearchOrderWithRealFiles) {
   }
   ASSERT_TRUE(qmtest::DeleteFileAndWait(dir / "qmsearch.bat"));
   EXPECT_EQ(4, Create(0, word)) << "then .cmd";
+
+  // Folder by folder: a .com planted in a later PATH folder never wins over
+  // the .exe in an earlier one.
+  ASSERT_TRUE(qmtest::MakeDirectory(dir / "first"));
+  ASSERT_TRUE(qmtest::MakeDirectory(dir / "drop"));
+  ASSERT_TRUE(CopyFileA(child.c_str(), (dir / "first\\qmsearch2.exe").c_str(), FALSE));
+  ASSERT_TRUE(CopyFileA(child.c_str(), (dir / "drop\\qmsearch2.com").c_str(), FALSE));
+  {
+    qmtest::PathPrefix path(dir / "first" + ";" + dir / "drop");
+    EXPECT_EQ(2, Create(0, "qmsearch2 whoami")) << "the .exe of the first folder";
+  }
+  {
+    qmtest::PathPrefix path(dir / "drop" + ";" + dir / "first");
+    EXPECT_EQ(1, Create(0, "qmsearch2 whoami")) << "the .com of the first folder";
+  }
   EXPECT_TRUE(Notices().empty());
 }
 
