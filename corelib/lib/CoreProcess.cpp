@@ -129,6 +129,16 @@ long WaitAndClose(long flags, HANDLE process, HANDLE thread, const char *what) {
 }
 
 // The command line's program: false (error code 0) when it has no word.
+// A command line of separators and empty quotes alone names nothing to
+// start: said as such, not as the system's "completed successfully".
+bool NamesAProgram(const char *method, const char *commandLine) {
+  std::string word;
+  if (FirstCommandWord(commandLine, word))
+    return true;
+  CoreNotifyText(method, "The command line names no program");
+  return false;
+}
+
 bool PrepareCommand(const char *commandLine, std::string &application, const char *&applicationOrNull) {
   bool hasWord = false;
   bool named = ApplicationNameFor(commandLine, application, &hasWord);
@@ -434,7 +444,8 @@ bool ApplicationNameFor(const char *commandLine, std::string &application, bool 
 HRESULT CCore::Run(long flags, BSTR file, BSTR command_line, VARIANT *pVal) {
   TextArg<kTextBuffer> script;
   TextArg<kTextBuffer> arguments;
-  if (!script.Convert(file, kRequiredText) || !arguments.Convert(command_line, kOptionalText))
+  if (!script.Take("Run", "the script's name", file, kRequiredText) ||
+      !arguments.Take("Run", "the argument", command_line, kOptionalText))
     return S_FALSE;
   // Whenever the installation keeps a pool, scripts started from scripts
   // use it too.
@@ -450,8 +461,11 @@ HRESULT CCore::Run(long flags, BSTR file, BSTR command_line, VARIANT *pVal) {
 HRESULT CCore::CreateProcess(long flags, BSTR commandline, long *pVal) {
   if (!pVal)
     return E_POINTER;
+  *pVal = -1;
   TextArg<kTextBuffer> line;
-  if (!line.Convert(commandline, kRequiredText))
+  if (!line.Take("CreateProcess", "the command line", commandline, kRequiredText))
+    return S_FALSE;
+  if (!NamesAProgram("CreateProcess", line.text))
     return S_FALSE;
   Attempt attempt;
   std::string applicationName;
@@ -477,10 +491,14 @@ HRESULT CCore::CreateProcessAsUser(long flags, BSTR user, BSTR domain, BSTR pass
                                    long *pVal) {
   if (!pVal)
     return E_POINTER;
+  *pVal = -1;
   TextArg<kTextBuffer> account, domainText, line;
   SecretArg secret;
-  if (!account.Convert(user, kRequiredText) || !domainText.Convert(domain, kOptionalText) ||
-      !secret.Convert(password, kRequiredText) || !line.Convert(commandline, kRequiredText))
+  const char *method = "CreateProcessAsUser";
+  if (!account.Take(method, "the user name", user, kRequiredText) ||
+      !domainText.Take(method, "the domain", domain, kOptionalText) ||
+      !secret.Take(method, "the password", password, kRequiredText) ||
+      !line.Take(method, "the command line", commandline, kRequiredText) || !NamesAProgram(method, line.text))
     return S_FALSE;
   Attempt attempt;
   long code = 0;
@@ -503,9 +521,11 @@ HRESULT CCore::CreateProcessAsUser(long flags, BSTR user, BSTR domain, BSTR pass
 HRESULT CCore::ShellExecute(long flags, BSTR verb, BSTR file, BSTR params, long *pVal) {
   if (!pVal)
     return E_POINTER;
+  *pVal = -1;
   TextArg<kTextBuffer> verbText, fileText, paramsText;
-  if (!verbText.Convert(verb, kOptionalText) || !fileText.Convert(file, kRequiredText) ||
-      !paramsText.Convert(params, kOptionalText))
+  if (!verbText.Take("ShellExecute", "the verb", verb, kOptionalText) ||
+      !fileText.Take("ShellExecute", "the file", file, kRequiredText) ||
+      !paramsText.Take("ShellExecute", "the parameter text", params, kOptionalText))
     return S_FALSE;
   SHELLEXECUTEINFOA info = {};
   info.cbSize = sizeof info;
@@ -531,8 +551,9 @@ HRESULT CCore::LogonUser(BSTR user, BSTR domain, BSTR password, long logonType, 
   *pVal = 0;
   TextArg<kTextBuffer> account, domainText;
   SecretArg secret;
-  if (!account.Convert(user, kRequiredText) || !domainText.Convert(domain, kOptionalText) ||
-      !secret.Convert(password, kRequiredText))
+  if (!account.Take("LogonUser", "the user name", user, kRequiredText) ||
+      !domainText.Take("LogonUser", "the domain", domain, kOptionalText) ||
+      !secret.Take("LogonUser", "the password", password, kRequiredText))
     return S_FALSE;
   HANDLE token = NULL;
   if (!g_processCalls.LogonUserA(account.text, domainText.OrNull(), secret.text, static_cast<DWORD>(logonType),
