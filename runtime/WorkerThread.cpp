@@ -9,6 +9,8 @@
 #include "ScriptPath.h"
 
 #include <stdio.h>
+#include <stdlib.h>
+#include <memory>
 #include <new>
 
 namespace {
@@ -206,6 +208,12 @@ int ExecuteProcedure(MurrelContext *context, const char *procedure, const std::s
 
 void OnRun(MurrelContext *context, WPARAM atom) {
   std::string argument = TakeAtom(atom, "\r");
+  char *handedOver = static_cast<char *>(
+      InterlockedExchangePointer(reinterpret_cast<void *volatile *>(&context->runArgument), NULL));
+  if (handedOver) {
+    std::unique_ptr<char, void (*)(void *)> owned(handedOver, free);
+    argument = owned.get();
+  }
   NoteRunStart(context, argument);
   int result = ExecuteProcedure(context, "main", argument);
   std::string text;

@@ -58,6 +58,15 @@ template <size_t Size> struct TextArg {
     NotifyRefusedText(method, what, result, length, Size - 1);
     return result == kTextTaken;
   }
+  // As Take, but only a text too long for the buffer is shown; an empty or
+  // unconvertible one is refused quietly, as these methods always did.
+  bool TakeQuietly(const char *method, const char *what, BSTR value, TextMode mode) {
+    size_t length = 0;
+    TextResult result = TakeText(value, text, Size, mode, &length);
+    if (result == kTextTooLong)
+      NotifyRefusedText(method, what, result, length, Size - 1);
+    return result == kTextTaken;
+  }
   bool Empty() const { return text[0] == '\0'; }
   // The text, or null (no value) when it is empty.
   const char *OrNull() const { return text[0] ? text : nullptr; }

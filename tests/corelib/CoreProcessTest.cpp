@@ -325,6 +325,32 @@ TEST_F(RunTest, PoolSizeDecidesWhetherTheWorkerIsPooled) {
   EXPECT_EQ(S_FALSE, core->Run(0, nullptr, nullptr, &value));
 }
 
+TEST_F(RunTest, LongArgumentsReachMainWholeOrAreRefused) {
+  // Past 255 characters an argument no longer fits an atom; it still
+  // reaches main whole, on a new worker and on a pooled one.
+  for (const char *pool : {"0", "3"}) {
+    SetEnvironmentVariableA("QM.POOL_SIZE", pool);
+    for (size_t size : {255u, 256u, 1023u}) {
+      std::string argument(size, 'a');
+      argument.back() = 'z';
+      VARIANT value;
+      VariantInit(&value);
+      ASSERT_EQ(S_OK, core->Run(0, Text("echo.vbs"), Text(argument), &value)) << size;
+      ASSERT_EQ(VT_BSTR, V_VT(&value));
+      std::string text;
+      for (UINT i = 0; i < SysStringLen(V_BSTR(&value)); ++i)
+        text += static_cast<char>(V_BSTR(&value)[i]);
+      VariantClear(&value);
+      EXPECT_EQ("got " + argument, text) << size << " characters, pool " << pool;
+    }
+  }
+  VARIANT value;
+  VariantInit(&value);
+  EXPECT_EQ(S_FALSE, core->Run(0, Text("echo.vbs"), Text(std::string(1024, 'a')), &value));
+  EXPECT_EQ(VT_EMPTY, V_VT(&value)) << "not run with a cut argument";
+  EXPECT_EQ("Run: The argument is too long (1024 characters, at most 1023)", Notices().back());
+}
+
 // The platform's security calls replaced: every call is written to a log,
 // tokens and window stations are tags, and the process is the real helper.
 struct Recorder {
