@@ -127,7 +127,9 @@ void OnLoad(MurrelContext *context, WPARAM atom) {
   std::string error;
   if (location.path.empty()) {
     error = "Unable to locate: \"" + location.path + "\"";
-  } else if (GetFileAttributesA(location.path.c_str()) == INVALID_FILE_ATTRIBUTES) {
+  } else if (!location.found || GetFileAttributesA(location.path.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    // Not found by the search: the bare name is not tried against the
+    // current folder, where anything may have been planted.
     error = "Unable to locate " + location.path;
   } else if (!context->script) {
     error = kNoEngine;

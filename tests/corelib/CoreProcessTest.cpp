@@ -290,7 +290,7 @@ protected:
     return 0;
   }
 
-  qmtest::PathPrefix path;
+  qmtest::ScriptsFolder path;
 };
 
 TEST_F(RunTest, PoolSizeDecidesWhetherTheWorkerIsPooled) {

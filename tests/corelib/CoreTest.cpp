@@ -191,7 +191,7 @@ protected:
 
   static Library *library;
   qmtest::TempDirectory dir;
-  qmtest::PathPrefix path;
+  qmtest::ScriptsFolder path;
   RelayWindow relay;
   std::function<void(const std::string &)> onPrint;
 };

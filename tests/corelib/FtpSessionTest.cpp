@@ -142,7 +142,7 @@ protected:
   std::function<void()> onPump;
   std::vector<std::string> printed; // called while a script runs, outside any message
   qmtest::TempDirectory dir;
-  qmtest::PathPrefix path;
+  qmtest::ScriptsFolder path;
   RelayWindow relay;
   FtpServer server;
 };
