@@ -29,6 +29,10 @@ struct MurrelContext {
   // is open to any program on the desktop, and a request without it is not
   // ours to obey.
   LPARAM requestKey;
+  // The next run's argument when an atom cannot carry it (past 255
+  // characters): a copy from malloc, handed to the worker with the run
+  // request (atom 0) and freed by whoever takes it.
+  char *volatile runArgument;
 };
 
 // The worker thread procedure.

@@ -12,6 +12,7 @@
 
 #include <process.h>
 #include <stdlib.h>
+#include <string.h>
 
 namespace {
 
@@ -136,6 +137,9 @@ MurrelContext *ClaimPooledWorker(DWORD flags) {
   return search.claimed;
 }
 
+// The longest text a global atom holds.
+const size_t kAtomTextMax = 255;
+
 bool SendAtom(MurrelContext *context, UINT message, const char *text, DWORD timeout) {
   ATOM atom = (text && *text) ? GlobalAddAtomA(text) : 0;
   return QMR_Message(context, message, atom, timeout) != FALSE;
@@ -245,6 +249,7 @@ extern "C" BOOL QMR_API QMR_Destroy(MurrelContext *context) {
   PostToRelay(g_qmrMsg.thread, context->threadId, 0);
   CloseHandle(context->thread);
   CloseHandle(context->replyEvent);
+  free(context->runArgument);
   free(context);
   return TRUE;
 }
@@ -286,9 +291,21 @@ extern "C" MurrelContext *QMR_API QMR_RunScript(DWORD flags, const char *script,
     QMR_Destroy(context);
     return NULL;
   }
-  // An argument an atom can't hold (empty, or past 255 characters) is sent
-  // as atom 0 and reaches main as an empty string.
-  if (!SendAtom(context, g_qmrMsg.run, arguments, async ? 0 : INFINITE)) {
+  // An argument an atom can't hold (past 255 characters) goes along in the
+  // context instead, with atom 0; an empty one is atom 0 alone.
+  bool handedOver = false;
+  if (arguments && strlen(arguments) > kAtomTextMax) {
+    char *copy = _strdup(arguments);
+    if (!copy) {
+      QMR_NotifyMessage(0, "RunScript: Out of memory for the script's argument");
+      QMR_Message(context, g_qmrMsg.shutdown, 0, kRequestWait);
+      QMR_Destroy(context);
+      return NULL;
+    }
+    free(InterlockedExchangePointer(reinterpret_cast<void *volatile *>(&context->runArgument), copy));
+    handedOver = true;
+  }
+  if (!SendAtom(context, g_qmrMsg.run, handedOver ? NULL : arguments, async ? 0 : INFINITE)) {
     QMR_Message(context, g_qmrMsg.shutdown, 0, kRequestWait);
     QMR_Destroy(context);
     return NULL;

@@ -40,43 +40,6 @@ std::string CurrentFolder() {
   return length && length < sizeof folder ? std::string(folder, length) : std::string();
 }
 
-// The folders of the system's search order that come before PATH: the
-// program's, the current one, the system folders and the Windows folder.
-// Their order among themselves does not matter here: all are checked.
-std::vector<std::string> FixedFolders(const std::string &currentFolder) {
-  std::vector<std::string> folders;
-  char buffer[MAX_PATH + 1];
-  DWORD length = GetModuleFileNameA(NULL, buffer, sizeof buffer);
-  if (length && length < sizeof buffer)
-    folders.push_back(FolderOf(std::string(buffer, length)));
-  folders.push_back(currentFolder);
-  length = GetSystemDirectoryA(buffer, sizeof buffer);
-  if (length && length < sizeof buffer)
-    folders.push_back(std::string(buffer, length));
-  length = GetWindowsDirectoryA(buffer, sizeof buffer);
-  if (length && length < sizeof buffer) {
-    folders.push_back(std::string(buffer, length) + "\\system");
-    folders.push_back(std::string(buffer, length));
-  }
-  return folders;
-}
-
-std::vector<std::string> PathFolders(const std::string &pathVariable) {
-  std::vector<std::string> folders;
-  size_t start = 0;
-  while (start <= pathVariable.size()) {
-    size_t end = pathVariable.find(';', start);
-    if (end == std::string::npos)
-      end = pathVariable.size();
-    std::string folder = pathVariable.substr(start, end - start);
-    folder.erase(std::remove(folder.begin(), folder.end(), '"'), folder.end());
-    if (!folder.empty())
-      folders.push_back(folder);
-    start = end + 1;
-  }
-  return folders;
-}
-
 // A folder's time stamp changes when an entry is added, removed or renamed,
 // which is all that can change what a search finds there. A missing folder
 // reads as time 0.
@@ -94,11 +57,6 @@ bool SameTime(const FILETIME &a, const FILETIME &b) {
 }
 
 bool HasDirectory(const std::string &name) { return name.find_first_of("\\/:") != std::string::npos; }
-
-bool HasExtension(const std::string &name) {
-  size_t dot = name.find_last_of('.');
-  return dot != std::string::npos && dot + 1 < name.size();
-}
 
 } // namespace
 
@@ -128,8 +86,9 @@ ScriptFileCache::~ScriptFileCache() {
 }
 
 bool ScriptFileCache::StillValid(const Location &location, const std::string &pathVariable,
-                                 const std::string &currentFolder) const {
-  if (location.pathVariable != pathVariable || location.currentFolder != currentFolder)
+                                 const std::string &currentFolder, const std::string &scriptsFolder) const {
+  if (location.pathVariable != pathVariable || location.currentFolder != currentFolder ||
+      location.scriptsFolder != scriptsFolder)
     return false;
   for (const Folder &folder : location.folders)
     if (!SameTime(FolderWritten(folder.path), folder.written))
@@ -144,9 +103,10 @@ ScriptLocation ScriptFileCache::Locate(const std::string &name) {
     return LocateScript(name);
   std::string pathVariable = ProcessVariable("PATH");
   std::string currentFolder = CurrentFolder();
+  std::string scriptsFolder = ScriptsFolder();
   for (Location &location : m_locations)
     if (location.name == name) {
-      if (StillValid(location, pathVariable, currentFolder)) {
+      if (StillValid(location, pathVariable, currentFolder, scriptsFolder)) {
         location.used = ++m_clock;
         return location.result;
       }
@@ -154,23 +114,20 @@ ScriptLocation ScriptFileCache::Locate(const std::string &name) {
     }
   ScriptLocation result = LocateScript(name);
   if (result.found)
-    Remember(name, result, pathVariable, currentFolder);
+    Remember(name, result, pathVariable, currentFolder, scriptsFolder);
   return result;
 }
 
 bool ScriptFileCache::Remember(const std::string &name, const ScriptLocation &result,
-                               const std::string &pathVariable, const std::string &currentFolder) {
+                               const std::string &pathVariable, const std::string &currentFolder,
+                               const std::string &scriptsFolder) {
   std::string hitFolder = Folded(FolderOf(result.path));
-  // A name without extension is tried with four, each through the whole
-  // order: any folder may change its result. With an extension, the folders
-  // after the hit can't.
-  bool everyFolder = !HasExtension(name);
-  std::vector<std::string> order = FixedFolders(currentFolder);
+  // The search goes folder by folder: the folders after the hit cannot
+  // change its result.
+  std::vector<std::string> order;
   bool hitInOrder = false;
-  for (const std::string &folder : order)
-    hitInOrder = hitInOrder || Folded(folder) == hitFolder;
-  for (const std::string &folder : PathFolders(pathVariable)) {
-    if (hitInOrder && !everyFolder)
+  for (const std::string &folder : ScriptSearchFolders(name, scriptsFolder, currentFolder, pathVariable)) {
+    if (hitInOrder)
       break;
     order.push_back(folder);
     hitInOrder = hitInOrder || Folded(folder) == hitFolder;
@@ -183,6 +140,7 @@ bool ScriptFileCache::Remember(const std::string &name, const ScriptLocation &re
   location.name = name;
   location.pathVariable = pathVariable;
   location.currentFolder = currentFolder;
+  location.scriptsFolder = scriptsFolder;
   for (const std::string &folder : order)
     location.folders.push_back(Folder{folder, FolderWritten(folder)});
   location.result = result;

@@ -18,8 +18,9 @@ public:
   ~ScriptFileCache();
 
   // As LocateScript. A name without directory is searched for again only
-  // when PATH, the current folder, or a folder the search looks in (its
-  // time stamp) changed, or when the file found is gone.
+  // when PATH, the current folder, the Scripts folder, or a folder the
+  // search looks in (its time stamp) changed, or when the file found is
+  // gone.
   ScriptLocation Locate(const std::string &name);
 
   // The text of the file as an automation string that stays the cache's
@@ -44,6 +45,7 @@ private:
     std::string name;
     std::string pathVariable;
     std::string currentFolder;
+    std::string scriptsFolder;
     std::vector<Folder> folders; // those the search looked in before its hit
     ScriptLocation result;
     unsigned long long used;
@@ -56,10 +58,10 @@ private:
     unsigned long long used;
   };
 
-  bool StillValid(const Location &location, const std::string &pathVariable,
-                  const std::string &currentFolder) const;
+  bool StillValid(const Location &location, const std::string &pathVariable, const std::string &currentFolder,
+                  const std::string &scriptsFolder) const;
   bool Remember(const std::string &name, const ScriptLocation &result, const std::string &pathVariable,
-                const std::string &currentFolder);
+                const std::string &currentFolder, const std::string &scriptsFolder);
 
   std::vector<Location> m_locations;
   std::vector<CachedText> m_texts;

@@ -9,6 +9,8 @@
 #include "ScriptPath.h"
 
 #include <stdio.h>
+#include <stdlib.h>
+#include <memory>
 #include <new>
 
 namespace {
@@ -125,7 +127,9 @@ void OnLoad(MurrelContext *context, WPARAM atom) {
   std::string error;
   if (location.path.empty()) {
     error = "Unable to locate: \"" + location.path + "\"";
-  } else if (GetFileAttributesA(location.path.c_str()) == INVALID_FILE_ATTRIBUTES) {
+  } else if (!location.found || GetFileAttributesA(location.path.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    // Not found by the search: the bare name is not tried against the
+    // current folder, where anything may have been planted.
     error = "Unable to locate " + location.path;
   } else if (!context->script) {
     error = kNoEngine;
@@ -206,6 +210,12 @@ int ExecuteProcedure(MurrelContext *context, const char *procedure, const std::s
 
 void OnRun(MurrelContext *context, WPARAM atom) {
   std::string argument = TakeAtom(atom, "\r");
+  char *handedOver = static_cast<char *>(
+      InterlockedExchangePointer(reinterpret_cast<void *volatile *>(&context->runArgument), NULL));
+  if (handedOver) {
+    std::unique_ptr<char, void (*)(void *)> owned(handedOver, free);
+    argument = owned.get();
+  }
   NoteRunStart(context, argument);
   int result = ExecuteProcedure(context, "main", argument);
   std::string text;

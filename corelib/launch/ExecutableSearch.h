@@ -1,12 +1,14 @@
-// Which file a command's first word names: the executable extensions tried
-// in order, the word's slashes turned into backslashes, and words too long
-// for a path left to the system. The file system is asked through the
+// Which file a command's first word names: the folders searched one by one
+// in the system's order, the executable extensions tried in order within
+// each folder, the word's slashes turned into backslashes, and words too
+// long for a path left to the system. The file system is asked through the
 // probes, so the rules run anywhere.
 #ifndef EXECUTABLESEARCH_H
 #define EXECUTABLESEARCH_H
 
 #include <functional>
 #include <string>
+#include <vector>
 
 // A word of this many characters or more is no path: the system then takes
 // the program from the command line itself.
@@ -28,9 +30,10 @@ struct PathParts {
 PathParts SplitPathParts(const std::string &word);
 
 struct ExecutableProbe {
-  // The system's search order for executables: the full path of `file`
-  // when found.
-  std::function<bool(const std::string &file, std::string &fullPath)> search;
+  // The folders a name without a directory is looked for in, in the
+  // system's order (the program's folder, the current folder, the system
+  // folders, then PATH).
+  std::function<std::vector<std::string>()> folders;
   // Whether a file exists at `path`.
   std::function<bool(const std::string &path)> exists;
 };

@@ -134,7 +134,10 @@ long Outcome(BOOL succeeded) {
 // One text argument of an FTP method: a missing text is no name (null).
 struct FtpText {
   TextArg<kTextBuffer> arg;
-  bool Convert(BSTR value) { return arg.Convert(value, kOptionalText); }
+  // A name that does not fit is refused whole, never cut to another name.
+  bool Take(const char *method, const char *what, BSTR value) {
+    return arg.TakeQuietly(method, what, value, kOptionalText);
+  }
   const char *Name() const { return arg.OrNull(); }
 };
 
@@ -143,7 +146,8 @@ typedef BOOL(WINAPI *NameCall)(HINTERNET, LPCSTR);
 
 // An operation on one remote name: call(connection, name) answers the
 // method's result.
-template <typename Call> HRESULT NameOperation(long hSession, BSTR name, long *pVal, Call call) {
+template <typename Call>
+HRESULT NameOperation(const char *method, long hSession, BSTR name, long *pVal, Call call) {
   if (!pVal)
     return E_POINTER;
   *pVal = kFalse;
@@ -151,20 +155,22 @@ template <typename Call> HRESULT NameOperation(long hSession, BSTR name, long *p
   if (!connection)
     return S_FALSE;
   FtpText remote;
-  if (!remote.Convert(name))
+  if (!remote.Take(method, "the remote name", name))
     return S_FALSE;
   *pVal = call(connection, remote.Name());
   return *pVal ? S_OK : S_FALSE;
 }
 
-HRESULT OneNameOperation(long hSession, BSTR name, NameCall call, long *pVal) {
-  return NameOperation(hSession, name, pVal,
+HRESULT OneNameOperation(const char *method, long hSession, BSTR name, NameCall call, long *pVal) {
+  return NameOperation(method, hSession, name, pVal,
                        [call](HINTERNET connection, LPCSTR remote) { return Outcome(call(connection, remote)); });
 }
 
 // The shape of the two-name operations (rename, put, get): call(connection,
 // first, second) answers the method's result.
-template <typename Call> HRESULT TwoNameOperation(long hSession, BSTR first, BSTR second, long *pVal, Call call) {
+template <typename Call>
+HRESULT TwoNameOperation(const char *method, const char *firstWhat, const char *secondWhat, long hSession, BSTR first,
+                         BSTR second, long *pVal, Call call) {
   if (!pVal)
     return E_POINTER;
   *pVal = kFalse;
@@ -172,7 +178,7 @@ template <typename Call> HRESULT TwoNameOperation(long hSession, BSTR first, BST
   if (!connection)
     return S_FALSE;
   FtpText one, two;
-  if (!one.Convert(first) || !two.Convert(second))
+  if (!one.Take(method, firstWhat, first) || !two.Take(method, secondWhat, second))
     return S_FALSE;
   *pVal = call(connection, one.Name(), two.Name());
   return *pVal ? S_OK : S_FALSE;
@@ -295,7 +301,8 @@ HRESULT CCore::FtpConnect(BSTR szHostName, short port, BSTR szUserID, BSTR szPas
       return E_POINTER;
     *pVal = 0;
     FtpText host, user, password;
-    if (!host.Convert(szHostName) || !user.Convert(szUserID) || !password.Convert(szPassword))
+    if (!host.Take("FtpConnect", "the host name", szHostName) || !user.Take("FtpConnect", "the user name", szUserID) ||
+        !password.Take("FtpConnect", "the password", szPassword))
       return S_FALSE;
 
     SessionOwner owner{new (std::nothrow) FtpSession{nullptr, nullptr}};
@@ -345,39 +352,40 @@ HRESULT CCore::FtpClose(long hSession, long *pVal) {
 
 HRESULT CCore::FtpCd(long hSession, BSTR pRemoteName, long *pVal) {
   return CoreGuarded("FtpCd", [&]() -> HRESULT {
-    return OneNameOperation(hSession, pRemoteName, FtpSetCurrentDirectoryA, pVal);
+    return OneNameOperation("FtpCd", hSession, pRemoteName, FtpSetCurrentDirectoryA, pVal);
   });
 }
 
 HRESULT CCore::FtpDel(long hSession, BSTR pRemoteName, long *pVal) {
   return CoreGuarded("FtpDel", [&]() -> HRESULT {
-    return OneNameOperation(hSession, pRemoteName, FtpDeleteFileA, pVal);
+    return OneNameOperation("FtpDel", hSession, pRemoteName, FtpDeleteFileA, pVal);
   });
 }
 
 HRESULT CCore::FtpMkDir(long hSession, BSTR pRemoteName, long *pVal) {
   return CoreGuarded("FtpMkDir", [&]() -> HRESULT {
-    return OneNameOperation(hSession, pRemoteName, FtpCreateDirectoryA, pVal);
+    return OneNameOperation("FtpMkDir", hSession, pRemoteName, FtpCreateDirectoryA, pVal);
   });
 }
 
 HRESULT CCore::FtpRmDir(long hSession, BSTR pRemoteName, long *pVal) {
   return CoreGuarded("FtpRmDir", [&]() -> HRESULT {
-    return OneNameOperation(hSession, pRemoteName, FtpRemoveDirectoryA, pVal);
+    return OneNameOperation("FtpRmDir", hSession, pRemoteName, FtpRemoveDirectoryA, pVal);
   });
 }
 
 HRESULT CCore::FtpRename(long hSession, BSTR oldname, BSTR newname, long *pVal) {
   return CoreGuarded("FtpRename", [&]() -> HRESULT {
-    return TwoNameOperation(hSession, oldname, newname, pVal, [](HINTERNET connection, LPCSTR from, LPCSTR to) {
-      return Outcome(FtpRenameFileA(connection, from, to));
-    });
+    return TwoNameOperation("FtpRename", "the old name", "the new name", hSession, oldname, newname, pVal,
+                            [](HINTERNET connection, LPCSTR from, LPCSTR to) {
+                              return Outcome(FtpRenameFileA(connection, from, to));
+                            });
   });
 }
 
 HRESULT CCore::FtpPut(long hSession, BSTR pLocalName, BSTR pRemoteName, VARIANT_BOOL bBinary, long *pVal) {
   return CoreGuarded("FtpPut", [&]() -> HRESULT {
-    return TwoNameOperation(hSession, pLocalName, pRemoteName, pVal,
+    return TwoNameOperation("FtpPut", "the local name", "the remote name", hSession, pLocalName, pRemoteName, pVal,
                             [bBinary](HINTERNET connection, LPCSTR local, LPCSTR remote) {
                               return Outcome(FtpPutFileA(connection, local, remote, TransferType(bBinary), 0));
                             });
@@ -386,7 +394,7 @@ HRESULT CCore::FtpPut(long hSession, BSTR pLocalName, BSTR pRemoteName, VARIANT_
 
 HRESULT CCore::FtpGet(long hSession, BSTR pRemoteName, BSTR pLocalName, VARIANT_BOOL bBinary, long *pVal) {
   return CoreGuarded("FtpGet", [&]() -> HRESULT {
-    return TwoNameOperation(hSession, pRemoteName, pLocalName, pVal,
+    return TwoNameOperation("FtpGet", "the remote name", "the local name", hSession, pRemoteName, pLocalName, pVal,
                             [bBinary](HINTERNET connection, LPCSTR remote, LPCSTR local) {
                               if (!Download(connection, remote, local, TransferType(bBinary) | kOpenFlags)) {
                                 RecordFailure();
@@ -401,7 +409,7 @@ HRESULT CCore::FtpGet(long hSession, BSTR pRemoteName, BSTR pLocalName, VARIANT_
 
 HRESULT CCore::FtpTest(long hSession, BSTR pRemoteName, long *pVal) {
   return CoreGuarded("FtpTest", [&]() -> HRESULT {
-    return NameOperation(hSession, pRemoteName, pVal, [](HINTERNET connection, LPCSTR remote) {
+    return NameOperation("FtpTest", hSession, pRemoteName, pVal, [](HINTERNET connection, LPCSTR remote) {
       WIN32_FIND_DATAA found;
       HINTERNET find = FtpFindFirstFileA(connection, remote, &found, INTERNET_FLAG_RESYNCHRONIZE, 0);
       if (!find)

@@ -93,8 +93,8 @@ struct ServerArg {
   TextArg<kTextBuffer> text;
   std::wstring wide;
   bool local = true;
-  bool Convert(BSTR server) {
-    if (!text.Convert(server, kOptionalText) || !Widen(text.text, wide))
+  bool Take(const char *method, BSTR server) {
+    if (!text.TakeQuietly(method, "the server name", server, kOptionalText) || !Widen(text.text, wide))
       return false;
     local = IsLocalServer(text.text);
     return true;
@@ -105,7 +105,9 @@ struct ServerArg {
 struct CommandArg {
   TextArg<kTextBuffer> text;
   std::wstring wide;
-  bool Convert(BSTR command) { return text.Convert(command, kRequiredText) && Widen(text.text, wide); }
+  bool Take(const char *method, BSTR command) {
+    return text.TakeQuietly(method, "the command line", command, kRequiredText) && Widen(text.text, wide);
+  }
 };
 
 void WarnUserIgnored(const char *label, BSTR user, BSTR password) {
@@ -219,7 +221,7 @@ HRESULT AddJob(const char *method, long flags, BSTR server, BSTR cron_spec, BSTR
   ServerArg name;
   TextArg<kTextBuffer> spec;
   CommandArg command;
-  if (!name.Convert(server) || !spec.Convert(cron_spec, kRequiredText) || !command.Convert(commandline))
+  if (!name.Take(method, server) || !spec.Convert(cron_spec, kRequiredText) || !command.Take(method, commandline))
     return S_FALSE;
 
   CronSchedule schedule;
@@ -258,7 +260,7 @@ HRESULT StartNow(const char *method, long flags, BSTR server, BSTR commandline, 
   *pVal = -1;
   ServerArg name;
   CommandArg command;
-  if (!name.Convert(server) || !command.Convert(commandline))
+  if (!name.Take(method, server) || !command.Take(method, commandline))
     return S_FALSE;
 
   JobClock clock;
@@ -430,7 +432,7 @@ HRESULT CCore::NetScheduleJobDel(BSTR server, long MinJobId, long MaxJobId, long
       return E_POINTER;
     *pVal = kFalse;
     ServerArg name;
-    if (!name.Convert(server))
+    if (!name.Take("NetScheduleJobDel", server))
       return S_FALSE;
     NET_API_STATUS status = OnScheduler([&](const NetJobCalls &calls) {
       return calls.JobDel(name.Name(), static_cast<DWORD>(MinJobId), static_cast<DWORD>(MaxJobId));
@@ -450,7 +452,7 @@ HRESULT CCore::NetScheduleJobGetInfo(BSTR server, long JobId, long *hObject) {
       return E_POINTER;
     *hObject = 0;
     ServerArg name;
-    if (!name.Convert(server))
+    if (!name.Take("NetScheduleJobGetInfo", server))
       return S_FALSE;
     SchedulerBuffer buffer;
     NET_API_STATUS status = OnScheduler([&](const NetJobCalls &calls) {
@@ -483,7 +485,7 @@ HRESULT CCore::NetScheduleJobEnum(BSTR server, long *hObject) {
       return E_POINTER;
     *hObject = 0;
     ServerArg name;
-    if (!name.Convert(server))
+    if (!name.Take("NetScheduleJobEnum", server))
       return S_FALSE;
     SchedulerBuffer buffer;
     DWORD read = 0, total = 0, resume = 0;

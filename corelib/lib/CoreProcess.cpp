@@ -4,6 +4,7 @@
 #include "CoreProcess.h"
 
 #include <stddef.h>
+#include <algorithm>
 #include <stdlib.h>
 #include <new>
 #include <vector>
@@ -129,6 +130,16 @@ long WaitAndClose(long flags, HANDLE process, HANDLE thread, const char *what) {
 }
 
 // The command line's program: false (error code 0) when it has no word.
+// A command line of separators and empty quotes alone names nothing to
+// start: said as such, not as the system's "completed successfully".
+bool NamesAProgram(const char *method, const char *commandLine) {
+  std::string word;
+  if (FirstCommandWord(commandLine, word))
+    return true;
+  CoreNotifyText(method, "The command line names no program");
+  return false;
+}
+
 bool PrepareCommand(const char *commandLine, std::string &application, const char *&applicationOrNull) {
   bool hasWord = false;
   bool named = ApplicationNameFor(commandLine, application, &hasWord);
@@ -373,20 +384,63 @@ ProcessCalls SystemProcessCalls() {
 
 ProcessCalls g_processCalls = SystemProcessCalls();
 
+namespace {
+
+// The folders the system searches for a program, in its order: the
+// program's own folder, the current folder, the system folders, then PATH.
+std::vector<std::string> SearchFolders() {
+  std::vector<std::string> folders;
+  char buffer[MAX_PATH];
+  DWORD length = GetModuleFileNameA(NULL, buffer, MAX_PATH);
+  if (length > 0 && length < MAX_PATH) {
+    std::string program(buffer, length);
+    size_t slash = program.find_last_of("\\/");
+    if (slash != std::string::npos)
+      folders.push_back(program.substr(0, slash));
+  }
+  length = GetCurrentDirectoryA(MAX_PATH, buffer);
+  if (length > 0 && length < MAX_PATH)
+    folders.push_back(buffer);
+  length = GetSystemDirectoryA(buffer, MAX_PATH);
+  if (length > 0 && length < MAX_PATH)
+    folders.push_back(buffer);
+  length = GetWindowsDirectoryA(buffer, MAX_PATH);
+  if (length > 0 && length < MAX_PATH) {
+    std::string windows(buffer, length);
+    folders.push_back(windows + (windows.back() == '\\' ? "" : "\\") + "System");
+    folders.push_back(windows);
+  }
+  length = GetEnvironmentVariableA("PATH", NULL, 0);
+  if (length > 0) {
+    std::vector<char> path(length);
+    DWORD got = GetEnvironmentVariableA("PATH", path.data(), length);
+    if (got > 0 && got < length) {
+      std::string rest(path.data(), got);
+      size_t start = 0;
+      while (start <= rest.size()) {
+        size_t end = rest.find(';', start);
+        if (end == std::string::npos)
+          end = rest.size();
+        std::string folder = rest.substr(start, end - start);
+        folder.erase(std::remove(folder.begin(), folder.end(), '"'), folder.end());
+        if (!folder.empty())
+          folders.push_back(folder);
+        start = end + 1;
+      }
+    }
+  }
+  return folders;
+}
+
+} // namespace
+
 bool ApplicationNameFor(const char *commandLine, std::string &application, bool *hasWord) {
   std::string word;
   *hasWord = FirstCommandWord(commandLine, word);
   if (!*hasWord)
     return false;
   ExecutableProbe probe;
-  probe.search = [](const std::string &file, std::string &fullPath) {
-    char found[MAX_PATH];
-    DWORD length = SearchPathA(NULL, file.c_str(), NULL, MAX_PATH, found, NULL);
-    if (length == 0 || length >= MAX_PATH)
-      return false;
-    fullPath = found;
-    return true;
-  };
+  probe.folders = SearchFolders;
   probe.exists = [](const std::string &path) {
     DWORD attributes = GetFileAttributesA(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
@@ -398,7 +452,8 @@ HRESULT CCore::Run(long flags, BSTR file, BSTR command_line, VARIANT *pVal) {
   return CoreGuarded("Run", [&]() -> HRESULT {
     TextArg<kTextBuffer> script;
     TextArg<kTextBuffer> arguments;
-    if (!script.Convert(file, kRequiredText) || !arguments.Convert(command_line, kOptionalText))
+    if (!script.Take("Run", "the script's name", file, kRequiredText) ||
+        !arguments.Take("Run", "the argument", command_line, kOptionalText))
       return S_FALSE;
     // Whenever the installation keeps a pool, scripts started from scripts
     // use it too.
@@ -416,8 +471,11 @@ HRESULT CCore::CreateProcess(long flags, BSTR commandline, long *pVal) {
   return CoreGuarded("CreateProcess", [&]() -> HRESULT {
     if (!pVal)
       return E_POINTER;
+    *pVal = -1;
     TextArg<kTextBuffer> line;
-    if (!line.Convert(commandline, kRequiredText))
+    if (!line.Take("CreateProcess", "the command line", commandline, kRequiredText))
+      return S_FALSE;
+    if (!NamesAProgram("CreateProcess", line.text))
       return S_FALSE;
     Attempt attempt;
     std::string applicationName;
@@ -445,10 +503,14 @@ HRESULT CCore::CreateProcessAsUser(long flags, BSTR user, BSTR domain, BSTR pass
   return CoreGuarded("CreateProcessAsUser", [&]() -> HRESULT {
     if (!pVal)
       return E_POINTER;
+    *pVal = -1;
     TextArg<kTextBuffer> account, domainText, line;
     SecretArg secret;
-    if (!account.Convert(user, kRequiredText) || !domainText.Convert(domain, kOptionalText) ||
-        !secret.Convert(password, kRequiredText) || !line.Convert(commandline, kRequiredText))
+    const char *method = "CreateProcessAsUser";
+    if (!account.Take(method, "the user name", user, kRequiredText) ||
+        !domainText.Take(method, "the domain", domain, kOptionalText) ||
+        !secret.Take(method, "the password", password, kRequiredText) ||
+        !line.Take(method, "the command line", commandline, kRequiredText) || !NamesAProgram(method, line.text))
       return S_FALSE;
     Attempt attempt;
     long code = 0;
@@ -473,9 +535,11 @@ HRESULT CCore::ShellExecute(long flags, BSTR verb, BSTR file, BSTR params, long 
   return CoreGuarded("ShellExecute", [&]() -> HRESULT {
     if (!pVal)
       return E_POINTER;
+    *pVal = -1;
     TextArg<kTextBuffer> verbText, fileText, paramsText;
-    if (!verbText.Convert(verb, kOptionalText) || !fileText.Convert(file, kRequiredText) ||
-        !paramsText.Convert(params, kOptionalText))
+    if (!verbText.Take("ShellExecute", "the verb", verb, kOptionalText) ||
+        !fileText.Take("ShellExecute", "the file", file, kRequiredText) ||
+        !paramsText.Take("ShellExecute", "the parameter text", params, kOptionalText))
       return S_FALSE;
     // Made before the program starts: nothing may fail between its start
     // and the handle's release.
@@ -505,8 +569,9 @@ HRESULT CCore::LogonUser(BSTR user, BSTR domain, BSTR password, long logonType, 
     *pVal = 0;
     TextArg<kTextBuffer> account, domainText;
     SecretArg secret;
-    if (!account.Convert(user, kRequiredText) || !domainText.Convert(domain, kOptionalText) ||
-        !secret.Convert(password, kRequiredText))
+    if (!account.Take("LogonUser", "the user name", user, kRequiredText) ||
+        !domainText.Take("LogonUser", "the domain", domain, kOptionalText) ||
+        !secret.Take("LogonUser", "the password", password, kRequiredText))
       return S_FALSE;
     HANDLE token = NULL;
     if (!g_processCalls.LogonUserA(account.text, domainText.OrNull(), secret.text, static_cast<DWORD>(logonType),

@@ -1,6 +1,9 @@
 #include "CoreText.h"
 
+#include <stdio.h>
 #include <string.h>
+
+#include "CoreModule.h"
 #include <vector>
 
 namespace {
@@ -54,6 +57,47 @@ bool ConvertText(BSTR text, char *buffer, size_t size, TextMode mode) {
   size_t length = CutLength(ansi, size - 1);
   memcpy(buffer, ansi.data(), length);
   return mode == kOptionalText || length > 0;
+}
+
+TextResult TakeText(BSTR text, char *buffer, size_t size, TextMode mode, size_t *length) {
+  if (length)
+    *length = 0;
+  if (!buffer || size == 0)
+    return kTextTooLong;
+  memset(buffer, 0, size);
+  std::vector<char> ansi;
+  if (!ToAnsi(text, ansi))
+    return kTextUnconvertible;
+  if (length)
+    *length = ansi.size();
+  if (ansi.size() > size - 1)
+    return kTextTooLong;
+  if (ansi.empty() && mode == kRequiredText)
+    return kTextEmpty;
+  memcpy(buffer, ansi.data(), ansi.size());
+  return kTextTaken;
+}
+
+void NotifyRefusedText(const char *method, const char *what, TextResult result, size_t length, size_t limit) {
+  char notice[200];
+  switch (result) {
+  case kTextTaken:
+    return;
+  case kTextEmpty:
+    snprintf(notice, sizeof notice, "%s is empty", what);
+    break;
+  case kTextUnconvertible:
+    snprintf(notice, sizeof notice, "%s holds a character the system's code page cannot represent", what);
+    break;
+  case kTextTooLong:
+    snprintf(notice, sizeof notice, "%s is too long (%lu characters, at most %lu)", what,
+             static_cast<unsigned long>(length), static_cast<unsigned long>(limit));
+    break;
+  }
+  // A notice starts with a capital like the system's texts.
+  if (notice[0] >= 'a' && notice[0] <= 'z')
+    notice[0] = static_cast<char>(notice[0] - 'a' + 'A');
+  CoreNotifyText(method, notice);
 }
 
 bool ConvertWholeText(BSTR text, std::string &out) {

@@ -23,6 +23,23 @@ enum TextMode {
 // required text comes out empty (a null string counts as empty).
 bool ConvertText(BSTR text, char *buffer, size_t size, TextMode mode);
 
+// Why an argument was not taken.
+enum TextResult {
+  kTextTaken,
+  kTextEmpty,         // required text that came out empty (or null)
+  kTextUnconvertible, // a character the code page cannot represent
+  kTextTooLong,       // more than the buffer holds
+};
+
+// As ConvertText, but never cuts: text that does not fit whole is refused
+// with kTextTooLong (the buffer then stays empty). `length` (optional)
+// receives the converted text's length in bytes, also when too long.
+TextResult TakeText(BSTR text, char *buffer, size_t size, TextMode mode, size_t *length = nullptr);
+
+// The console notice for a refused argument, "<method>: <what> is too
+// long (N characters, at most M)" and the like; nothing for kTextTaken.
+void NotifyRefusedText(const char *method, const char *what, TextResult result, size_t length, size_t limit);
+
 // The whole text, without a length limit; false when it cannot be converted.
 bool ConvertWholeText(BSTR text, std::string &out);
 
@@ -33,6 +50,23 @@ BSTR NewAutomationText(const char *text);
 template <size_t Size> struct TextArg {
   char text[Size];
   bool Convert(BSTR value, TextMode mode) { return ConvertText(value, text, Size, mode); }
+  // The whole text or nothing: a refusal is shown on the console as
+  // `method`'s, naming the argument as `what` ("the command line").
+  bool Take(const char *method, const char *what, BSTR value, TextMode mode) {
+    size_t length = 0;
+    TextResult result = TakeText(value, text, Size, mode, &length);
+    NotifyRefusedText(method, what, result, length, Size - 1);
+    return result == kTextTaken;
+  }
+  // As Take, but only a text too long for the buffer is shown; an empty or
+  // unconvertible one is refused quietly, as these methods always did.
+  bool TakeQuietly(const char *method, const char *what, BSTR value, TextMode mode) {
+    size_t length = 0;
+    TextResult result = TakeText(value, text, Size, mode, &length);
+    if (result == kTextTooLong)
+      NotifyRefusedText(method, what, result, length, Size - 1);
+    return result == kTextTaken;
+  }
   bool Empty() const { return text[0] == '\0'; }
   // The text, or null (no value) when it is empty.
   const char *OrNull() const { return text[0] ? text : nullptr; }

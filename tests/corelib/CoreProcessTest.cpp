@@ -122,6 +122,21 @@ TEST_F(ProcessTest, ExecutableSearchOrderWithRealFiles) {
   }
   ASSERT_TRUE(qmtest::DeleteFileAndWait(dir / "qmsearch.bat"));
   EXPECT_EQ(4, Create(0, word)) << "then .cmd";
+
+  // Folder by folder: a .com planted in a later PATH folder never wins over
+  // the .exe in an earlier one.
+  ASSERT_TRUE(qmtest::MakeDirectory(dir / "first"));
+  ASSERT_TRUE(qmtest::MakeDirectory(dir / "drop"));
+  ASSERT_TRUE(CopyFileA(child.c_str(), (dir / "first\\qmsearch2.exe").c_str(), FALSE));
+  ASSERT_TRUE(CopyFileA(child.c_str(), (dir / "drop\\qmsearch2.com").c_str(), FALSE));
+  {
+    qmtest::PathPrefix path(dir / "first" + ";" + dir / "drop");
+    EXPECT_EQ(2, Create(0, "qmsearch2 whoami")) << "the .exe of the first folder";
+  }
+  {
+    qmtest::PathPrefix path(dir / "drop" + ";" + dir / "first");
+    EXPECT_EQ(1, Create(0, "qmsearch2 whoami")) << "the .com of the first folder";
+  }
   EXPECT_TRUE(Notices().empty());
 }
 
@@ -130,20 +145,30 @@ TEST_F(ProcessTest, BadCommandLinesFailWithTheNoticeAndChangeNothingElse) {
   EXPECT_EQ(-1, Create(0, " ,, \t , ", &status)) << "no word";
   EXPECT_EQ(S_FALSE, status);
   ASSERT_EQ(1u, Notices().size());
-  EXPECT_EQ("CreateProcess: " + SystemText(0), Notices().back()) << "no error was recorded";
+  EXPECT_EQ("CreateProcess: The command line names no program", Notices().back());
 
   EXPECT_EQ(-1, Create(0, "\"\" \"\"", &status)) << "only empty quotes";
+  EXPECT_EQ("CreateProcess: The command line names no program", Notices().back());
   EXPECT_EQ(-1, Create(0, Forward(dir / "missing.exe") + " x", &status));
   EXPECT_EQ("CreateProcess: " + SystemText(ERROR_FILE_NOT_FOUND), Notices().back());
   EXPECT_EQ(-1, Create(0, "qm-no-such-program", &status));
   EXPECT_EQ("CreateProcess: " + SystemText(ERROR_FILE_NOT_FOUND), Notices().back());
 
-  size_t before = Notices().size();
+  // Texts that cannot be taken are refused with -1 and a notice naming the
+  // argument (an unset variable must not look like success).
   long value = 77;
   EXPECT_EQ(S_FALSE, core->CreateProcess(0, Text(""), &value));
+  EXPECT_EQ(-1, value);
+  EXPECT_EQ("CreateProcess: The command line is empty", Notices().back());
+  value = 77;
   EXPECT_EQ(S_FALSE, core->CreateProcess(0, nullptr, &value));
-  EXPECT_EQ(77, value) << "an empty command line is refused without a result";
-  EXPECT_EQ(before, Notices().size()) << "and without a notice";
+  EXPECT_EQ(-1, value);
+  EXPECT_EQ("CreateProcess: The command line is empty", Notices().back());
+  value = 77;
+  EXPECT_EQ(S_FALSE, core->CreateProcess(0, Text(L"qmchild \x4E00"), &value)) << "not in the ANSI code page";
+  EXPECT_EQ(-1, value);
+  EXPECT_EQ("CreateProcess: The command line holds a character the system's code page cannot represent",
+            Notices().back());
   EXPECT_EQ(E_POINTER, core->CreateProcess(0, Text("x"), nullptr));
 
   // A first word of 260 characters or more is left to the system, which
@@ -164,8 +189,20 @@ TEST_F(ProcessTest, BadCommandLinesFailWithTheNoticeAndChangeNothingElse) {
   EXPECT_EQ(7, Create(0, longWord + tail + " exit 7")) << "a 301-character word";
   EXPECT_EQ(8, Create(0, searched + tail + " exit 8")) << "a 259-character word";
   SetCurrentDirectoryA(saved);
-  EXPECT_EQ(-1, Create(0, std::string(3000, 'w'), &status)) << "a word longer than the buffer is cut, not overrun";
+
+  // A command line that does not fit is refused whole: cut, its last
+  // arguments would be lost and the rest acted on.
+  std::string marker = dir / "cut.txt";
+  std::string fits = Quoted(child) + " idle " + Quoted(marker) + " 0 ";
+  fits += std::string(1023 - fits.size(), 'x');
+  EXPECT_EQ(0, Create(0, fits)) << "1023 characters fit";
+  EXPECT_TRUE(qmtest::DeleteFileAndWait(marker));
+  EXPECT_EQ(-1, Create(0, fits + "y", &status)) << "1024 do not";
   EXPECT_EQ(S_FALSE, status);
+  EXPECT_FALSE(Exists(marker)) << "nothing was started";
+  EXPECT_EQ("CreateProcess: The command line is too long (1024 characters, at most 1023)", Notices().back());
+  EXPECT_EQ(-1, Create(0, std::string(3000, 'w'), &status));
+  EXPECT_EQ("CreateProcess: The command line is too long (3000 characters, at most 1023)", Notices().back());
 }
 
 TEST_F(ProcessTest, ShellExecuteWaitsForProgramsAndBatchFiles) {
@@ -186,8 +223,13 @@ TEST_F(ProcessTest, ShellExecuteWaitsForProgramsAndBatchFiles) {
 
   long value = 77;
   EXPECT_EQ(S_FALSE, core->ShellExecute(0, nullptr, Text(""), nullptr, &value));
-  EXPECT_EQ(77, value);
-  EXPECT_EQ(1u, Notices().size());
+  EXPECT_EQ(-1, value);
+  EXPECT_EQ("ShellExecute: The file is empty", Notices().back());
+  value = 77;
+  EXPECT_EQ(S_FALSE, core->ShellExecute(0, nullptr, Text(child), Text(std::string(1024, 'p')), &value));
+  EXPECT_EQ(-1, value);
+  EXPECT_EQ("ShellExecute: The parameter text is too long (1024 characters, at most 1023)", Notices().back());
+  EXPECT_EQ(3u, Notices().size());
 }
 
 // Run starts a script on a worker of the runtime: pooled whenever the
@@ -248,7 +290,7 @@ protected:
     return 0;
   }
 
-  qmtest::PathPrefix path;
+  qmtest::ScriptsFolder path;
 };
 
 TEST_F(RunTest, PoolSizeDecidesWhetherTheWorkerIsPooled) {
@@ -281,6 +323,32 @@ TEST_F(RunTest, PoolSizeDecidesWhetherTheWorkerIsPooled) {
   VariantInit(&value);
   EXPECT_EQ(S_FALSE, core->Run(0, Text(""), Text("x"), &value)) << "no script";
   EXPECT_EQ(S_FALSE, core->Run(0, nullptr, nullptr, &value));
+}
+
+TEST_F(RunTest, LongArgumentsReachMainWholeOrAreRefused) {
+  // Past 255 characters an argument no longer fits an atom; it still
+  // reaches main whole, on a new worker and on a pooled one.
+  for (const char *pool : {"0", "3"}) {
+    SetEnvironmentVariableA("QM.POOL_SIZE", pool);
+    for (size_t size : {255u, 256u, 1023u}) {
+      std::string argument(size, 'a');
+      argument.back() = 'z';
+      VARIANT value;
+      VariantInit(&value);
+      ASSERT_EQ(S_OK, core->Run(0, Text("echo.vbs"), Text(argument), &value)) << size;
+      ASSERT_EQ(VT_BSTR, V_VT(&value));
+      std::string text;
+      for (UINT i = 0; i < SysStringLen(V_BSTR(&value)); ++i)
+        text += static_cast<char>(V_BSTR(&value)[i]);
+      VariantClear(&value);
+      EXPECT_EQ("got " + argument, text) << size << " characters, pool " << pool;
+    }
+  }
+  VARIANT value;
+  VariantInit(&value);
+  EXPECT_EQ(S_FALSE, core->Run(0, Text("echo.vbs"), Text(std::string(1024, 'a')), &value));
+  EXPECT_EQ(VT_EMPTY, V_VT(&value)) << "not run with a cut argument";
+  EXPECT_EQ("Run: The argument is too long (1024 characters, at most 1023)", Notices().back());
 }
 
 // The platform's security calls replaced: every call is written to a log,
@@ -701,17 +769,21 @@ TEST_F(AsUserTest, FailuresReportTheFirstErrorAndReleaseEverything) {
 
   // A command line without a word fails before the logon.
   EXPECT_EQ(-1, AsUser(0, "ann", "", "secret", " , "));
-  EXPECT_EQ("CreateProcessAsUser: " + SystemText(0), Notices().back());
+  EXPECT_EQ("CreateProcessAsUser: The command line names no program", Notices().back());
   EXPECT_TRUE(g_rec.log.empty());
 
-  // Required texts missing: refused without a notice or a result.
-  size_t notices = Notices().size();
+  // Required texts missing (an unset password variable): -1 and a notice
+  // that names the argument, without a logon.
   HRESULT status = S_OK;
-  EXPECT_EQ(12345, AsUser(0, "ann", "", "", Program(), &status)) << "empty password";
+  EXPECT_EQ(-1, AsUser(0, "ann", "", "", Program(), &status)) << "empty password";
   EXPECT_EQ(S_FALSE, status);
-  EXPECT_EQ(12345, AsUser(0, "", "", "pw", Program(), &status));
-  EXPECT_EQ(12345, AsUser(0, "ann", "", "pw", "", &status));
-  EXPECT_EQ(notices, Notices().size());
+  EXPECT_EQ("CreateProcessAsUser: The password is empty", Notices().back());
+  EXPECT_EQ(-1, AsUser(0, "", "", "pw", Program(), &status));
+  EXPECT_EQ("CreateProcessAsUser: The user name is empty", Notices().back());
+  EXPECT_EQ(-1, AsUser(0, "ann", "", "pw", "", &status));
+  EXPECT_EQ("CreateProcessAsUser: The command line is empty", Notices().back());
+  EXPECT_EQ(-1, AsUser(0, "ann", std::string(1500, 'd'), "pw", Program(), &status));
+  EXPECT_EQ("CreateProcessAsUser: The domain is too long (1500 characters, at most 1023)", Notices().back());
   EXPECT_TRUE(g_rec.log.empty());
 }
 

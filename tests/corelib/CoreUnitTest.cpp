@@ -423,6 +423,38 @@ TEST(CoreTextTest, RequiredAndOptionalTextInFixedBuffers) {
   EXPECT_STREQ("caf\xE9", buffer);
 }
 
+TEST_F(CoreUnitTest, NamesAndCommandLinesThatDoNotFitAreRefusedNotCut) {
+  // Whole or not at all: a cut command line or name would be acted on.
+  char buffer[8];
+  size_t length = 0;
+  Text seven(L"abcdefg"), eight(L"abcdefgh");
+  EXPECT_EQ(kTextTaken, TakeText(seven, buffer, sizeof buffer, kRequiredText, &length));
+  EXPECT_STREQ("abcdefg", buffer);
+  EXPECT_EQ(kTextTooLong, TakeText(eight, buffer, sizeof buffer, kOptionalText, &length));
+  EXPECT_EQ(8u, length);
+  EXPECT_STREQ("", buffer);
+  EXPECT_EQ(kTextEmpty, TakeText(nullptr, buffer, sizeof buffer, kRequiredText));
+  EXPECT_EQ(kTextTaken, TakeText(nullptr, buffer, sizeof buffer, kOptionalText));
+  Text foreign(L"a\x4E00");
+  EXPECT_EQ(kTextUnconvertible, TakeText(foreign, buffer, sizeof buffer, kOptionalText));
+
+  // Refused before any server is asked, with the method's failure value.
+  long value = 99;
+  EXPECT_EQ(S_FALSE, core->FtpConnect(Text(std::string(1024, 'h')), 21, nullptr, nullptr, &value));
+  EXPECT_EQ(0, value);
+  ASSERT_FALSE(relay.Texts().empty());
+  EXPECT_EQ("FtpConnect: The host name is too long (1024 characters, at most 1023)", relay.Texts().back());
+  value = 99;
+  EXPECT_EQ(S_FALSE, core->NetScheduleJobAdd(0, nullptr, Text(L"0 3 * * *"),
+                                             Text("robocopy /MIR C:\\a D:\\b /XD " + std::string(1200, 'x')), &value));
+  EXPECT_EQ(-1, value);
+  EXPECT_EQ("NetScheduleJobAdd: The command line is too long (1228 characters, at most 1023)", relay.Texts().back());
+  value = 99;
+  EXPECT_EQ(S_FALSE, core->NetCreateProcess(0, Text(std::string(1500, 's')), Text(L"cmd /c exit"), &value));
+  EXPECT_EQ(-1, value);
+  EXPECT_EQ("NetCreateProcess: The server name is too long (1500 characters, at most 1023)", relay.Texts().back());
+}
+
 void CountVisit(HandleRecord &record, void *count) {
   ++*static_cast<int *>(count);
   EXPECT_EQ(HT_MESSAGE, record.type);

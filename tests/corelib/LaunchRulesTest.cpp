@@ -53,20 +53,15 @@ TEST(ExecutableSearch, PartsOfAWordWithSlashesTurned) {
   EXPECT_EQ("", parts.extension) << "a dot in the directory is no extension";
 }
 
-// A file system of full names; the search path is one directory.
+// A file system of full names, and the folders searched in order.
 class FakeFiles {
 public:
   FakeFiles(std::set<std::string> files, std::string pathDirectory)
-      : m_files(std::move(files)), m_path(std::move(pathDirectory)) {}
+      : FakeFiles(std::move(files), Words{std::move(pathDirectory)}) {}
+  FakeFiles(std::set<std::string> files, Words folders) : m_files(std::move(files)), m_folders(std::move(folders)) {}
   ExecutableProbe Probe() {
     ExecutableProbe probe;
-    probe.search = [this](const std::string &file, std::string &full) {
-      searched.push_back(file);
-      if (!m_files.count(m_path + file))
-        return false;
-      full = m_path + file;
-      return true;
-    };
+    probe.folders = [this] { return m_folders; };
     probe.exists = [this](const std::string &path) {
       checked.push_back(path);
       return m_files.count(path) > 0;
@@ -74,24 +69,23 @@ public:
     return probe;
   }
   std::string Find(const std::string &word) {
-    searched.clear();
     checked.clear();
     std::string application = "(none)";
     if (!SearchExecutable(word, Probe(), application))
       return "(no name: " + application + ")";
     return application;
   }
-  Words searched, checked;
+  Words checked;
 
 private:
   std::set<std::string> m_files;
-  std::string m_path;
+  Words m_folders;
 };
 
 TEST(ExecutableSearch, WithADirectoryTheFirstExistingExtensionWins) {
   FakeFiles all({"C:\\Tools\\run.com", "C:\\Tools\\run.exe", "C:\\Tools\\run.bat", "C:\\Tools\\run.cmd"}, "P:\\");
   EXPECT_EQ("C:\\Tools\\run.com", all.Find("C:/Tools/run"));
-  EXPECT_TRUE(all.searched.empty()) << "a word with a directory is never searched for";
+  EXPECT_EQ((Words{"C:\\Tools\\run.com"}), all.checked) << "a word with a directory is never searched for";
 
   FakeFiles late({"C:\\Tools\\run.bat", "C:\\Tools\\run.cmd"}, "P:\\");
   EXPECT_EQ("C:\\Tools\\run.bat", late.Find("C:/Tools/run"));
@@ -104,16 +98,29 @@ TEST(ExecutableSearch, WithADirectoryTheFirstExistingExtensionWins) {
   EXPECT_TRUE(none.checked.empty());
 }
 
-TEST(ExecutableSearch, WithoutADirectoryTheSearchOrderIsAsked) {
+TEST(ExecutableSearch, WithoutADirectoryEachFolderIsSearchedForEveryExtensionInTurn) {
   FakeFiles path({"P:\\run.exe", "P:\\run.cmd", "P:\\tool.txt"}, "P:\\");
   EXPECT_EQ("P:\\run.exe", path.Find("run"));
-  EXPECT_EQ((Words{"run.com", "run.exe"}), path.searched);
-  EXPECT_TRUE(path.checked.empty());
+  EXPECT_EQ((Words{"P:\\run.com", "P:\\run.exe"}), path.checked);
   EXPECT_EQ("P:\\tool.txt", path.Find("tool.txt")) << "an extension is searched unchanged";
-  EXPECT_EQ((Words{"tool.txt"}), path.searched);
+  EXPECT_EQ((Words{"P:\\tool.txt"}), path.checked);
   EXPECT_EQ("missing.exe", path.Find("missing.exe"));
   EXPECT_EQ("nothing", path.Find("nothing"));
-  EXPECT_EQ(4u, path.searched.size());
+  EXPECT_EQ(4u, path.checked.size());
+
+  // A .com planted in a later folder never wins over an .exe in an earlier
+  // one; within a folder .com still comes first.
+  FakeFiles planted({"C:\\Windows\\system32\\robocopy.exe", "D:\\Drop\\robocopy.com", "E:\\Tools\\x.com",
+                     "E:\\Tools\\x.exe"},
+                    Words{"C:\\Program", "C:\\Windows\\system32\\", "D:\\Drop", "E:\\Tools"});
+  EXPECT_EQ("C:\\Windows\\system32\\robocopy.exe", planted.Find("robocopy"));
+  EXPECT_EQ((Words{"C:\\Program\\robocopy.com", "C:\\Program\\robocopy.exe", "C:\\Program\\robocopy.bat",
+                   "C:\\Program\\robocopy.cmd", "C:\\Windows\\system32\\robocopy.com",
+                   "C:\\Windows\\system32\\robocopy.exe"}),
+            planted.checked);
+  EXPECT_EQ("D:\\Drop\\robocopy.com", planted.Find("robocopy.com"));
+  EXPECT_EQ("E:\\Tools\\x.com", planted.Find("x"));
+  EXPECT_EQ("C:run", planted.Find("C:run")) << "a drive alone names its current folder: not searched";
 }
 
 TEST(ExecutableSearch, WordsOfTwoHundredSixtyCharactersAreLeftToTheSystem) {
@@ -123,7 +130,6 @@ TEST(ExecutableSearch, WordsOfTwoHundredSixtyCharactersAreLeftToTheSystem) {
   EXPECT_EQ(longest, none.Find(longest));
   std::string tooLong = longest + "x";
   EXPECT_EQ("(no name: )", none.Find(tooLong));
-  EXPECT_TRUE(none.searched.empty());
   EXPECT_TRUE(none.checked.empty());
   EXPECT_EQ("(no name: )", none.Find(std::string(5000, 'b')));
 }

@@ -86,7 +86,7 @@ protected:
   void Heartbeat() { Send(WM_TIMER, TIMER_HEARTBEAT); }
 
   qmtest::TempDirectory dir;
-  qmtest::PathPrefix path;
+  qmtest::ScriptsFolder path;
   HANDLE savedOutput = NULL;
   CQuillmothDlg *console = NULL;
 };

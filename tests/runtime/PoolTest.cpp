@@ -47,10 +47,13 @@ TEST_P(BothHostsTest, ArgumentsReachMainAsOneString) {
   EXPECT_EQ("[abc def]String", RunForValue("echo.vbs", "abc def"));
   EXPECT_EQ("[]String", RunForValue("echo.vbs", ""));
   EXPECT_EQ("[]String", RunForValue("echo.vbs", NULL));
-  EXPECT_EQ("[]String", RunForValue("echo.vbs", std::string(300, 'a').c_str()))
-      << "an argument longer than an atom holds arrives empty";
   std::string longest(255, 'b');
   EXPECT_EQ("[" + longest + "]String", RunForValue("echo.vbs", longest.c_str()));
+  for (size_t size : {256u, 300u, 5000u}) {
+    std::string argument = std::string(size - 1, 'a') + "z";
+    EXPECT_EQ("[" + argument + "]String", RunForValue("echo.vbs", argument.c_str()))
+        << "an argument longer than an atom holds arrives whole: " << size;
+  }
 }
 
 TEST_P(BothHostsTest, MainIsFoundInAnyCase) {
@@ -125,8 +128,10 @@ TEST_P(BothHostsTest, ClaimedWorkerStartsWithAnEmptyEngine) {
 // change of a file, of the standard library or of what the search would
 // find must still reach the very next run.
 TEST_F(RuntimeTest, ClaimedWorkerSeesEveryChangeOfItsFiles) {
-  qmtest::TempDirectory earlier("runtime-earlier"); // searched before the fixture's folder
-  qmtest::PathPrefix earlierFirst(earlier.Path());
+  // The script lives in a PATH folder; another one comes before it. (The
+  // fixture's folder is the Scripts folder, searched before all of them.)
+  qmtest::TempDirectory earlier("runtime-earlier"), later("runtime-later");
+  qmtest::PathPrefix earlierFirst(earlier.Path() + ";" + later.Path());
   MurrelContext *worker = NULL;
   auto run = [&]() -> std::string {
     VARIANT value;
@@ -143,12 +148,12 @@ TEST_F(RuntimeTest, ClaimedWorkerSeesEveryChangeOfItsFiles) {
   auto script = [](const char *word) {
     return std::string("Function main(x)\r\n  main = \"") + word + "\" & Bracket(x)\r\nEnd Function\r\n";
   };
-  Script("changing.vbs", script("one"));
+  ASSERT_TRUE(qmtest::WriteTextFile(later / "changing.vbs", script("one")));
   EXPECT_EQ("one[x]", run());
   EXPECT_EQ("one[x]", run());
-  Script("changing.vbs", script("two")); // the same size, a new time stamp
+  ASSERT_TRUE(qmtest::WriteTextFile(later / "changing.vbs", script("two"))); // the same size, a new time stamp
   EXPECT_EQ("two[x]", run());
-  Script("changing.vbs", script("three"));
+  ASSERT_TRUE(qmtest::WriteTextFile(later / "changing.vbs", script("three")));
   EXPECT_EQ("three[x]", run());
   Script("StdLib.vbs", "Function Bracket(s)\r\n  Bracket = \"<\" & s & \">\"\r\nEnd Function\r\n");
   EXPECT_EQ("three<x>", run());
@@ -156,9 +161,47 @@ TEST_F(RuntimeTest, ClaimedWorkerSeesEveryChangeOfItsFiles) {
   EXPECT_EQ("earlier<x>", run()) << "a file that appears earlier in the search order is found at once";
   ASSERT_TRUE(DeleteFileA((earlier / "changing.vbs").c_str()));
   EXPECT_EQ("three<x>", run()) << "and when it goes, the later one again";
-  ASSERT_TRUE(DeleteFileA((dir / "changing.vbs").c_str()));
+  ASSERT_TRUE(DeleteFileA((later / "changing.vbs").c_str()));
   run();
   EXPECT_TRUE(TextSeen("Unable to locate changing.vbs")) << "a file that is gone is not run from memory";
+}
+
+// A script that makes a drop folder the current one must not get every
+// later script to run what was planted there: the standard library comes
+// from the Scripts folder (or the program's) alone, and a name without a
+// folder is looked for in the Scripts folder first - on new workers and on
+// a pooled one that remembers where it found its files.
+TEST_F(RuntimeTest, TheCurrentFolderNeverSuppliesTheStandardLibraryOrShadowsTheScriptsFolder) {
+  qmtest::TempDirectory drop("runtime-drop"), tools("runtime-tools");
+  qmtest::PathPrefix toolsOnPath(tools.Path());
+  ASSERT_TRUE(qmtest::WriteTextFile(drop / "StdLib.vbs",
+                                    "Function Bracket(s)\r\n  Bracket = \"planted\"\r\nEnd Function\r\n"));
+  ASSERT_TRUE(qmtest::WriteTextFile(drop / "job.vbs", "Function main(x)\r\n  main = \"drop\"\r\nEnd Function\r\n"));
+  Script("job.vbs", "Function main(x)\r\n  main = \"scripts\" & Bracket(x)\r\nEnd Function\r\n");
+  char saved[MAX_PATH];
+  ASSERT_TRUE(GetCurrentDirectoryA(MAX_PATH, saved));
+  ASSERT_TRUE(SetCurrentDirectoryA(drop.Path().c_str()));
+  EXPECT_EQ("scripts[x]", RunForValue("job.vbs", "x"));
+  for (int i = 0; i < 2; ++i) {
+    VARIANT value;
+    VariantInit(&value);
+    ASSERT_TRUE(QMR_RunScript(QMR_FLAG_POOLED, "job.vbs", "y", &value));
+    EXPECT_EQ("scripts[y]", V_VT(&value) == VT_BSTR ? Narrow(V_BSTR(&value)) : std::string("(no text)"))
+        << "pooled run " << i;
+    VariantClear(&value);
+  }
+
+  // Without a standard library in the Scripts folder, neither the current
+  // folder's nor one on PATH is loaded.
+  ASSERT_TRUE(DeleteFileA((dir / "StdLib.vbs").c_str()));
+  ASSERT_TRUE(qmtest::WriteTextFile(tools / "StdLib.vbs",
+                                    "Function Bracket(s)\r\n  Bracket = \"path\"\r\nEnd Function\r\n"));
+  Script("plain.vbs", "Function main(x)\r\n  main = \"plain\"\r\nEnd Function\r\n");
+  relay.entries.clear();
+  EXPECT_EQ("plain", RunForValue("plain.vbs", NULL));
+  qmtest::PumpFor(50);
+  EXPECT_TRUE(TextSeen("Unable to locate StdLib.vbs"));
+  SetCurrentDirectoryA(saved);
 }
 
 TEST_F(RuntimeTest, FlushedWorkersAreNeverClaimed) {

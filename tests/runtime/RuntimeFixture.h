@@ -104,7 +104,7 @@ protected:
   }
 
   qmtest::TempDirectory dir;
-  qmtest::PathPrefix path;
+  qmtest::ScriptsFolder path;
   qmtest::RelayWindow relay;
   bool hostRules = true;
 };

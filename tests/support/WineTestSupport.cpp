@@ -349,6 +349,14 @@ PathPrefix::PathPrefix(const std::string &directory) : m_saved(EnvironmentValue(
 
 PathPrefix::~PathPrefix() { SetEnvironmentVariableA("PATH", m_saved.c_str()); }
 
+ScriptsFolder::ScriptsFolder(const std::string &directory)
+    : m_path(directory), m_saved(EnvironmentValue("QM.DEFAULT_DIR")),
+      m_wasSet(GetEnvironmentVariableA("QM.DEFAULT_DIR", NULL, 0) != 0) {
+  SetEnvironmentVariableA("QM.DEFAULT_DIR", directory.c_str());
+}
+
+ScriptsFolder::~ScriptsFolder() { SetEnvironmentVariableA("QM.DEFAULT_DIR", m_wasSet ? m_saved.c_str() : NULL); }
+
 void PumpFor(DWORD milliseconds) {
   DWORD start = GetTickCount();
   MSG msg;

@@ -136,6 +136,21 @@ private:
   std::string m_saved;
 };
 
+// The Scripts folder as the host sets it up, for the life of the object:
+// QM.DEFAULT_DIR names the folder and PATH starts with it.
+class ScriptsFolder {
+public:
+  explicit ScriptsFolder(const std::string &directory);
+  ~ScriptsFolder();
+
+private:
+  ScriptsFolder(const ScriptsFolder &) = delete;
+  ScriptsFolder &operator=(const ScriptsFolder &) = delete;
+  PathPrefix m_path;
+  std::string m_saved;
+  bool m_wasSet;
+};
+
 // A BSTR argument made from a test's text, freed when the object goes away.
 // A null wide text stays null; 8-bit text is widened byte by byte.
 class Text {
