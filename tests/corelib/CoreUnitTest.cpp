@@ -546,7 +546,7 @@ namespace {
 // allocation until it gets through; every failing run must answer
 // E_OUTOFMEMORY (an exception that escapes fails the test).
 void SweepAllocations(const char *what, const std::function<HRESULT()> &call) {
-  for (long allowed = 0; allowed < 64; ++allowed) {
+  for (long allowed = 0; allowed < 2048; ++allowed) {
     t_allocationsLeft = allowed;
     t_refused = false;
     HRESULT hr = call();

@@ -81,7 +81,36 @@ std::string SystemProgram(const char *name) {
 std::string g_msiexecLog;
 
 // Runs msiexec with a verbose log; on failure the end of the log is printed.
+// Stops the installed service and waits for its process to end. Windows'
+// installer does this itself before it replaces or removes the files of a
+// running service (ServiceControl Wait="yes"); Wine's msiexec sends the stop
+// but goes on while the service's process still runs, so the files it holds
+// stay behind, to be removed at a reboot.
+void StopServiceAndWaitForItsEnd() {
+  SC_HANDLE manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_CONNECT);
+  SC_HANDLE service = manager ? OpenServiceA(manager, "Quillmoth", SERVICE_STOP | SERVICE_QUERY_STATUS) : NULL;
+  SERVICE_STATUS_PROCESS status = {};
+  DWORD needed = 0;
+  if (service && QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE *>(&status),
+                                      sizeof status, &needed) &&
+      status.dwCurrentState != SERVICE_STOPPED) {
+    HANDLE process = status.dwProcessId ? OpenProcess(SYNCHRONIZE, FALSE, status.dwProcessId) : NULL;
+    SERVICE_STATUS stop = {};
+    ControlService(service, SERVICE_CONTROL_STOP, &stop);
+    if (process) {
+      EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(process, 60000)) << "the service's process ended after its stop";
+      CloseHandle(process);
+    }
+  }
+  if (service)
+    CloseServiceHandle(service);
+  if (manager)
+    CloseServiceHandle(manager);
+}
+
 long Msiexec(const std::string &arguments) {
+  if (qmtest::RunningUnderWine())
+    StopServiceAndWaitForItsEnd();
   char folder[MAX_PATH] = "";
   GetTempPathA(MAX_PATH, folder);
   std::string log = std::string(folder) + "quillmoth-msiexec.log";
