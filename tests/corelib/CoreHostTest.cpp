@@ -278,7 +278,9 @@ TEST(CoreInTheProgram, ForgedMessagesFromAnotherProcessCrashNothing) {
   PostMessageA(console, WM_COMMAND, MAKEWPARAM(IDC_ABOUT, BN_CLICKED), 0);
   HWND about = qmtest::WaitForWindow(program.ProcessId(), "#32770", "About Quillmoth", 30000);
   ASSERT_TRUE(about) << "the console handled the messages posted before";
-  PostMessageA(GetDlgItem(about, IDOK), BM_CLICK, 0, 0);
+  // Closed by the command its button sends: a posted BM_CLICK needs the
+  // button to take the focus first, which a busy desktop may refuse.
+  PostMessageA(about, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(about, IDOK)));
   EXPECT_TRUE(WaitUntil([&] { return !IsWindow(about); }));
 
   // Still alive and answering: the process runs, the relay answers its ping,
