@@ -126,18 +126,6 @@ long Msiexec(const std::string &arguments) {
   return code;
 }
 
-// The known Wine failure of an upgrade: the log's last finished action is
-// ProcessComponents, which succeeded, and nothing follows it.
-bool EndsAfterProcessComponents(const std::string &log) {
-  size_t last = log.rfind("Action ended ");
-  if (last == std::string::npos)
-    return false;
-  size_t end = log.find('\n', last);
-  std::string line = log.substr(last, end == std::string::npos ? std::string::npos : end - last);
-  bool processComponents = line.find(": ProcessComponents. Return value 1.") != std::string::npos;
-  return processComponents && log.find("Action start ", last) == std::string::npos;
-}
-
 // The installed products of the package's family.
 std::vector<std::string> InstalledProducts() {
   std::vector<std::string> products;
@@ -358,15 +346,6 @@ TEST(Package, UpgradeKeepsTheUsersScripts) {
   ASSERT_TRUE(qmtest::WriteTextFile(dir + "Scripts\\StdLib.vbs", "' damaged\r\n"));
 
   long code = Msiexec("/i \"" + WindowsPath(g_currentPackage) + "\" /qn");
-  if (code == ERROR_FUNCTION_FAILED && InstalledProducts().empty() &&
-      qmtest::WineDiffers(EndsAfterProcessComponents(g_msiexecLog),
-                          "Wine's msiexec has been seen to end this upgrade with 1627 right after "
-                          "ProcessComponents, removing the older product and registering nothing; Windows "
-                          "upgrades. Installed again, as an administrator would")) {
-    // The service is chosen again: no installed product remembers it. The
-    // user's files must still be as they were.
-    code = Msiexec("/i \"" + WindowsPath(g_currentPackage) + "\" /qn SERVICE=1");
-  }
   ASSERT_EQ(0, code);
   std::vector<std::string> products = InstalledProducts();
   ASSERT_EQ(1u, products.size()) << "the newer package replaced the older one";
