@@ -164,8 +164,8 @@ void CQuillmothApp::ReadVersion() {
     g_versionLS = info->dwProductVersionLS;
     return;
   }
-  // Held like the other start-up lines: the service object that comes next
-  // begins the log afresh.
+  // Held like the other start-up lines and written once the command line is
+  // read (see FlushDiagnostics).
   Diagnostic(438, "Can't get version information for " + m_programPath);
 }
 
