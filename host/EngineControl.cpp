@@ -40,6 +40,40 @@ LRESULT CALLBACK RelayProc(HWND window, UINT message, WPARAM wParam, LPARAM lPar
 
 } // namespace
 
+class CQuillmothDlg::PoolCall {
+public:
+  explicit PoolCall(CQuillmothDlg *console) : m_console(console) { ++m_console->m_poolCalls; }
+  ~PoolCall() {
+    if (--m_console->m_poolCalls == 0)
+      m_console->RunDeferredWork();
+  }
+
+private:
+  PoolCall(const PoolCall &) = delete;
+  PoolCall &operator=(const PoolCall &) = delete;
+  CQuillmothDlg *m_console;
+};
+
+void CQuillmothDlg::RunDeferredWork() {
+  // Each piece may make pool calls of its own, which defer again: take one
+  // at a time until nothing is left.
+  for (;;) {
+    if (!m_exitsDeferred.empty()) {
+      std::pair<WPARAM, LPARAM> exit = m_exitsDeferred.front();
+      m_exitsDeferred.erase(m_exitsDeferred.begin());
+      OnQMRExit(exit.first, exit.second);
+    } else if (m_stopDeferred) {
+      m_stopDeferred = false;
+      OnStop();
+    } else if (m_shutdownDeferred) {
+      m_shutdownDeferred = false;
+      OnShutdownRequest(m_shutdownResult);
+    } else {
+      return;
+    }
+  }
+}
+
 std::string CQuillmothDlg::ArgumentText() const {
   BSTR text = NULL;
   std::string out;
@@ -55,9 +89,12 @@ std::string CQuillmothDlg::ArgumentText() const {
 }
 
 bool CQuillmothDlg::RunScript(DWORD flags, const char *script) {
+  if (m_shuttingDown)
+    return false;
   if (NumberVariable("QM.POOL_SIZE") != 0)
     flags |= QMR_FLAG_POOLED;
   std::string argument = ArgumentText();
+  PoolCall call(this);
   return QMR_RunScript(flags, script, argument.c_str(), NULL) != NULL;
 }
 
@@ -197,6 +234,15 @@ void CQuillmothDlg::OnQMRExit(WPARAM flags, LPARAM context) {
     PrintCategorized("OnQMRExit: Thread returned to pool", 6);
     return;
   }
+  if (m_poolCalls != 0) {
+    try {
+      m_exitsDeferred.push_back(std::make_pair(flags, context));
+    } catch (...) {
+      ConsoleLine("Failed to destroy the thread"); // out of memory: left to the stop
+    }
+    return;
+  }
+  PoolCall call(this);
   MurrelContext *worker = reinterpret_cast<MurrelContext *>(context);
   if (!QMR_Message(worker, g_hostMsg.qmrShutdown, 0, kDisposeWait))
     ConsoleLine("Failed to destroy the script environment");
@@ -224,6 +270,7 @@ void CQuillmothDlg::OnHeartbeat() {
 
 void CQuillmothDlg::OnSuspendResume() {
   bool running = FirstState(m_engineState) == STATE_RUNNING;
+  PoolCall call(this);
   if (running) {
     SetState(STATE_SUSPENDED, STATE_IDLE | STATE_RUNNING | STATE_STOPPED);
     QMR_Suspend();
@@ -234,6 +281,15 @@ void CQuillmothDlg::OnSuspendResume() {
 }
 
 void CQuillmothDlg::OnStop() {
+  if (m_poolCalls != 0) {
+    m_stopDeferred = true;
+    return;
+  }
+  // Its own loop below handles workers' exits as they come; a second stop
+  // asked meanwhile has nothing to add.
+  if (m_stopping)
+    return;
+  m_stopping = true;
   MSG msg;
   bool startPending = PeekMessageA(&msg, m_hWnd, g_hostMsg.runOnce, g_hostMsg.runOnce, PM_NOREMOVE) ||
                       PeekMessageA(&msg, m_hWnd, g_hostMsg.autoRun, g_hostMsg.autoRun, PM_NOREMOVE);
@@ -265,6 +321,7 @@ void CQuillmothDlg::OnStop() {
     QMR_FlushPool();
     QMR_WaitExit();
   }
+  m_stopping = false;
   SetState(STATE_STOPPED, STATE_IDLE | STATE_RUNNING);
 }
 
@@ -299,8 +356,10 @@ void CQuillmothDlg::OnTimeChange() {
   if (synchronize)
     line += " - Synchronizing";
   ConsoleLine(line);
-  if (synchronize)
+  if (synchronize) {
+    PoolCall call(this);
     QMR_TimeChange();
+  }
 }
 
 namespace {
@@ -318,7 +377,12 @@ BOOL CALLBACK CancelOwnedDialog(HWND window, LPARAM console) {
 } // namespace
 
 LRESULT CQuillmothDlg::OnShutdownRequest(WPARAM result) {
-  m_shuttingDown = true;
+  m_shuttingDown = true; // and no script starts from here on
+  if (m_poolCalls != 0) {
+    m_shutdownDeferred = true;
+    m_shutdownResult = result;
+    return static_cast<LRESULT>(result);
+  }
   EnumThreadWindows(GetCurrentThreadId(), CancelOwnedDialog, reinterpret_cast<LPARAM>(m_hWnd));
   ConsoleLine("Quillmoth service asked to stop.");
   OnStop();

@@ -6,6 +6,8 @@
 
 #include <windows.h>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "framework/Dialog.h"
 #include "resource.h"
@@ -123,6 +125,18 @@ private:
   // Writes the engine's state for -status (Engine.status).
   void PublishStatus();
   DWORD m_shownState;
+
+  // Pool calls wait while answering messages, and a handler run inside one
+  // must not stop the engine, dispose of a worker or end the console under
+  // the call's feet: such work waits until the outermost call returns.
+  class PoolCall;
+  void RunDeferredWork();
+  int m_poolCalls = 0;
+  bool m_stopping = false;
+  bool m_stopDeferred = false;
+  bool m_shutdownDeferred = false;
+  WPARAM m_shutdownResult = 0;
+  std::vector<std::pair<WPARAM, LPARAM>> m_exitsDeferred;
 
   HWND m_relay = NULL;
   HWND m_link = NULL;

@@ -1,4 +1,5 @@
 #include "LiveContexts.h"
+#include "MurrelContext.h"
 
 #include <windows.h>
 #include <set>
@@ -19,14 +20,24 @@ public:
     }
     LeaveCriticalSection(&m_lock);
   }
-  void Remove(MurrelContext *context) {
+  bool Remove(MurrelContext *context) {
     EnterCriticalSection(&m_lock);
-    m_live.erase(context);
+    bool removed = m_live.erase(context) != 0;
     LeaveCriticalSection(&m_lock);
+    return removed;
   }
   bool Contains(const MurrelContext *context) {
     EnterCriticalSection(&m_lock);
     bool found = m_live.count(const_cast<MurrelContext *>(context)) != 0;
+    LeaveCriticalSection(&m_lock);
+    return found;
+  }
+
+  bool Hold(MurrelContext *context) {
+    EnterCriticalSection(&m_lock);
+    bool found = m_live.count(context) != 0;
+    if (found)
+      InterlockedIncrement(&context->holds);
     LeaveCriticalSection(&m_lock);
     return found;
   }
@@ -41,5 +52,6 @@ ContextSet g_contexts;
 } // namespace
 
 void RememberContext(MurrelContext *context) { g_contexts.Add(context); }
-void ForgetContext(MurrelContext *context) { g_contexts.Remove(context); }
+bool ForgetContext(MurrelContext *context) { return g_contexts.Remove(context); }
 bool IsLiveContext(const MurrelContext *context) { return context && g_contexts.Contains(context); }
+bool HoldLiveContext(MurrelContext *context) { return context && g_contexts.Hold(context); }

@@ -7,7 +7,11 @@
 struct MurrelContext;
 
 void RememberContext(MurrelContext *context);
-void ForgetContext(MurrelContext *context);
+// False when the context was not live (already forgotten).
+bool ForgetContext(MurrelContext *context);
 bool IsLiveContext(const MurrelContext *context);
+// Adds a hold (see MurrelContext::holds) to a context that is live, under
+// the same lock QMR_Destroy's ForgetContext takes; false for any other.
+bool HoldLiveContext(MurrelContext *context);
 
 #endif

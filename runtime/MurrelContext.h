@@ -33,6 +33,12 @@ struct MurrelContext {
   // characters): a copy from malloc, handed to the worker with the run
   // request (atom 0) and freed by whoever takes it.
   char *volatile runArgument;
+  // Who still uses the context: 1 for the pool from QMR_Create until
+  // QMR_Destroy, and 1 for each wait in QMR_Message. A host handler run
+  // inside such a wait may destroy the worker; the context is then freed by
+  // whoever lets go last, and the wait ends as failed.
+  volatile LONG holds;
+  volatile LONG destroyed;
 };
 
 // The worker thread procedure.

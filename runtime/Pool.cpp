@@ -50,18 +50,13 @@ MurrelContext *AskContext(HWND window) {
   return IsLiveContext(context) ? context : NULL;
 }
 
-// Enters the pool lock while keeping the caller's queue moving; WM_QUIT
-// stays queued for the caller's own loop.
+// Enters the pool lock while keeping the caller's queue moving (on a worker
+// thread, its sent messages only); WM_QUIT stays queued for the caller's own
+// loop.
 void EnterPoolLock() {
   while (!TryEnterCriticalSection(g_poolLock)) {
-    MSG msg;
-    if (PeekMessageA(&msg, NULL, 0, WM_QUIT - 1, PM_REMOVE) ||
-        PeekMessageA(&msg, NULL, WM_QUIT + 1, 0xFFFFFFFF, PM_REMOVE)) {
-      TranslateMessage(&msg);
-      DispatchMessageA(&msg);
-    } else {
-      MsgWaitForMultipleObjects(0, NULL, FALSE, 1, QS_ALLINPUT);
-    }
+    PumpWaitingMessages();
+    WaitAnsweringSends(NULL, 1);
   }
 }
 
@@ -179,6 +174,16 @@ template <typename Visit> void ForEachWorker(UINT attempts, Visit visit) {
   EnumWindows(VisitProc<Visit>, reinterpret_cast<LPARAM>(&v));
 }
 
+// Lets go of one hold; the last one frees the context and what it owns.
+void ReleaseContext(MurrelContext *context) {
+  if (InterlockedDecrement(&context->holds) != 0)
+    return;
+  CloseHandle(context->thread);
+  CloseHandle(context->replyEvent);
+  free(context->runArgument);
+  free(context);
+}
+
 BOOL Broadcast(UINT control) {
   ForEachWorker(kProbePatiently, [control](HWND window) {
     PostMessageA(window, control, 0, 0);
@@ -225,6 +230,7 @@ extern "C" MurrelContext *QMR_API QMR_Create(DWORD flags) {
     return NULL;
   }
   WaitAnsweringSends(context->replyEvent, INFINITE); // started just as we gave up
+  context->holds = 1;
   RememberContext(context);
   PostToRelay(g_qmrMsg.thread, context->threadId, 1);
   ResetEvent(context->replyEvent);
@@ -232,9 +238,9 @@ extern "C" MurrelContext *QMR_API QMR_Create(DWORD flags) {
 }
 
 extern "C" BOOL QMR_API QMR_Destroy(MurrelContext *context) {
-  if (!IsLiveContext(context) || !context->replyEvent)
+  // Only one caller gets past this: a second destroy finds it forgotten.
+  if (!IsLiveContext(context) || !context->replyEvent || !ForgetContext(context))
     return FALSE;
-  ForgetContext(context);
   if (!PostThreadMessageA(context->threadId, WM_QUIT, 0, 0))
     QMR_DebugMessage(__LINE__, "QMR_Destroy", "PostThreadMessage failed with error \"%s\"",
                      ErrorTextOf(GetLastError()).c_str());
@@ -247,16 +253,16 @@ extern "C" BOOL QMR_API QMR_Destroy(MurrelContext *context) {
       UnregisterClassA(context->className, NULL);
   }
   PostToRelay(g_qmrMsg.thread, context->threadId, 0);
-  CloseHandle(context->thread);
-  CloseHandle(context->replyEvent);
-  free(context->runArgument);
-  free(context);
+  // A wait on this worker further up the stack ends now, as failed.
+  InterlockedExchange(&context->destroyed, 1);
+  SetEvent(context->replyEvent);
+  ReleaseContext(context);
   return TRUE;
 }
 
 extern "C" BOOL QMR_API QMR_Message(MurrelContext *context, UINT message, WPARAM wParam,
                                     DWORD timeout) {
-  if (!IsLiveContext(context))
+  if (!HoldLiveContext(context))
     return FALSE;
   BOOL result = TRUE;
   if (!PostThreadMessageA(context->threadId, message, wParam, context->requestKey))
@@ -267,6 +273,9 @@ extern "C" BOOL QMR_API QMR_Message(MurrelContext *context, UINT message, WPARAM
     result = FALSE;
   }
   ResetEvent(context->replyEvent);
+  if (context->destroyed)
+    result = FALSE;
+  ReleaseContext(context);
   return result;
 }
 

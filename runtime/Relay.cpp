@@ -122,8 +122,17 @@ LRESULT DeliverMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam, 
   return 0;
 }
 
+thread_local bool t_workerThread = false;
+
+void MarkWorkerThread() { t_workerThread = true; }
+bool OnWorkerThread() { return t_workerThread; }
+
 void PumpWaitingMessages() {
   MSG msg;
+  if (t_workerThread) {
+    PeekMessageA(&msg, NULL, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    return;
+  }
   for (;;) {
     if (!PeekMessageA(&msg, NULL, 0, WM_QUIT - 1, PM_REMOVE) &&
         !PeekMessageA(&msg, NULL, WM_QUIT + 1, 0xFFFFFFFF, PM_REMOVE))

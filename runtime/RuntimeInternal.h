@@ -27,8 +27,14 @@ void PostToRelay(UINT message, WPARAM wParam, LPARAM lParam);
 BOOL IsSignalWnd(HWND window, UINT attempts);
 
 // Removes and dispatches every waiting message of the calling thread except
-// WM_QUIT, which stays queued for the thread's own loop.
+// WM_QUIT, which stays queued for the thread's own loop. On a worker thread
+// it answers sent messages only: what is posted there (a stop request, a
+// timer tick, a clock change) is the script's to read.
 void PumpWaitingMessages();
+
+// Marks the calling thread as a worker of the pool, for the waits above.
+void MarkWorkerThread();
+bool OnWorkerThread();
 
 // Hands an event to the host's sink (QMR_SetEventSink); nothing without one.
 void ReportRuntimeEvent(DWORD event, const char *text1, const char *text2);

@@ -221,6 +221,10 @@ void OnRun(MurrelContext *context, WPARAM atom) {
   std::string text;
   if (result != EXEC_OK)
     text = context->script ? context->script->ErrorText() : std::string(kNoEngine);
+  // A script that impersonated a user (Core's ImpersonateLoggedOnUser) and
+  // did not revert leaves the pooled thread as that user: the next script
+  // must run, and keep its variables, as the service's account.
+  RevertToSelf();
   NoteRunEnd(context, result == EXEC_OK, text);
   if (result != EXEC_OK) {
     Notify(text);
@@ -278,6 +282,7 @@ bool HandleRequest(MurrelContext *context, const MSG &msg) {
     else if (m == g_qmrMsg.shutdown)
       OnShutdown(context);
     else if (m == g_qmrMsg.reset) {
+      RevertToSelf();
       if (context->script)
         context->script->ResetEngine();
     } else if (m == g_qmrMsg.emptyPool)
@@ -297,6 +302,7 @@ unsigned __stdcall ThreadProc(void *param) {
   MurrelContext *context = static_cast<MurrelContext *>(param);
   MSG msg;
   PeekMessageA(&msg, NULL, 0, 0, PM_NOREMOVE);
+  MarkWorkerThread();
   // A creator that stopped waiting has left the context to us.
   if (InterlockedCompareExchange(&context->startState, WORKER_STARTED, WORKER_CREATED) ==
       WORKER_ABANDONED) {

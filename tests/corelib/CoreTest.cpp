@@ -606,6 +606,64 @@ TEST_F(CoreScriptTest, FindWindowWalksAllWindowsInPreOrderWithPatterns) {
   CloseHandle(thread);
 }
 
+// What a run leaves on its pooled thread is gone before the next run there:
+// an impersonation the script did not revert (here set on the thread from
+// outside, as Core's ImpersonateLoggedOnUser would) ends with the run.
+// And a script whose core.Run has to wait for the pool (this thread's claim
+// holds it while it finds no idle worker) keeps the stop request that was
+// queued for it: the wait answers sent messages only.
+TEST_F(CoreScriptTest, PooledRunsEndTheirImpersonationAndKeepTheirStopRequests) {
+  ASSERT_TRUE(qmtest::WriteTextFile(dir / "quick.vbs", "Function main(arg)\r\nEnd Function\r\n"));
+  std::string flag = dir / "go";
+  Script("waits.vbs", "  Dim fso, stopped, t, h, id\r\n"
+                      "  Set fso = CreateObject(\"Scripting.FileSystemObject\")\r\n"
+                      "  core.Print \"ready\"\r\n"
+                      "  Do While Not fso.FileExists(\"" + flag + "\")\r\n"
+                      "  Loop\r\n"
+                      "  core.Run 2, \"quick.vbs\", \"\"\r\n"
+                      "  t = core.SetTimer(500): stopped = False\r\n"
+                      "  Do\r\n"
+                      "    h = core.GetMessage(0, 0): id = core.GetMessageId(h): core.FreeHandle h\r\n"
+                      "    If id = QMR_CTL_STOP Then stopped = True\r\n"
+                      "  Loop Until id = WM_TIMER\r\n"
+                      "  core.KillTimer TimerId16(t)\r\n"
+                      "  core.Print \"stop request kept: \" & stopped\r\n");
+  HANDLE workerThread = NULL;
+  bool stopPosted = false;
+  onPrint = [&](const std::string &text) {
+    if (text == "ready") {
+      // Wine asks for the right to set information where Windows asks for
+      // the right to set the token: the handle has both.
+      workerThread = OpenThread(THREAD_SET_THREAD_TOKEN | THREAD_SET_INFORMATION | THREAD_QUERY_INFORMATION, FALSE,
+                                WorkerThread());
+      HANDLE own = NULL, impersonation = NULL;
+      ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_DUPLICATE, &own));
+      ASSERT_TRUE(DuplicateToken(own, SecurityImpersonation, &impersonation));
+      EXPECT_TRUE(SetThreadToken(&workerThread, impersonation)) << GetLastError();
+      CloseHandle(impersonation);
+      CloseHandle(own);
+    } else if (text == "RunScript: No thread found in the pool, retrying..." && workerThread && !stopPosted) {
+      // Inside the claim, which holds the pool for its passes.
+      stopPosted = true;
+      EXPECT_TRUE(PostMessageA(WorkerWindow(), QMR_CTL_STOP, 0, 0));
+      EXPECT_TRUE(qmtest::WriteTextFile(flag, "go"));
+    }
+  };
+  relay.entries.clear();
+  ASSERT_TRUE(QMR_RunScript(QMR_FLAG_ASYNC | QMR_FLAG_POOLED, "waits.vbs", nullptr, nullptr));
+  ASSERT_TRUE(PumpUntil([&] { return workerThread != NULL; }));
+  ASSERT_TRUE(QMR_RunScript(QMR_FLAG_ASYNC | QMR_FLAG_POOLED, "quick.vbs", nullptr, nullptr));
+  ASSERT_TRUE(stopPosted);
+  ASSERT_TRUE(PumpUntil([&] { return Count(RelayWindow::Exit()) == 2; }));
+  EXPECT_TRUE(Seen("stop request kept: True")) << Joined();
+  HANDLE token = NULL;
+  EXPECT_FALSE(OpenThreadToken(workerThread, TOKEN_QUERY, TRUE, &token)) << "the pooled thread is itself again";
+  EXPECT_EQ(static_cast<DWORD>(ERROR_NO_TOKEN), GetLastError());
+  if (token)
+    CloseHandle(token);
+  CloseHandle(workerThread);
+}
+
 TEST_F(CoreScriptTest, ScriptsStartProgramsAndScripts) {
   std::string child = qmtest::ProgramDirectory() + "qmchild.exe";
   ASSERT_TRUE(qmtest::WriteTextFile(dir / "echo.vbs", "Function main(arg)\r\n  main = \"got \" & arg\r\nEnd Function\r\n"));

@@ -319,6 +319,32 @@ TEST_F(RuntimeTest, ErrorReportsAreAnsweredWhileTheRelayThreadWaits) {
   }
 }
 
+// The host's handlers run inside the runtime's waits. One that destroys the
+// very worker a run request waits for (as a stop or a worker's exit handled
+// there does) must end that wait as failed, not leave it on freed memory:
+// the new worker made at once reuses the freed context and its handles, so
+// a wait still reading the old context waits on the new worker for good.
+TEST_F(RuntimeTest, AWorkerDestroyedInsideTheWaitForItEndsThatWait) {
+  Script("fails.vbs", "Function main(x)\r\n  Err.Raise 1000, \"job\", \"the job failed\"\r\nEnd Function\r\n");
+  hostRules = false;
+  bool destroyed = false;
+  MurrelContext *replacement = NULL;
+  relay.onMessage = [&](const RelayEntry &entry) {
+    if (destroyed || entry.message != RelayWindow::Print() || entry.text.rfind("Error: ", 0) != 0)
+      return;
+    destroyed = true;
+    EXPECT_TRUE(QMR_Destroy(qmtest::FirstWorkerContext()));
+    replacement = QMR_Create(0);
+  };
+  EXPECT_EQ(NULL, QMR_RunScript(0, "fails.vbs", NULL, NULL)) << "the run ended as failed";
+  ASSERT_TRUE(destroyed);
+  ASSERT_TRUE(replacement);
+  EXPECT_TRUE(QMR_Message(replacement, RegisterWindowMessageA(QMR_MSG_STARTUP), 0, 10000))
+      << "the new worker answers";
+  EXPECT_TRUE(QMR_Message(replacement, RegisterWindowMessageA(QMR_MSG_SHUTDOWN), 0, 10000));
+  EXPECT_TRUE(QMR_Destroy(replacement));
+}
+
 TEST_F(RuntimeTest, MissingScriptsAreReportedAndTheRunGoesOn) {
   EXPECT_TRUE(IsDone(QMR_RunScript(0, "nosuch.vbs", NULL, NULL)));
   qmtest::PumpFor(50);

@@ -24,13 +24,15 @@ inline bool IsDone(MurrelContext *context) {
 
 struct WorkerWindowCount {
   int count = 0;
+  HWND first = NULL;
   static BOOL CALLBACK Proc(HWND window, LPARAM param) {
     DWORD process = 0;
     GetWindowThreadProcessId(window, &process);
     char cls[64];
+    WorkerWindowCount *self = reinterpret_cast<WorkerWindowCount *>(param);
     if (process == GetCurrentProcessId() && GetClassNameA(window, cls, sizeof cls) &&
-        strncmp(cls, "WORKER:", 7) == 0)
-      ++reinterpret_cast<WorkerWindowCount *>(param)->count;
+        strncmp(cls, "WORKER:", 7) == 0 && self->count++ == 0)
+      self->first = window;
     return TRUE;
   }
 };
@@ -39,6 +41,13 @@ inline int LiveWorkerWindows() {
   WorkerWindowCount counter;
   EnumWindows(WorkerWindowCount::Proc, reinterpret_cast<LPARAM>(&counter));
   return counter.count;
+}
+
+// The context of the first worker window of this process, NULL without one.
+inline MurrelContext *FirstWorkerContext() {
+  WorkerWindowCount counter;
+  EnumWindows(WorkerWindowCount::Proc, reinterpret_cast<LPARAM>(&counter));
+  return counter.first ? reinterpret_cast<MurrelContext *>(GetWindowLongPtrA(counter.first, 0)) : NULL;
 }
 
 class RuntimeTest : public ::testing::Test {
