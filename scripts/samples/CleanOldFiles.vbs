@@ -22,7 +22,10 @@ Option Explicit
 Const SETTINGS = "CleanOldFiles"   ' the prefix of the overriding variables
 ' When: minute hour day month weekday (1 = Sunday). Every night at 03:00.
 Const SCHEDULE = "0 3 * * *"
-' The folder to clean. The root of a drive is refused.
+' The folder to clean: a full path with at least one folder below the root
+' of a drive or share ("C:\Temp\Reports", "\\server\share\Reports"). A
+' drive root, a drive without a path ("C:" means the current folder of that
+' drive), a relative path, and a junction or link are refused.
 Const FOLDER = "C:\Temp\Reports\"
 ' Files last changed more than this many whole days ago are deleted.
 Const DAYS = 30
@@ -97,30 +100,85 @@ Function Wanted(fso, path, extList)
   Next
 End Function
 
-' Adds the old files of a folder (and, when asked, of the folders inside it)
-' to the list; they are deleted once the whole folder is read.
-Sub Collect(dir, fso, limit, extList, recurse, found)
-  Dim file, inner
-  For Each file In dir.Files
-    If file.DateLastModified < limit And Wanted(fso, file.Path, extList) Then found.Add file.Path, file.DateLastModified
-  Next
-  If recurse Then
-    For Each inner In dir.SubFolders
-      Collect inner, fso, limit, extList, recurse, found
-    Next
+' The attribute the file system object gives junctions and symbolic links.
+Const REPARSE_POINT = 1024
+
+' Whether a file or folder is a junction or link. Where the file system
+' object cannot give attributes at all (Wine's), there is none to tell.
+Function IsLink(item)
+  On Error Resume Next
+  IsLink = (item.Attributes And REPARSE_POINT) <> 0
+  If Err.Number <> 0 Then IsLink = False
+  On Error GoTo 0
+End Function
+
+' Why the path is no folder this script may clean, or "" when it may: a full
+' path below the root of a drive (C:\name) or of a share (\\server\share\name),
+' without "." or ".." steps.
+Function FolderRefusal(path)
+  Dim pattern, part
+  Set pattern = New RegExp
+  pattern.Pattern = "^([A-Za-z]:\\|\\\\[^\\]+\\[^\\]+\\)[^\\]"
+  FolderRefusal = ""
+  If Not pattern.Test(path) Then
+    FolderRefusal = "give a full path with a folder below the root of a drive or share, such as C:\Temp\Reports"
+    Exit Function
   End If
+  For Each part In Split(path, "\")
+    If part = "." Or part = ".." Then FolderRefusal = "the path may not contain . or .. steps"
+  Next
+End Function
+
+' Adds the old files of a folder (and, when asked, of the folders inside it)
+' to the list; they are deleted once the whole folder is read. Junctions and
+' links are never followed, and a folder that cannot be read is skipped with
+' a line in the log: the rest of the clean-up goes on.
+Sub Collect(dir, fso, limit, extList, recurse, found)
+  Dim file, inner, inners, problem
+  On Error Resume Next
+  For Each file In dir.Files
+    If Err.Number <> 0 Then Exit For
+    If file.DateLastModified < limit And Not IsLink(file) Then
+      If Wanted(fso, file.Path, extList) Then found.Add file.Path, file.DateLastModified
+    End If
+  Next
+  problem = Err.Number
+  If problem <> 0 Then WriteLog "skipped the folder " & dir.Path & ", which cannot be read: " & Err.Description
+  On Error GoTo 0
+  If problem <> 0 Or Not recurse Then Exit Sub
+  ' The folders inside are listed first, so that reading one that fails is
+  ' told apart from a failure inside the clean-up of another.
+  Set inners = CreateObject("Scripting.Dictionary")
+  On Error Resume Next
+  For Each inner In dir.SubFolders
+    If Err.Number <> 0 Then Exit For
+    inners.Add inner.Path, IsLink(inner)
+  Next
+  If Err.Number <> 0 Then WriteLog "skipped the folders inside " & dir.Path & ", which cannot be read: " & Err.Description
+  On Error GoTo 0
+  For Each inner In inners.Keys
+    If inners.Item(inner) Then
+      WriteLog "skipped " & inner & ": a junction or link is not followed"
+    Else
+      Collect fso.GetFolder(inner), fso, limit, extList, recurse, found
+    End If
+  Next
 End Sub
 
 Sub Clean(dayCount)
   Dim fso, folderPath, recurse, limit, found, path, deleted, failed
   Set fso = CreateObject("Scripting.FileSystemObject")
   folderPath = Setting("FOLDER", FOLDER)
+  If FolderRefusal(folderPath) <> "" Then
+    WriteLog "refusing to clean """ & folderPath & """: " & FolderRefusal(folderPath) & "; nothing deleted"
+    Exit Sub
+  End If
   If Not fso.FolderExists(folderPath) Then
     WriteLog "the folder " & folderPath & " does not exist; nothing deleted"
     Exit Sub
   End If
-  If fso.GetParentFolderName(fso.GetAbsolutePathName(folderPath)) = "" Then
-    WriteLog "refusing to clean the root of a drive (" & folderPath & ")"
+  If IsLink(fso.GetFolder(folderPath)) Then
+    WriteLog "refusing to clean " & folderPath & ": it is a junction or link; nothing deleted"
     Exit Sub
   End If
   recurse = InStr(1, "|true|yes|1|-1|", "|" & LCase(Trim(Setting("SUBFOLDERS", SUBFOLDERS))) & "|") > 0

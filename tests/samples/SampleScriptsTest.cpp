@@ -158,6 +158,15 @@ TEST_F(SampleScripts, CleanOldFilesDeletesOnlyOldFilesOfTheListedKinds) {
     EXPECT_TRUE(Exists(folder + "old.log"));
   }
   values["DAYS"] = "7";
+  // "C:" is the current folder of drive C (the program's folder here, a
+  // service's System32): refused, as is any path that is not a full one.
+  for (const char *notFull : {"C:", "reports", "C:\\Windows\\..\\"}) {
+    values["FOLDER"] = notFull;
+    SampleSettings settings("CleanOldFiles", values);
+    ASSERT_TRUE(RunUntilLogged("CleanOldFiles", std::string("refusing to clean \"") + notFull + "\": ")) << Describe();
+    EXPECT_TRUE(program.Stop());
+  }
+  values["FOLDER"] = folder;
   SampleSettings settings("CleanOldFiles", values);
   ASSERT_TRUE(RunUntilLogged("CleanOldFiles", "file(s) deleted")) << Describe();
   EXPECT_TRUE(Contains(Log(), "deleted " + folder + "old.log (last changed ")) << Describe();
