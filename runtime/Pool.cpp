@@ -184,11 +184,22 @@ void ReleaseContext(MurrelContext *context) {
   free(context);
 }
 
+// Every worker window of this process gets the request without being asked
+// anything first: a worker busy in its script answers no question, and it is
+// the one that most needs the request (a stop above all); its queue keeps the
+// message for the script's next look.
+BOOL CALLBACK PostToWorkerProc(HWND window, LPARAM control) {
+  DWORD process = 0;
+  GetWindowThreadProcessId(window, &process);
+  char className[16];
+  if (process == GetCurrentProcessId() && GetClassNameA(window, className, sizeof className) &&
+      strncmp(className, "WORKER:", 7) == 0)
+    PostMessageA(window, static_cast<UINT>(control), 0, 0);
+  return TRUE;
+}
+
 BOOL Broadcast(UINT control) {
-  ForEachWorker(kProbePatiently, [control](HWND window) {
-    PostMessageA(window, control, 0, 0);
-    return true;
-  });
+  EnumWindows(PostToWorkerProc, static_cast<LPARAM>(control));
   return TRUE;
 }
 

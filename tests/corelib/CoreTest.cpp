@@ -665,6 +665,45 @@ TEST_F(CoreScriptTest, PooledRunsEndTheirImpersonationAndKeepTheirStopRequests) 
   CloseHandle(workerThread);
 }
 
+// A script busy in its own work answers nothing until it looks at its
+// messages; the stop request waits in its queue all the same.
+TEST_F(CoreScriptTest, ABusyScriptFindsTheStopRequestWhenItLooks) {
+  std::string flag = dir / "go";
+  std::string out;
+  bool busy = false;
+  onPrint = [&](const std::string &text) { busy = busy || text == "busy"; };
+  Script("busy.vbs", "  Dim fso, t, h, id\r\n"
+                     "  Set fso = CreateObject(\"Scripting.FileSystemObject\")\r\n"
+                     "  core.Print \"busy\"\r\n"
+                     "  Do While Not fso.FileExists(\"" + flag + "\")\r\n"
+                     "  Loop\r\n"
+                     "  t = core.SetTimer(500): main = \"no stop request\"\r\n"
+                     "  Do\r\n"
+                     "    h = core.GetMessage(0, 0): id = core.GetMessageId(h): core.FreeHandle h\r\n"
+                     "    If id = QMR_CTL_STOP Then main = \"stop request\"\r\n"
+                     "  Loop Until id = WM_TIMER\r\n"
+                     "  core.KillTimer TimerId16(t)\r\n");
+  relay.entries.clear();
+  MurrelContext *context = QMR_RunScript(QMR_FLAG_ASYNC, "busy.vbs", nullptr, nullptr);
+  ASSERT_TRUE(context);
+  ASSERT_TRUE(PumpUntil([&] { return busy; }));
+  EXPECT_TRUE(QMR_Stop());
+  ASSERT_TRUE(qmtest::WriteTextFile(flag, "go"));
+  VARIANT value;
+  VariantInit(&value);
+  auto saved = relay.onMessage;
+  relay.onMessage = [&](const RelayEntry &entry) {
+    if (entry.message == RelayWindow::Exit() && QMR_GetReturnValue(context, &value) &&
+        SUCCEEDED(VariantChangeType(&value, &value, 0, VT_BSTR)))
+      out = Narrow(V_BSTR(&value));
+    saved(entry);
+  };
+  ASSERT_TRUE(PumpUntil([&] { return Count(RelayWindow::Exit()) == 1; }));
+  relay.onMessage = saved;
+  VariantClear(&value);
+  EXPECT_EQ("stop request", out);
+}
+
 TEST_F(CoreScriptTest, ScriptsStartProgramsAndScripts) {
   std::string child = qmtest::ProgramDirectory() + "qmchild.exe";
   ASSERT_TRUE(qmtest::WriteTextFile(dir / "echo.vbs", "Function main(arg)\r\n  main = \"got \" & arg\r\nEnd Function\r\n"));
