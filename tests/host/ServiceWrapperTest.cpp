@@ -431,6 +431,16 @@ TEST_F(ServiceWrapper, AStopBeforeTheConsoleExistsEndsTheConsoleOnceItIsThere) {
   ASSERT_TRUE(qmtest::WriteTextFile(scripts / "AutoRun.vbs", "Sub main(x)\r\nEnd Sub\r\n"));
   qmtest::ScriptsFolder folder(scripts.Path());
   CMyService service("QmWrapperEarlyStop");
+  std::string log = qmtest::ProgramDirectory() + "host_service_test.log";
+  auto deliveries = [&] {
+    std::string text = qmtest::ReadTextFile(log);
+    size_t count = 0;
+    for (size_t at = text.find("CMyService::DeliverStop()\r\n"); at != std::string::npos;
+         at = text.find("CMyService::DeliverStop()\r\n", at + 1))
+      ++count;
+    return count;
+  };
+  size_t before = deliveries();
   service.OnStop();
 
   struct Rescue {
@@ -457,6 +467,7 @@ TEST_F(ServiceWrapper, AStopBeforeTheConsoleExistsEndsTheConsoleOnceItIsThere) {
   WaitForSingleObject(thread, INFINITE);
   CloseHandle(thread);
   CloseHandle(rescue.ended);
+  EXPECT_EQ(before + 1, deliveries()) << "the console was made and got the held stop";
   EXPECT_EQ(0, rescue.used) << "the held stop ended the console; it was not lost";
   EXPECT_TRUE(theApp.MainWindow() == NULL);
 }
