@@ -339,15 +339,15 @@ BOOL CNTService::Initialize() {
   SetStatus(SERVICE_START_PENDING);
   BOOL ok = OnInit();
   m_status.dwWin32ExitCode = GetLastError();
-  m_status.dwCheckPoint = 0;
-  m_status.dwWaitHint = 0;
   if (!ok) {
     LogEvent(EVENTLOG_ERROR_TYPE, EVMSG_FAILEDINIT);
     SetStatus(SERVICE_STOPPED);
     return FALSE;
   }
   LogEvent(EVENTLOG_INFORMATION_TYPE, EVMSG_STARTED);
-  SetStatus(SERVICE_RUNNING);
+  // A stop that came during start-up stays reported as under way.
+  if (!m_stopping)
+    SetStatus(SERVICE_RUNNING);
   return TRUE;
 }
 
@@ -397,11 +397,9 @@ void CNTService::RunServiceMain(DWORD argc, LPSTR *argv) {
     service->LogEvent(EVENTLOG_ERROR_TYPE, EVMSG_CTRLHANDLERNOTINSTALLED);
     return;
   }
-  if (service->Initialize()) {
+  if (service->Initialize() && !service->m_stopping) {
     service->m_running = 1;
     service->m_status.dwWin32ExitCode = 0;
-    service->m_status.dwCheckPoint = 0;
-    service->m_status.dwWaitHint = 0;
     service->Run();
   }
   service->EndStopProgress();

@@ -472,6 +472,80 @@ TEST_F(ServiceWrapper, AStopBeforeTheConsoleExistsEndsTheConsoleOnceItIsThere) {
   EXPECT_TRUE(theApp.MainWindow() == NULL);
 }
 
+// Shutdown and pre-shutdown reach a running script as its stop request: the
+// host's service runs here with its real console and an AutoRun that waits
+// for the stop, and the control comes through the handler the service
+// registered (only the system sends these two: ControlService refuses them
+// on Windows and under Wine alike).
+TEST_F(ServiceWrapper, ShutdownAndPreShutdownReachARunningScript) {
+  qmtest::RegisteredCoreLibrary library;
+  ASSERT_EQ(S_OK, library.Registration());
+  qmtest::TempDirectory scripts("shutdown");
+  ASSERT_TRUE(qmtest::CopyInto(qmtest::ProgramDirectory() + "Scripts\\StdLib.vbs", scripts.Path()));
+  ASSERT_TRUE(qmtest::WriteTextFile(scripts / "AutoRun.vbs",
+                                    "Function main(x)\r\n"
+                                    "  Dim core, h, running\r\n"
+                                    "  Set core = NewCore()\r\n"
+                                    "  AppendLine ProcessVariable(\"QM.DEFAULT_DIR\") & \"started.txt\", \"started\"\r\n"
+                                    "  running = True\r\n"
+                                    "  Do While running\r\n"
+                                    "    h = core.GetMessage(0, 0)\r\n"
+                                    "    If core.GetMessageId(h) = QMR_CTL_STOP Then running = False\r\n"
+                                    "    core.FreeHandle h\r\n"
+                                    "  Loop\r\n"
+                                    "  AppendLine ProcessVariable(\"QM.DEFAULT_DIR\") & \"stopped.txt\", \"stopped\"\r\n"
+                                    "End Function\r\n"));
+  qmtest::ScriptsFolder folder(scripts.Path());
+
+  struct Control {
+    DWORD code;
+    std::string started;
+    HANDLE ended;
+    volatile LONG sent, rescued;
+  };
+  for (DWORD code : {SERVICE_CONTROL_SHUTDOWN, SERVICE_CONTROL_PRESHUTDOWN}) {
+    record = PlatformRecord();
+    DeleteFileA((scripts / "started.txt").c_str());
+    DeleteFileA((scripts / "stopped.txt").c_str());
+    Control control = {code, scripts / "started.txt", CreateEventA(NULL, TRUE, FALSE, NULL), 0, 0};
+    // Plays the system: the control once the script runs; should the console
+    // still run a minute later, it is ended so the test can fail instead of hang.
+    HANDLE thread = CreateThread(
+        NULL, 0,
+        [](LPVOID context) -> DWORD {
+          Control *control = static_cast<Control *>(context);
+          if (qmtest::WaitUntil([&] { return GetFileAttributesA(control->started.c_str()) != INVALID_FILE_ATTRIBUTES; },
+                                60000)) {
+            g_record->handler(control->code, 0, NULL, NULL);
+            InterlockedExchange(&control->sent, 1);
+          }
+          if (WaitForSingleObject(control->ended, 60000) == WAIT_TIMEOUT && theApp.MainWindow()) {
+            InterlockedExchange(&control->rescued, 1);
+            PostMessageA(theApp.MainWindow(), RegisterWindowMessageA("WM_SHUTDOWN"), 0, 0);
+          }
+          return 0;
+        },
+        &control, 0, NULL);
+    ASSERT_TRUE(thread);
+    {
+      CMyService service("QmWrapperShutdown");
+      char name[] = "QmWrapperShutdown";
+      LPSTR argv[] = {name};
+      CNTService::ServiceMain(1, argv);
+    }
+    SetEvent(control.ended);
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+    CloseHandle(control.ended);
+    EXPECT_EQ(1, control.sent) << code << ": the script started";
+    EXPECT_EQ(0, control.rescued) << code << ": the control ended the service";
+    EXPECT_EQ("stopped\r\n", qmtest::ReadTextFile(scripts / "stopped.txt")) << code << ": the script got its stop request";
+    std::vector<SERVICE_STATUS> statuses = record.Statuses();
+    ASSERT_FALSE(statuses.empty());
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_STOPPED), statuses.back().dwCurrentState) << code;
+  }
+}
+
 // Trace lines go to the diagnostic log under the service name; a text longer
 // than the trace buffer is cut there, nothing is written past it.
 TEST_F(ServiceWrapper, TraceLinesAreCutAtTheirBuffer) {
