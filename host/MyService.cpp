@@ -1,6 +1,5 @@
 #include "MyService.h"
 #include "QuillmothApp.h"
-#include "QuillmothRun.h"
 
 #include <objbase.h>
 #include <stdio.h>
