@@ -1,6 +1,5 @@
 #include "MyService.h"
 #include "QuillmothApp.h"
-#include "QuillmothRun.h"
 
 #include <objbase.h>
 #include <stdio.h>
@@ -12,13 +11,6 @@ std::string ServiceKey(const char *name, const char *subkey) {
 }
 
 } // namespace
-
-HWND GetMainWindow() {
-  HWND window = theApp.MainWindow();
-  if (!window)
-    QMR_DebugMessage(299, "GetMainWindow", "Unable to locate main window");
-  return window;
-}
 
 BOOL CMyService::OnInit() {
   Trace(__LINE__, "CMyService::OnInit()");
@@ -42,21 +34,31 @@ BOOL CMyService::OnInit() {
 void CMyService::Run() {
   Trace(__LINE__, "CMyService::Run()");
   CoInitializeEx(NULL, COINIT_APARTMENTTHREADED);
-  theApp.RunConsole();
+  theApp.RunConsole([this](HWND window) {
+    if (m_stopRequested)
+      DeliverStop(window);
+  });
   CoUninitialize();
   Trace(__LINE__, "CMyService::Run() done");
 }
 
 void CMyService::OnStop() {
   Trace(__LINE__, "CMyService::OnStop()");
-  OnShutdown();
+  // Marked first: a window that appears after the look below finds the mark.
+  InterlockedExchange(&m_stopRequested, 1);
+  HWND window = theApp.MainWindow();
+  if (window)
+    DeliverStop(window);
+  else
+    Trace(__LINE__, "CMyService::OnStop(): no console window yet, the stop is held for it");
 }
 
-void CMyService::OnShutdown() {
-  Trace(__LINE__, "CMyService::OnShutdown()");
-  HWND window = GetMainWindow();
-  if (window)
-    PostMessageA(window, RegisterWindowMessageA("WM_SHUTDOWN"), 0, 0);
+void CMyService::DeliverStop(HWND window) {
+  if (InterlockedExchange(&m_stopDelivered, 1) != 0)
+    return;
+  Trace(__LINE__, "CMyService::DeliverStop()");
+  if (!PostMessageA(window, RegisterWindowMessageA("WM_SHUTDOWN"), 0, 0))
+    TraceLastError(__LINE__, "CMyService::DeliverStop() PostMessage");
 }
 
 BOOL CMyService::OnUserControl(DWORD code) {

@@ -14,18 +14,24 @@ public:
 
   void Run() override;
   BOOL OnInit() override;
+  // Stop, shutdown and pre-shutdown: the console's shutdown request. One
+  // that comes before the console window exists is held and delivered as
+  // soon as the window is there.
   void OnStop() override;
-  void OnShutdown() override;
   BOOL OnUserControl(DWORD code) override;
 
   void SaveStatus();
 
   DWORD m_startValue = 0;
   DWORD m_currentValue = 0;
-};
 
-// The application's main window (the console while it exists), or null with
-// a diagnostic line.
-HWND GetMainWindow();
+private:
+  // Posts the shutdown request to the console once, whichever of the stop
+  // and the new window comes last.
+  void DeliverStop(HWND window);
+
+  volatile LONG m_stopRequested = 0;
+  volatile LONG m_stopDelivered = 0;
+};
 
 #endif

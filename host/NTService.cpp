@@ -10,6 +10,7 @@
 #include <string.h>
 
 CNTService *CNTService::s_instance = NULL;
+const DWORD CNTService::kRecoveryDelays[3] = {60000, 60000, 300000};
 
 namespace {
 
@@ -24,15 +25,28 @@ void CloseKeepingError(SC_HANDLE handle) {
   SetLastError(error);
 }
 
+// Pre-shutdown is offered from Vista on; an older control manager refuses a
+// status that names a control it does not know.
+DWORD AcceptedControls() {
+  OSVERSIONINFOA version = {};
+  version.dwOSVersionInfoSize = sizeof version;
+  DWORD controls = SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN;
+  if (GetVersionExA(&version) && version.dwMajorVersion >= 6)
+    controls |= SERVICE_ACCEPT_PRESHUTDOWN;
+  return controls;
+}
+
 } // namespace
 
 CNTService::CNTService(const char *serviceName)
-    : m_statusHandle(NULL), m_running(0), m_eventSource(NULL) {
+    : m_statusHandle(NULL), m_running(0), m_eventSource(NULL), m_stopping(0), m_stopDone(NULL),
+      m_progressThread(NULL) {
+  InitializeCriticalSection(&m_statusLock);
   m_serviceName[0] = '\0';
   SetName(serviceName);
   m_status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
   m_status.dwCurrentState = SERVICE_STOPPED;
-  m_status.dwControlsAccepted = SERVICE_ACCEPT_STOP;
+  m_status.dwControlsAccepted = AcceptedControls();
   m_status.dwWin32ExitCode = 0;
   m_status.dwServiceSpecificExitCode = 0;
   m_status.dwCheckPoint = 0;
@@ -44,10 +58,14 @@ CNTService::CNTService(const char *serviceName)
 
 CNTService::~CNTService() {
   Trace(__LINE__, "CNTService::~CNTService()");
+  EndStopProgress();
+  if (m_stopDone)
+    CloseHandle(m_stopDone);
   if (m_eventSource)
     g_servicePlatform.DeregisterEventSource(m_eventSource);
   if (s_instance == this)
     s_instance = NULL;
+  DeleteCriticalSection(&m_statusLock);
 }
 
 void CNTService::SetName(const char *name) {
@@ -80,7 +98,6 @@ void CNTService::OnStop() {}
 void CNTService::OnInterrogate() {}
 void CNTService::OnPause() {}
 void CNTService::OnContinue() {}
-void CNTService::OnShutdown() {}
 BOOL CNTService::OnUserControl(DWORD) { return FALSE; }
 
 BOOL CNTService::IsInstalled() {
@@ -98,8 +115,13 @@ BOOL CNTService::IsInstalled() {
   return installed;
 }
 
-BOOL CNTService::Install(const char *account, const char *password, bool demandStart) {
+BOOL CNTService::Install(const char *account, const char *password, bool demandStart,
+                         const char *arguments, InstallNotes *notes) {
   Trace(__LINE__, "CNTService::Install()");
+  InstallNotes ignored;
+  if (!notes)
+    notes = &ignored;
+  *notes = InstallNotes();
   SC_HANDLE manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_ALL_ACCESS);
   if (!manager) {
     TraceLastError(__LINE__, "CNTService::Install() OpenSCManager");
@@ -114,8 +136,15 @@ BOOL CNTService::Install(const char *account, const char *password, bool demandS
   }
   // Quoted, so that a path with blanks ("C:\Program Files\...") can't be
   // read as a shorter program ("C:\Program.exe") followed by arguments.
-  char command[MAX_PATH + 2];
-  snprintf(command, sizeof command, "\"%s\"", program);
+  char command[MAX_PATH + 64];
+  bool hasArguments = arguments && *arguments;
+  int written = snprintf(command, sizeof command, "\"%s\"%s%s", program, hasArguments ? " " : "",
+                         hasArguments ? arguments : "");
+  if (written < 0 || static_cast<size_t>(written) >= sizeof command) {
+    CloseServiceHandle(manager);
+    SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    return FALSE;
+  }
   bool hasAccount = account && *account;
   DWORD type = hasAccount ? SERVICE_WIN32_OWN_PROCESS
                           : SERVICE_WIN32_OWN_PROCESS | SERVICE_INTERACTIVE_PROCESS;
@@ -128,6 +157,17 @@ BOOL CNTService::Install(const char *account, const char *password, bool demandS
     CloseKeepingError(manager);
     return FALSE;
   }
+
+  SC_ACTION actions[3];
+  for (int i = 0; i < 3; ++i) {
+    actions[i].Type = SC_ACTION_RESTART;
+    actions[i].Delay = kRecoveryDelays[i];
+  }
+  SERVICE_FAILURE_ACTIONSA recovery = {kRecoveryResetSeconds, NULL, NULL, 3, actions};
+  if (!g_servicePlatform.ChangeServiceConfig2(service, SERVICE_CONFIG_FAILURE_ACTIONS, &recovery)) {
+    notes->recoveryError = GetLastError();
+    TraceLastError(__LINE__, "CNTService::Install() recovery actions");
+  }
   CloseServiceHandle(service);
   CloseServiceHandle(manager);
 
@@ -138,11 +178,11 @@ BOOL CNTService::Install(const char *account, const char *password, bool demandS
       g_servicePlatform.RegCreateKeyEx(HKEY_LOCAL_MACHINE, keyName, 0, NULL, 0, KEY_SET_VALUE, NULL,
                                        &key, NULL);
   if (created != ERROR_SUCCESS) {
-    // The registry answers its error without setting the thread's; the
-    // caller shows the thread's.
-    SetLastError(static_cast<DWORD>(created));
+    // The service exists; only its events have no source to be read by.
+    notes->eventSourceError = static_cast<DWORD>(created);
+    SetLastError(notes->eventSourceError);
     TraceLastError(__LINE__, "CNTService::Install() event source key");
-    return FALSE;
+    return TRUE;
   }
   RegSetValueExA(key, "EventMessageFile", 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE *>(program),
                  static_cast<DWORD>(strlen(program) + 1));
@@ -211,8 +251,73 @@ void CNTService::LogEvent(WORD type, DWORD id, const char *text1, const char *te
 
 BOOL CNTService::SetStatus(DWORD state) {
   Trace(__LINE__, "Updating status (%lu, %lu)", state, m_status.dwWin32ExitCode);
+  EnterCriticalSection(&m_statusLock);
   m_status.dwCurrentState = state;
-  return m_statusHandle && g_servicePlatform.SetServiceStatus(m_statusHandle, &m_status);
+  if (state != SERVICE_STOP_PENDING && state != SERVICE_START_PENDING) {
+    m_status.dwCheckPoint = 0;
+    m_status.dwWaitHint = 0;
+  }
+  BOOL reported = ReportStatus();
+  LeaveCriticalSection(&m_statusLock);
+  return reported;
+}
+
+BOOL CNTService::ReportStatus() {
+  EnterCriticalSection(&m_statusLock);
+  SERVICE_STATUS status = m_status;
+  BOOL reported = m_statusHandle && g_servicePlatform.SetServiceStatus(m_statusHandle, &status);
+  LeaveCriticalSection(&m_statusLock);
+  return reported;
+}
+
+void CNTService::BeginStop() {
+  if (InterlockedExchange(&m_stopping, 1) != 0) {
+    Trace(__LINE__, "CNTService::BeginStop(): a stop is already under way");
+    return;
+  }
+  EnterCriticalSection(&m_statusLock);
+  m_status.dwCheckPoint = 1;
+  m_status.dwWaitHint = kStopWaitHint;
+  SetStatus(SERVICE_STOP_PENDING);
+  LeaveCriticalSection(&m_statusLock);
+  // Without the progress thread the stop still runs, only unannounced.
+  if (m_stopDone && !m_progressThread) {
+    m_progressThread = CreateThread(NULL, 0, StopProgress, this, 0, NULL);
+    if (!m_progressThread)
+      TraceLastError(__LINE__, "CNTService::BeginStop() progress thread");
+  }
+  OnStop();
+  m_running = 0;
+  LogEvent(EVENTLOG_INFORMATION_TYPE, EVMSG_STOPPED);
+}
+
+DWORD WINAPI CNTService::StopProgress(LPVOID self) {
+  CNTService *service = static_cast<CNTService *>(self);
+  DWORD started = GetTickCount();
+  while (WaitForSingleObject(service->m_stopDone, kStopProgressInterval) == WAIT_TIMEOUT) {
+    if (GetTickCount() - started >= kStopProgressLimit) {
+      service->Trace(__LINE__, "The stop has not ended after %lu ms: no more progress reported",
+                     kStopProgressLimit);
+      break;
+    }
+    EnterCriticalSection(&service->m_statusLock);
+    if (service->m_status.dwCurrentState == SERVICE_STOP_PENDING) {
+      ++service->m_status.dwCheckPoint;
+      service->ReportStatus();
+    }
+    LeaveCriticalSection(&service->m_statusLock);
+  }
+  return 0;
+}
+
+void CNTService::EndStopProgress() {
+  if (m_stopDone)
+    SetEvent(m_stopDone);
+  if (m_progressThread) {
+    WaitForSingleObject(m_progressThread, INFINITE);
+    CloseHandle(m_progressThread);
+    m_progressThread = NULL;
+  }
 }
 
 BOOL CNTService::StartDispatcher() {
@@ -234,15 +339,15 @@ BOOL CNTService::Initialize() {
   SetStatus(SERVICE_START_PENDING);
   BOOL ok = OnInit();
   m_status.dwWin32ExitCode = GetLastError();
-  m_status.dwCheckPoint = 0;
-  m_status.dwWaitHint = 0;
   if (!ok) {
     LogEvent(EVENTLOG_ERROR_TYPE, EVMSG_FAILEDINIT);
     SetStatus(SERVICE_STOPPED);
     return FALSE;
   }
   LogEvent(EVENTLOG_INFORMATION_TYPE, EVMSG_STARTED);
-  SetStatus(SERVICE_RUNNING);
+  // A stop that came during start-up stays reported as under way.
+  if (!m_stopping)
+    SetStatus(SERVICE_RUNNING);
   return TRUE;
 }
 
@@ -261,12 +366,13 @@ void WINAPI CNTService::ServiceMain(DWORD argc, LPSTR *argv) {
   }
 }
 
-void WINAPI CNTService::Handler(DWORD code) {
+DWORD WINAPI CNTService::HandlerEx(DWORD code, DWORD, LPVOID, LPVOID) {
   try {
-    HandleControl(code);
+    return HandleControl(code);
   } catch (...) {
     if (s_instance)
       s_instance->Trace(__LINE__, "CNTService::Handler(%lu) failed: out of memory", code);
+    return ERROR_NOT_ENOUGH_MEMORY;
   }
 }
 
@@ -282,35 +388,37 @@ void CNTService::RunServiceMain(DWORD argc, LPSTR *argv) {
     service->SetName(theApp.ServiceName());
   }
   service->m_status.dwCurrentState = SERVICE_START_PENDING;
+  if (!service->m_stopDone)
+    service->m_stopDone = CreateEventA(NULL, TRUE, FALSE, NULL);
   service->m_statusHandle =
-      g_servicePlatform.RegisterServiceCtrlHandler(service->m_serviceName, Handler);
+      g_servicePlatform.RegisterServiceCtrlHandlerEx(service->m_serviceName, HandlerEx, NULL);
   if (!service->m_statusHandle) {
-    service->TraceLastError(__LINE__, "CNTService::ServiceMain() RegisterServiceCtrlHandler");
+    service->TraceLastError(__LINE__, "CNTService::ServiceMain() RegisterServiceCtrlHandlerEx");
     service->LogEvent(EVENTLOG_ERROR_TYPE, EVMSG_CTRLHANDLERNOTINSTALLED);
     return;
   }
-  if (service->Initialize()) {
+  if (service->Initialize() && !service->m_stopping) {
     service->m_running = 1;
     service->m_status.dwWin32ExitCode = 0;
-    service->m_status.dwCheckPoint = 0;
-    service->m_status.dwWaitHint = 0;
     service->Run();
   }
+  service->EndStopProgress();
   service->SetStatus(SERVICE_STOPPED);
   service->Trace(__LINE__, "CNTService::ServiceMain() done");
 }
 
-void CNTService::HandleControl(DWORD code) {
+DWORD CNTService::HandleControl(DWORD code) {
   CNTService *service = s_instance;
   if (!service)
-    return;
+    return ERROR_CALL_NOT_IMPLEMENTED;
   service->Trace(__LINE__, "CNTService::Handler(%lu)", code);
+  DWORD answer = NO_ERROR;
   switch (code) {
   case SERVICE_CONTROL_STOP:
-    service->SetStatus(SERVICE_STOP_PENDING);
-    service->OnStop();
-    service->m_running = 0;
-    service->LogEvent(EVENTLOG_INFORMATION_TYPE, EVMSG_STOPPED);
+  case SERVICE_CONTROL_SHUTDOWN:
+  case SERVICE_CONTROL_PRESHUTDOWN:
+    // A running script gets its stop request at shutdown as at a stop.
+    service->BeginStop();
     break;
   case SERVICE_CONTROL_PAUSE:
     service->OnPause();
@@ -321,14 +429,17 @@ void CNTService::HandleControl(DWORD code) {
   case SERVICE_CONTROL_INTERROGATE:
     service->OnInterrogate();
     break;
-  case SERVICE_CONTROL_SHUTDOWN:
-    service->OnShutdown();
-    break;
   default:
-    if (code < 128 || !service->OnUserControl(code))
+    if (code < 128 || !service->OnUserControl(code)) {
       service->LogEvent(EVENTLOG_ERROR_TYPE, EVMSG_BADREQUEST);
+      answer = ERROR_CALL_NOT_IMPLEMENTED;
+    }
     break;
   }
-  if (service->m_statusHandle)
-    g_servicePlatform.SetServiceStatus(service->m_statusHandle, &service->m_status);
+  // The answer to every control, unless the service has meanwhile stopped.
+  EnterCriticalSection(&service->m_statusLock);
+  if (service->m_status.dwCurrentState != SERVICE_STOPPED)
+    service->ReportStatus();
+  LeaveCriticalSection(&service->m_statusLock);
+  return answer;
 }

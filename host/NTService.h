@@ -16,12 +16,22 @@ public:
   virtual void OnInterrogate();
   virtual void OnPause();
   virtual void OnContinue();
-  virtual void OnShutdown();
   virtual BOOL OnUserControl(DWORD code);
 
+  // What Install did beside registering the service: a step that failed
+  // leaves its error here (0 when it was done).
+  struct InstallNotes {
+    DWORD eventSourceError = 0; // the event log source's key
+    DWORD recoveryError = 0;    // the recovery actions
+  };
+
   BOOL IsInstalled();
-  // Registers the service; account and password may be empty (local system).
-  BOOL Install(const char *account, const char *password, bool demandStart);
+  // Registers the service with its recovery actions and event source;
+  // account and password may be empty (local system), arguments follow the
+  // program in the service's command line. TRUE once the service exists,
+  // whatever notes says of the other steps.
+  BOOL Install(const char *account, const char *password, bool demandStart,
+               const char *arguments = "", InstallNotes *notes = NULL);
   BOOL Uninstall();
   void LogEvent(WORD type, DWORD id, const char *text1 = NULL, const char *text2 = NULL,
                 const char *text3 = NULL);
@@ -35,9 +45,21 @@ public:
 
   // The entry points the control manager calls, without an object.
   static void WINAPI ServiceMain(DWORD argc, LPSTR *argv);
-  static void WINAPI Handler(DWORD code);
+  static DWORD WINAPI HandlerEx(DWORD code, DWORD eventType, LPVOID eventData, LPVOID context);
   static void RunServiceMain(DWORD argc, LPSTR *argv);
-  static void HandleControl(DWORD code);
+  static DWORD HandleControl(DWORD code);
+
+  // While a stop is under way the check point rises every interval, with
+  // the wait hint, so the control manager waits for a stop that goes on;
+  // after the limit it rises no more, and a stop that hangs is seen as such.
+  static constexpr DWORD kStopWaitHint = 5000;
+  static constexpr DWORD kStopProgressInterval = 1000;
+  static constexpr DWORD kStopProgressLimit = 180000;
+
+  // Recovery actions: restart after a minute, again after a minute, then
+  // after five; the failure count starts afresh after a day.
+  static constexpr DWORD kRecoveryResetSeconds = 86400;
+  static const DWORD kRecoveryDelays[3];
 
   // A trace line of the wrapper in the diagnostic log, under the service name.
   void Trace(int line, const char *format, ...) __attribute__((format(printf, 3, 4)));
@@ -45,6 +67,9 @@ public:
   void TraceLastError(int line, const char *what);
 
 protected:
+  // Stop, shutdown and pre-shutdown all run this one stop sequence, once.
+  void BeginStop();
+
   char m_serviceName[64];
   SERVICE_STATUS_HANDLE m_statusHandle;
   SERVICE_STATUS m_status;
@@ -56,6 +81,16 @@ private:
   CNTService &operator=(const CNTService &) = delete;
 
   BOOL Initialize();
+  // Reports m_status as it is, under the status lock.
+  BOOL ReportStatus();
+  void EndStopProgress();
+  static DWORD WINAPI StopProgress(LPVOID self);
+
+  // The handler, the service thread and the progress thread all report.
+  CRITICAL_SECTION m_statusLock;
+  volatile LONG m_stopping;
+  HANDLE m_stopDone;
+  HANDLE m_progressThread;
 
   static CNTService *s_instance;
 };

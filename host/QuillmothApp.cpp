@@ -199,14 +199,25 @@ std::string CQuillmothApp::OneShotMessage(CMyService &service) {
     snprintf(text, sizeof text, "%s Version %d.%d\nThe service is %s installed\n", name,
              VersionMajor(), VersionMinor(), service.IsInstalled() ? "currently" : "not");
   } else if (m_cmdInfo.m_install) {
-    if (service.IsInstalled())
+    CNTService::InstallNotes notes;
+    if (service.IsInstalled()) {
       snprintf(text, sizeof text, "%s is already registered as system service\n", name);
-    else if (service.Install(m_cmdInfo.m_accountValue.c_str(), m_cmdInfo.m_passwordValue.c_str(),
-                             m_cmdInfo.m_proxy))
-      snprintf(text, sizeof text, "%s is now registered as a system service\n", name);
-    else
+    } else if (service.Install(m_cmdInfo.m_accountValue.c_str(), m_cmdInfo.m_passwordValue.c_str(),
+                               m_cmdInfo.m_proxy, m_cmdInfo.m_proxy ? "-proxy" : "", &notes)) {
+      // The service exists: what else was not done is said, not called a
+      // failed registration.
+      std::string message = std::string(name) + " is now registered as a system service\n";
+      if (notes.recoveryError)
+        message += "Its recovery actions (restart after a failure) could not be set:\n" +
+                   SystemErrorText(notes.recoveryError, LANG_USER_DEFAULT) + "\n";
+      if (notes.eventSourceError)
+        message += "Its event log source could not be registered, so its events have no text:\n" +
+                   SystemErrorText(notes.eventSourceError, LANG_USER_DEFAULT) + "\n";
+      return message;
+    } else {
       snprintf(text, sizeof text, "%s failed to register as service.\n%s\n", name,
                SystemErrorText(GetLastError(), LANG_USER_DEFAULT).c_str());
+    }
   } else if (m_cmdInfo.m_uninstall) {
     if (!service.IsInstalled())
       snprintf(text, sizeof text, "%s is not registered as a system service\n", name);
@@ -302,7 +313,7 @@ int CQuillmothApp::RunMonitor(const std::string &why) {
   return static_cast<int>(result);
 }
 
-INT_PTR CQuillmothApp::RunConsole() {
+INT_PTR CQuillmothApp::RunConsole(const std::function<void(HWND)> &onWindow) {
   InstallRuntimeEventSink();
   ConsoleOptions options;
   options.hide = m_cmdInfo.m_hide;
@@ -314,8 +325,12 @@ INT_PTR CQuillmothApp::RunConsole() {
                      GetLastError());
     return -1;
   }
-  m_mainWindow = console.Handle();
+  // A full barrier: a stop marked before this reads the window, or the
+  // caller's onWindow sees the mark.
+  InterlockedExchangePointer(reinterpret_cast<PVOID volatile *>(&m_mainWindow), console.Handle());
   ShowWindow(m_mainWindow, options.hide ? SW_HIDE : SW_SHOW);
+  if (onWindow)
+    onWindow(m_mainWindow);
   INT_PTR result = console.RunModalLoop();
   console.DestroyWindow();
   m_mainWindow = NULL;

@@ -4,6 +4,7 @@
 #define QUILLMOTHAPP_H
 
 #include <windows.h>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -46,10 +47,12 @@ public:
 
   const char *ServiceName() const { return m_serviceName; }
   void SwitchToProxy();
+  // Read by the service's control handler on another thread.
   HWND MainWindow() const { return m_mainWindow; }
   // Creates the console, shows it (unless -hide) and runs it until it is
   // asked to shut down; on the calling thread, COM already initialised.
-  INT_PTR RunConsole();
+  // onWindow is called once the window is the main window, before its loop.
+  INT_PTR RunConsole(const std::function<void(HWND)> &onWindow = nullptr);
 
   // The executable whose directory start-up works from (its own path unless
   // set otherwise, as tests do).
@@ -76,7 +79,7 @@ private:
   void FlushDiagnostics();
 
   const char *m_serviceName;
-  HWND m_mainWindow;
+  HWND volatile m_mainWindow;
   std::string m_programPath;
   std::vector<std::pair<int, std::string>> m_pendingDiagnostics;
 };

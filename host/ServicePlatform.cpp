@@ -1,7 +1,7 @@
 #include "ServicePlatform.h"
 
 const ServicePlatform kSystemServicePlatform = {
-    RegisterEventSourceA, ReportEventA, DeregisterEventSource, RegisterServiceCtrlHandlerA,
-    SetServiceStatus, RegCreateKeyExA};
+    RegisterEventSourceA, ReportEventA,    DeregisterEventSource, RegisterServiceCtrlHandlerExA,
+    SetServiceStatus,     RegCreateKeyExA, ChangeServiceConfig2A};
 
 ServicePlatform g_servicePlatform = kSystemServicePlatform;

@@ -190,20 +190,46 @@ TEST(HostProcess, ServiceRunsItsConsoleAndStopsOnRequest) {
   EXPECT_EQ("Quillmoth is no longer registered as a system service.\n", install.Run("-uninstall").text);
 }
 
-TEST(HostProcess, ProxyServiceIsRegisteredForStartOnDemand) {
+// The proxy service is registered with -proxy in its command line: started
+// by the control manager it knows itself by its own name, runs its console
+// and stops on request.
+TEST(HostProcess, ProxyServiceIsRegisteredForStartOnDemandAndRuns) {
   HostInstall install("proxy");
   ServiceRemoval removal("Quillmoth Proxy");
+  ASSERT_TRUE(qmtest::WriteTextFile(install.dir / "Scripts\\AutoRun.vbs", "Sub main(x)\r\nEnd Sub\r\n"));
   EXPECT_EQ("Quillmoth Proxy is now registered as a system service\n",
             install.Run("-install -proxy").text);
   std::string key = std::string(kServiceKey) + "Quillmoth Proxy";
-  HKEY service;
-  ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, &service));
+  EXPECT_EQ("\"" + install.exe + "\" -proxy", ReadRegistryText(HKEY_LOCAL_MACHINE, key, "ImagePath"));
+  HKEY serviceKey;
+  ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, &serviceKey));
   DWORD value = 0, size = sizeof value;
-  RegQueryValueExA(service, "Start", NULL, NULL, reinterpret_cast<BYTE *>(&value), &size);
+  RegQueryValueExA(serviceKey, "Start", NULL, NULL, reinterpret_cast<BYTE *>(&value), &size);
   EXPECT_EQ(static_cast<DWORD>(SERVICE_DEMAND_START), value);
-  RegCloseKey(service);
+  RegCloseKey(serviceKey);
   EXPECT_EQ("Quillmoth Version 1.0\nThe service is not installed\n", install.Run("-version").text)
       << "the plain service name is a different service";
+
+  {
+    qmtest::ServiceHandle manager(OpenSCManagerA(NULL, NULL, SC_MANAGER_ALL_ACCESS));
+    ASSERT_TRUE(manager);
+    qmtest::ServiceHandle service(OpenServiceA(manager, "Quillmoth Proxy", SERVICE_ALL_ACCESS));
+    ASSERT_TRUE(service);
+    ASSERT_TRUE(StartServiceA(service, 0, NULL)) << GetLastError();
+    EXPECT_TRUE(WaitForState(service, SERVICE_RUNNING, 30000)) << "the proxy started as a service";
+    DWORD processId = 0;
+    ServiceState(service, &processId);
+    HWND console = qmtest::WaitForWindow(processId, "#32770", "Quillmoth", 30000);
+    EXPECT_TRUE(console) << "the proxy runs its console";
+    if (console) {
+      EXPECT_TRUE(qmtest::WaitUntil(
+          [&] { return qmtest::ControlText(console, 1028).find(" as a SERVICE") != std::string::npos; }))
+          << qmtest::ControlText(console, 1028);
+    }
+    SERVICE_STATUS status;
+    EXPECT_TRUE(ControlService(service, SERVICE_CONTROL_STOP, &status)) << GetLastError();
+    EXPECT_TRUE(WaitForState(service, SERVICE_STOPPED, 60000)) << "the stop request ends the proxy";
+  }
   EXPECT_EQ("Quillmoth Proxy is no longer registered as a system service.\n",
             install.Run("-uninstall -proxy").text);
 }

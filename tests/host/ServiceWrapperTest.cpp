@@ -1,11 +1,15 @@
 // The service wrapper's logic through its table of control manager and event
 // log calls. Wine's event log keeps nothing (RegisterEventSource answers a
 // made-up handle and ReportEvent only writes a trace line), and a real
-// control manager never refuses a control handler to a dispatched service:
+// control manager never refuses a control handler to a dispatched service,
+// nor can anyone but the system send shutdown and pre-shutdown (Windows and
+// Wine both refuse them to ControlService with ERROR_INVALID_PARAMETER):
 // the events, their arguments and the reported states are read here from
 // stand-ins. The real control manager is driven in ServiceControlTest.cpp.
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -36,12 +40,23 @@ struct PlatformRecord {
   std::vector<HANDLE> sourcesDeregistered;
   std::vector<ReportedEvent> events;
   std::vector<std::string> handlersRegistered;
-  std::vector<SERVICE_STATUS> statuses;
+  std::vector<SERVICE_STATUS> statuses; // under g_statusLock: the stop's progress thread reports too
   bool refuseSource = false;
   bool refuseHandler = false;
-  LPHANDLER_FUNCTION handler = NULL;
+  LPHANDLER_FUNCTION_EX handler = NULL;
   LONG keyError = ERROR_SUCCESS; // answered for the event source key
+  // The recovery actions asked for (reset period, then type and delay of each).
+  std::vector<DWORD> recovery;
+
+  std::vector<SERVICE_STATUS> Statuses();
 };
+
+std::mutex g_statusLock;
+
+std::vector<SERVICE_STATUS> PlatformRecord::Statuses() {
+  std::lock_guard<std::mutex> held(g_statusLock);
+  return statuses;
+}
 
 PlatformRecord *g_record = NULL;
 HANDLE const kSource = reinterpret_cast<HANDLE>(static_cast<INT_PTR>(0x5E));
@@ -72,7 +87,7 @@ BOOL WINAPI FakeDeregisterEventSource(HANDLE source) {
   return TRUE;
 }
 
-SERVICE_STATUS_HANDLE WINAPI FakeRegisterHandler(LPCSTR name, LPHANDLER_FUNCTION handler) {
+SERVICE_STATUS_HANDLE WINAPI FakeRegisterHandler(LPCSTR name, LPHANDLER_FUNCTION_EX handler, LPVOID) {
   g_record->handlersRegistered.push_back(name);
   g_record->handler = handler;
   if (g_record->refuseHandler) {
@@ -84,8 +99,21 @@ SERVICE_STATUS_HANDLE WINAPI FakeRegisterHandler(LPCSTR name, LPHANDLER_FUNCTION
 
 BOOL WINAPI FakeSetServiceStatus(SERVICE_STATUS_HANDLE handle, LPSERVICE_STATUS status) {
   EXPECT_EQ(kStatusHandle, handle);
+  std::lock_guard<std::mutex> held(g_statusLock);
   g_record->statuses.push_back(*status);
   return TRUE;
+}
+
+BOOL WINAPI FakeChangeServiceConfig2(SC_HANDLE service, DWORD level, LPVOID info) {
+  if (level == SERVICE_CONFIG_FAILURE_ACTIONS) {
+    const SERVICE_FAILURE_ACTIONSA *actions = static_cast<const SERVICE_FAILURE_ACTIONSA *>(info);
+    g_record->recovery.push_back(actions->dwResetPeriod);
+    for (DWORD i = 0; i < actions->cActions; ++i) {
+      g_record->recovery.push_back(actions->lpsaActions[i].Type);
+      g_record->recovery.push_back(actions->lpsaActions[i].Delay);
+    }
+  }
+  return ChangeServiceConfig2A(service, level, info);
 }
 
 LONG WINAPI FakeRegCreateKeyEx(HKEY root, LPCSTR name, DWORD reserved, LPSTR keyClass,
@@ -100,8 +128,9 @@ class ServiceWrapper : public ::testing::Test {
 protected:
   void SetUp() override {
     g_record = &record;
-    g_servicePlatform = {FakeRegisterEventSource, FakeReportEvent, FakeDeregisterEventSource,
-                         FakeRegisterHandler, FakeSetServiceStatus, FakeRegCreateKeyEx};
+    g_servicePlatform = {FakeRegisterEventSource, FakeReportEvent,    FakeDeregisterEventSource,
+                         FakeRegisterHandler,     FakeSetServiceStatus, FakeRegCreateKeyEx,
+                         FakeChangeServiceConfig2};
   }
   void TearDown() override {
     g_servicePlatform = kSystemServicePlatform;
@@ -114,9 +143,9 @@ protected:
       ids.push_back(event.id);
     return ids;
   }
-  std::vector<DWORD> States() const {
+  std::vector<DWORD> States() {
     std::vector<DWORD> states;
-    for (const SERVICE_STATUS &status : record.statuses)
+    for (const SERVICE_STATUS &status : record.Statuses())
       states.push_back(status.dwCurrentState);
     return states;
   }
@@ -125,7 +154,8 @@ protected:
 };
 
 // A service whose start-up result is chosen by the test and whose Run plays
-// the control manager: it sends the given controls while running.
+// the control manager: it sends the given controls to the handler it
+// registered while running, then waits for whatever the test waits for.
 class ScriptedService : public CNTService {
 public:
   explicit ScriptedService(const char *name) : CNTService(name) {}
@@ -136,8 +166,10 @@ public:
   void Run() override {
     ranWhileRunning = m_running == 1;
     for (DWORD code : controls)
-      Handler(code);
+      answers.push_back(g_record->handler(code, 0, NULL, NULL));
     runningAfterControls = m_running;
+    if (whileStopping)
+      whileStopping();
   }
   void OnStop() override { ++stops; }
   void OnInterrogate() override { ++interrogations; }
@@ -150,6 +182,8 @@ public:
   BOOL initResult = TRUE;
   DWORD initError = 0;
   std::vector<DWORD> controls;
+  std::vector<DWORD> answers;
+  std::function<void()> whileStopping;
   bool ranWhileRunning = false;
   LONG runningAfterControls = -1;
   int stops = 0, interrogations = 0, pauses = 0;
@@ -193,7 +227,9 @@ TEST_F(ServiceWrapper, StartReportsEachStateAndItsEvent) {
     EXPECT_TRUE(service.ranWhileRunning);
     for (const SERVICE_STATUS &status : record.statuses) {
       EXPECT_EQ(static_cast<DWORD>(SERVICE_WIN32_OWN_PROCESS), status.dwServiceType);
-      EXPECT_EQ(static_cast<DWORD>(SERVICE_ACCEPT_STOP), status.dwControlsAccepted);
+      EXPECT_EQ(static_cast<DWORD>(SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN | SERVICE_ACCEPT_PRESHUTDOWN),
+                status.dwControlsAccepted)
+          << "shutdown and, as on every system since Vista, pre-shutdown";
       EXPECT_EQ(0u, status.dwCheckPoint);
       EXPECT_EQ(0u, status.dwWaitHint);
     }
@@ -206,25 +242,69 @@ TEST_F(ServiceWrapper, StartReportsEachStateAndItsEvent) {
 TEST_F(ServiceWrapper, EachControlCodeHasItsAnswer) {
   ScriptedService service("QmWrapper");
   service.controls = {0, SERVICE_CONTROL_PAUSE, SERVICE_CONTROL_INTERROGATE, 6, 127, 128, 200,
-                      255, SERVICE_CONTROL_SHUTDOWN, SERVICE_CONTROL_STOP};
+                      255, SERVICE_CONTROL_STOP, SERVICE_CONTROL_SHUTDOWN};
   char name[] = "QmWrapper";
   LPSTR argv[] = {name};
   CNTService::ServiceMain(1, argv);
 
   EXPECT_EQ((std::vector<DWORD>{105, 106, 106, 106, 106, 106, 108}), EventIds())
       << "0, 6, 127 and the user codes the service refuses (128, 255) are unsupported";
+  const DWORD kNotImplemented = ERROR_CALL_NOT_IMPLEMENTED;
+  EXPECT_EQ((std::vector<DWORD>{kNotImplemented, NO_ERROR, NO_ERROR, kNotImplemented, kNotImplemented,
+                                kNotImplemented, NO_ERROR, kNotImplemented, NO_ERROR, NO_ERROR}),
+            service.answers);
   EXPECT_EQ((std::vector<DWORD>{128, 200, 255}), service.userCodes);
   EXPECT_EQ(1, service.pauses);
   EXPECT_EQ(1, service.interrogations);
-  EXPECT_EQ(1, service.stops);
+  EXPECT_EQ(1, service.stops) << "the shutdown after the stop starts no second stop sequence";
   EXPECT_EQ(0, service.runningAfterControls) << "stop ends the running flag";
   // start pending, running, one report after each control (stop also
   // announces stop pending first), stopped.
   std::vector<DWORD> expected = {SERVICE_START_PENDING, SERVICE_RUNNING};
-  for (size_t i = 0; i + 1 < service.controls.size(); ++i)
+  for (size_t i = 0; i + 2 < service.controls.size(); ++i)
     expected.push_back(SERVICE_RUNNING);
-  expected.insert(expected.end(), {SERVICE_STOP_PENDING, SERVICE_STOP_PENDING, SERVICE_STOPPED});
+  expected.insert(expected.end(), {SERVICE_STOP_PENDING, SERVICE_STOP_PENDING, SERVICE_STOP_PENDING,
+                                   SERVICE_STOPPED});
   EXPECT_EQ(expected, States());
+}
+
+// Stop, shutdown and pre-shutdown run the one stop sequence (the console's
+// stop request, which reaches running scripts); while the service is still
+// stopping, the check point rises with a wait hint, so the control manager
+// keeps waiting for it; stopped, both are 0.
+TEST_F(ServiceWrapper, ShutdownAndPreShutdownStopWithRisingProgress) {
+  for (DWORD code : {SERVICE_CONTROL_STOP, SERVICE_CONTROL_SHUTDOWN, SERVICE_CONTROL_PRESHUTDOWN}) {
+    record = PlatformRecord();
+    ScriptedService service("QmWrapper");
+    service.controls = {code};
+    auto checkPoint = [&] {
+      std::vector<SERVICE_STATUS> statuses = record.Statuses();
+      return statuses.empty() ? 0 : statuses.back().dwCheckPoint;
+    };
+    // The service's own stop work goes on until three check points were given.
+    service.whileStopping = [&] { EXPECT_TRUE(qmtest::WaitUntil([&] { return checkPoint() >= 3; }, 30000)); };
+    char name[] = "QmWrapper";
+    LPSTR argv[] = {name};
+    CNTService::ServiceMain(1, argv);
+
+    EXPECT_EQ(1, service.stops) << code;
+    EXPECT_EQ(0, service.runningAfterControls) << code;
+    EXPECT_EQ((std::vector<DWORD>{105, 108}), EventIds()) << code;
+    std::vector<SERVICE_STATUS> statuses = record.Statuses();
+    ASSERT_GE(statuses.size(), 6u) << code;
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), statuses[1].dwCurrentState) << code;
+    DWORD last = 0;
+    for (size_t i = 2; i + 1 < statuses.size(); ++i) {
+      EXPECT_EQ(static_cast<DWORD>(SERVICE_STOP_PENDING), statuses[i].dwCurrentState) << code << " " << i;
+      EXPECT_EQ(CNTService::kStopWaitHint, statuses[i].dwWaitHint) << code << " " << i;
+      EXPECT_GE(statuses[i].dwCheckPoint, last > 1 ? last + 1 : 1) << code << " " << i << ": rises";
+      last = statuses[i].dwCheckPoint;
+    }
+    EXPECT_GE(last, 3u) << code;
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_STOPPED), statuses.back().dwCurrentState) << code;
+    EXPECT_EQ(0u, statuses.back().dwCheckPoint) << code;
+    EXPECT_EQ(0u, statuses.back().dwWaitHint) << code;
+  }
 }
 
 TEST_F(ServiceWrapper, EventsCarryTheirTextsAndOneSource) {
@@ -280,16 +360,46 @@ TEST_F(ServiceWrapper, ProxyArgumentRenamesHandlerAndEventSource) {
   EXPECT_STREQ("Quillmoth Proxy", theApp.ServiceName());
 }
 
-// Installation with the real control manager: event 100 with the name; when
-// the event source key can't be written the service exists but the caller
-// learns of the failure with the registry's own error (the operator is shown
-// its text), not whatever error an earlier call left behind.
-TEST_F(ServiceWrapper, InstallReportsTheEventSourceKeyFailure) {
+// Installation with the real control manager: event 100 with the name and
+// the recovery actions, read back from the control manager. When only the
+// event source key can't be written the service exists, and -install says
+// so with the registry's own error instead of calling it a failure.
+TEST_F(ServiceWrapper, InstallSetsRecoveryActionsAndSaysWhatItCouldNotDo) {
   qmtest::ServiceRemoval removal("QmWrapperInstall");
   CNTService service("QmWrapperInstall");
-  ASSERT_TRUE(service.Install("", "", true)) << GetLastError();
+  CNTService::InstallNotes notes;
+  notes.recoveryError = notes.eventSourceError = 1;
+  ASSERT_TRUE(service.Install("", "", true, "", &notes)) << GetLastError();
+  EXPECT_EQ(0u, notes.recoveryError);
+  EXPECT_EQ(0u, notes.eventSourceError);
   EXPECT_EQ(std::vector<DWORD>{100}, EventIds());
   EXPECT_EQ(std::vector<std::string>{"QmWrapperInstall"}, record.events.at(0).texts);
+  const DWORD kRestart = SC_ACTION_RESTART;
+  EXPECT_EQ((std::vector<DWORD>{86400, kRestart, 60000, kRestart, 60000, kRestart, 300000}), record.recovery)
+      << "restart after 1, 1 and 5 minutes; the count starts afresh after a day";
+  {
+    qmtest::ServiceHandle manager(OpenSCManagerA(NULL, NULL, SC_MANAGER_CONNECT));
+    qmtest::ServiceHandle installed(OpenServiceA(manager, "QmWrapperInstall", SERVICE_QUERY_CONFIG));
+    ASSERT_TRUE(installed);
+    std::vector<DWORD> kept;
+    DWORD error = 0;
+    bool answered = qmtest::ReadRecoveryActions(installed, &kept, &error);
+    bool stored = false;
+    std::vector<DWORD> inKey = qmtest::ReadStoredRecoveryActions("QmWrapperInstall", &stored);
+    EXPECT_TRUE((answered && kept == record.recovery) ||
+                qmtest::WineDiffers(!answered && error == ERROR_INVALID_LEVEL,
+                                    "Wine 8's control manager answers QueryServiceConfig2 for failure actions "
+                                    "with ERROR_INVALID_LEVEL (124); Windows answers them"))
+        << "answered " << answered << " error " << error;
+    // Where the control manager does not answer, what it keeps in the
+    // service's key is read instead.
+    EXPECT_TRUE(answered || (stored && inKey == record.recovery) ||
+                qmtest::WineDiffers(!stored,
+                                    "Wine 8's ChangeServiceConfig2 answers success for failure actions but its "
+                                    "control manager keeps nothing (no FailureActions value in the service's "
+                                    "key); Windows keeps them and answers them back"))
+        << "stored in the key: " << stored << " (" << inKey.size() << " values)";
+  }
   EXPECT_TRUE(service.Uninstall());
   EXPECT_EQ((std::vector<DWORD>{100, 101}), EventIds());
   RegDeleteKeyA(HKEY_LOCAL_MACHINE,
@@ -297,13 +407,146 @@ TEST_F(ServiceWrapper, InstallReportsTheEventSourceKeyFailure) {
 
   record = PlatformRecord();
   record.keyError = ERROR_ACCESS_DENIED;
-  SetLastError(ERROR_SUCCESS);
-  EXPECT_FALSE(service.Install("", "", true));
-  EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
-  EXPECT_TRUE(record.events.empty()) << "no installed event";
-  EXPECT_TRUE(service.IsInstalled()) << "the service itself exists";
-  EXPECT_TRUE(service.Uninstall());
-  EXPECT_FALSE(service.Uninstall()) << "gone";
+  CMyService host("QmWrapperInstall");
+  CMyCommandLineInfo saved = theApp.m_cmdInfo;
+  theApp.m_cmdInfo = CMyCommandLineInfo();
+  theApp.m_cmdInfo.m_install = true;
+  std::string message = theApp.OneShotMessage(host);
+  theApp.m_cmdInfo = saved;
+  EXPECT_EQ(std::string(theApp.ServiceName()) +
+                " is now registered as a system service\n"
+                "Its event log source could not be registered, so its events have no text:\n" +
+                qmtest::SystemText(ERROR_ACCESS_DENIED) + "\n",
+            message);
+  EXPECT_TRUE(record.events.empty()) << "no installed event without its source";
+  EXPECT_TRUE(host.IsInstalled()) << "the service itself exists";
+  EXPECT_TRUE(host.Uninstall());
+  EXPECT_FALSE(host.Uninstall()) << "gone";
+}
+
+// A stop that reaches the service before its console window exists is held
+// and ends the console once it is there, instead of leaving the service
+// "stop pending" for good. The real console runs here on the test's thread;
+// a rescue thread ends it after a while should the stop have been lost.
+TEST_F(ServiceWrapper, AStopBeforeTheConsoleExistsEndsTheConsoleOnceItIsThere) {
+  ASSERT_TRUE(theApp.MainWindow() == NULL);
+  qmtest::TempDirectory scripts("early-stop");
+  ASSERT_TRUE(qmtest::WriteTextFile(scripts / "AutoRun.vbs", "Sub main(x)\r\nEnd Sub\r\n"));
+  qmtest::ScriptsFolder folder(scripts.Path());
+  CMyService service("QmWrapperEarlyStop");
+  std::string log = qmtest::ProgramDirectory() + "host_service_test.log";
+  auto deliveries = [&] {
+    std::string text = qmtest::ReadTextFile(log);
+    size_t count = 0;
+    for (size_t at = text.find("CMyService::DeliverStop()\r\n"); at != std::string::npos;
+         at = text.find("CMyService::DeliverStop()\r\n", at + 1))
+      ++count;
+    return count;
+  };
+  size_t before = deliveries();
+  service.OnStop();
+
+  struct Rescue {
+    HANDLE ended = CreateEventA(NULL, TRUE, FALSE, NULL);
+    volatile LONG used = 0;
+  } rescue;
+  HANDLE thread = CreateThread(
+      NULL, 0,
+      [](LPVOID context) -> DWORD {
+        Rescue *rescue = static_cast<Rescue *>(context);
+        while (WaitForSingleObject(rescue->ended, 30000) == WAIT_TIMEOUT) {
+          HWND console = theApp.MainWindow();
+          if (console) {
+            InterlockedExchange(&rescue->used, 1);
+            PostMessageA(console, RegisterWindowMessageA("WM_SHUTDOWN"), 0, 0);
+          }
+        }
+        return 0;
+      },
+      &rescue, 0, NULL);
+  ASSERT_TRUE(thread);
+  service.Run();
+  SetEvent(rescue.ended);
+  WaitForSingleObject(thread, INFINITE);
+  CloseHandle(thread);
+  CloseHandle(rescue.ended);
+  EXPECT_EQ(before + 1, deliveries()) << "the console was made and got the held stop";
+  EXPECT_EQ(0, rescue.used) << "the held stop ended the console; it was not lost";
+  EXPECT_TRUE(theApp.MainWindow() == NULL);
+}
+
+// Shutdown and pre-shutdown reach a running script as its stop request: the
+// host's service runs here with its real console and an AutoRun that waits
+// for the stop, and the control comes through the handler the service
+// registered (only the system sends these two: ControlService refuses them
+// on Windows and under Wine alike).
+TEST_F(ServiceWrapper, ShutdownAndPreShutdownReachARunningScript) {
+  qmtest::RegisteredCoreLibrary library;
+  ASSERT_EQ(S_OK, library.Registration());
+  qmtest::TempDirectory scripts("shutdown");
+  ASSERT_TRUE(qmtest::CopyInto(qmtest::ProgramDirectory() + "Scripts\\StdLib.vbs", scripts.Path()));
+  ASSERT_TRUE(qmtest::WriteTextFile(scripts / "AutoRun.vbs",
+                                    "Function main(x)\r\n"
+                                    "  Dim core, h, running\r\n"
+                                    "  Set core = NewCore()\r\n"
+                                    "  AppendLine ProcessVariable(\"QM.DEFAULT_DIR\") & \"started.txt\", \"started\"\r\n"
+                                    "  running = True\r\n"
+                                    "  Do While running\r\n"
+                                    "    h = core.GetMessage(0, 0)\r\n"
+                                    "    If core.GetMessageId(h) = QMR_CTL_STOP Then running = False\r\n"
+                                    "    core.FreeHandle h\r\n"
+                                    "  Loop\r\n"
+                                    "  AppendLine ProcessVariable(\"QM.DEFAULT_DIR\") & \"stopped.txt\", \"stopped\"\r\n"
+                                    "End Function\r\n"));
+  qmtest::ScriptsFolder folder(scripts.Path());
+
+  struct Control {
+    DWORD code;
+    std::string started;
+    HANDLE ended;
+    volatile LONG sent, rescued;
+  };
+  for (DWORD code : {SERVICE_CONTROL_SHUTDOWN, SERVICE_CONTROL_PRESHUTDOWN}) {
+    record = PlatformRecord();
+    DeleteFileA((scripts / "started.txt").c_str());
+    DeleteFileA((scripts / "stopped.txt").c_str());
+    Control control = {code, scripts / "started.txt", CreateEventA(NULL, TRUE, FALSE, NULL), 0, 0};
+    // Plays the system: the control once the script runs; should the console
+    // still run a minute later, it is ended so the test can fail instead of hang.
+    HANDLE thread = CreateThread(
+        NULL, 0,
+        [](LPVOID context) -> DWORD {
+          Control *control = static_cast<Control *>(context);
+          if (qmtest::WaitUntil([&] { return GetFileAttributesA(control->started.c_str()) != INVALID_FILE_ATTRIBUTES; },
+                                60000)) {
+            g_record->handler(control->code, 0, NULL, NULL);
+            InterlockedExchange(&control->sent, 1);
+          }
+          if (WaitForSingleObject(control->ended, 60000) == WAIT_TIMEOUT && theApp.MainWindow()) {
+            InterlockedExchange(&control->rescued, 1);
+            PostMessageA(theApp.MainWindow(), RegisterWindowMessageA("WM_SHUTDOWN"), 0, 0);
+          }
+          return 0;
+        },
+        &control, 0, NULL);
+    ASSERT_TRUE(thread);
+    {
+      CMyService service("QmWrapperShutdown");
+      char name[] = "QmWrapperShutdown";
+      LPSTR argv[] = {name};
+      CNTService::ServiceMain(1, argv);
+    }
+    SetEvent(control.ended);
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+    CloseHandle(control.ended);
+    EXPECT_EQ(1, control.sent) << code << ": the script started";
+    EXPECT_EQ(0, control.rescued) << code << ": the control ended the service";
+    EXPECT_EQ("stopped\r\n", qmtest::ReadTextFile(scripts / "stopped.txt")) << code << ": the script got its stop request";
+    std::vector<SERVICE_STATUS> statuses = record.Statuses();
+    ASSERT_FALSE(statuses.empty());
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_STOPPED), statuses.back().dwCurrentState) << code;
+  }
 }
 
 // Trace lines go to the diagnostic log under the service name; a text longer

@@ -10,7 +10,9 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <aclapi.h>
 #include <msi.h>
+#include <sddl.h>
 #include <oleauto.h>
 #include <shlobj.h>
 
@@ -213,6 +215,54 @@ void ExpectRemoved() {
   EXPECT_TRUE(InstalledProducts().empty());
 }
 
+// A folder's access list: whether it is protected from its parent's, and its
+// entries as "SID mask flags" (allowed entries; any other kind is named so).
+struct FolderAccess {
+  bool read = false;
+  bool isProtected = false;
+  std::vector<std::string> entries;
+};
+
+FolderAccess ReadFolderAccess(const std::string &path) {
+  FolderAccess access;
+  PSECURITY_DESCRIPTOR descriptor = NULL;
+  PACL list = NULL;
+  if (GetNamedSecurityInfoA(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, NULL, NULL, &list, NULL,
+                            &descriptor) != ERROR_SUCCESS)
+    return access;
+  SECURITY_DESCRIPTOR_CONTROL control = 0;
+  DWORD revision = 0;
+  access.read = list != NULL && GetSecurityDescriptorControl(descriptor, &control, &revision);
+  access.isProtected = (control & SE_DACL_PROTECTED) != 0;
+  for (DWORD i = 0; access.read && i < list->AceCount; ++i) {
+    ACE_HEADER *header = NULL;
+    if (!GetAce(list, i, reinterpret_cast<void **>(&header)))
+      continue;
+    if (header->AceType != ACCESS_ALLOWED_ACE_TYPE) {
+      access.entries.push_back("entry of type " + std::to_string(header->AceType));
+      continue;
+    }
+    ACCESS_ALLOWED_ACE *entry = reinterpret_cast<ACCESS_ALLOWED_ACE *>(header);
+    char *sid = NULL;
+    char text[64];
+    if (ConvertSidToStringSidA(&entry->SidStart, &sid)) {
+      snprintf(text, sizeof text, " %08lx %02x", entry->Mask, header->AceFlags);
+      access.entries.push_back(sid + std::string(text));
+      LocalFree(sid);
+    }
+  }
+  LocalFree(descriptor);
+  std::sort(access.entries.begin(), access.entries.end());
+  return access;
+}
+
+std::string Joined(const std::vector<std::string> &lines) {
+  std::string text;
+  for (const std::string &line : lines)
+    text += line + "; ";
+  return text;
+}
+
 const char kVBScriptWarning[] = "VBScript is not installed on this computer.";
 
 TEST(Package, PlainInstallationHasNoServiceAndIsRemovedWhole) {
@@ -287,6 +337,47 @@ TEST(Package, FullInstallationRegistersRunsAndStartsTheService) {
   EXPECT_EQ(dir + "Quillmoth.exe", qmtest::ReadRegistryText(HKEY_LOCAL_MACHINE, kEventSourceKey, "EventMessageFile",
                                                             nullptr, &type));
   EXPECT_EQ(static_cast<DWORD>(REG_EXPAND_SZ), type);
+
+  // The recovery actions of -install, from the package.
+  {
+    qmtest::ServiceHandle manager(OpenSCManagerA(NULL, NULL, SC_MANAGER_CONNECT));
+    qmtest::ServiceHandle installed(OpenServiceA(manager, "Quillmoth", SERVICE_QUERY_CONFIG));
+    ASSERT_TRUE(installed);
+    const DWORD kRestart = SC_ACTION_RESTART;
+    const std::vector<DWORD> expected = {86400, kRestart, 60000, kRestart, 60000, kRestart, 300000};
+    std::vector<DWORD> kept;
+    DWORD error = 0;
+    bool answered = qmtest::ReadRecoveryActions(installed, &kept, &error);
+    bool stored = false;
+    std::vector<DWORD> inKey = qmtest::ReadStoredRecoveryActions("Quillmoth", &stored);
+    EXPECT_TRUE((answered && kept == expected) ||
+                qmtest::WineDiffers(!answered && error == ERROR_INVALID_LEVEL,
+                                    "Wine 8's control manager answers QueryServiceConfig2 for failure actions "
+                                    "with ERROR_INVALID_LEVEL (124); Windows answers them"))
+        << "answered " << answered << " error " << error << " values " << kept.size();
+    EXPECT_TRUE(answered || (stored && inKey == expected) ||
+                qmtest::WineDiffers(!stored,
+                                    "Wine 8's installer and control manager keep no failure actions (no "
+                                    "FailureActions value in the service's key); Windows Installer 5 applies the "
+                                    "package's MsiServiceConfigFailureActions row and Windows keeps it"))
+        << "stored in the key: " << stored << " (" << inKey.size() << " values)";
+  }
+
+  // The installation folder's own permissions: SYSTEM and Administrators
+  // full, Users read and run, for the folder and what it holds, nothing
+  // inherited from the parent.
+  {
+    FolderAccess access = ReadFolderAccess(dir);
+    const std::vector<std::string> expected = {"S-1-5-18 001f01ff 03", "S-1-5-32-544 001f01ff 03",
+                                               "S-1-5-32-545 001200a9 03"};
+    EXPECT_TRUE((access.read && access.isProtected && access.entries == expected) ||
+                qmtest::WineDiffers(access.read && !access.isProtected,
+                                    "Wine 8's installer applies no MsiLockPermissionsEx row: the folder keeps the "
+                                    "unprotected list Wine gives new folders (Everyone read and run, SYSTEM and the "
+                                    "user full); Windows Installer 5 sets the row's list when CreateFolders makes "
+                                    "the folder"))
+        << "read " << access.read << " protected " << access.isProtected << ": " << Joined(access.entries);
+  }
 
   // A script of the administrator's creates the object through the
   // registration; enciphered variables work without any set-up.

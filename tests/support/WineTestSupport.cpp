@@ -552,3 +552,49 @@ std::map<std::string, std::string> GuideFailureValues() {
 }
 
 } // namespace qmtest
+
+namespace qmtest {
+
+bool ReadRecoveryActions(SC_HANDLE service, std::vector<DWORD> *actions, DWORD *error) {
+  actions->clear();
+  *error = 0;
+  DWORD needed = 0;
+  QueryServiceConfig2A(service, SERVICE_CONFIG_FAILURE_ACTIONS, NULL, 0, &needed);
+  std::vector<BYTE> buffer(needed > sizeof(SERVICE_FAILURE_ACTIONSA) ? needed : sizeof(SERVICE_FAILURE_ACTIONSA));
+  if (!QueryServiceConfig2A(service, SERVICE_CONFIG_FAILURE_ACTIONS, buffer.data(),
+                            static_cast<DWORD>(buffer.size()), &needed)) {
+    *error = GetLastError();
+    return false;
+  }
+  const SERVICE_FAILURE_ACTIONSA *answer = reinterpret_cast<const SERVICE_FAILURE_ACTIONSA *>(buffer.data());
+  actions->push_back(answer->dwResetPeriod);
+  for (DWORD i = 0; i < answer->cActions; ++i) {
+    actions->push_back(answer->lpsaActions[i].Type);
+    actions->push_back(answer->lpsaActions[i].Delay);
+  }
+  return true;
+}
+
+std::vector<DWORD> ReadStoredRecoveryActions(const std::string &serviceName, bool *found) {
+  *found = false;
+  std::vector<DWORD> actions;
+  HKEY key;
+  std::string name = "SYSTEM\\CurrentControlSet\\Services\\" + serviceName;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, name.c_str(), 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+    return actions;
+  DWORD data[64] = {}, size = sizeof data, type = 0;
+  LONG read = RegQueryValueExA(key, "FailureActions", NULL, &type, reinterpret_cast<BYTE *>(data), &size);
+  RegCloseKey(key);
+  if (read != ERROR_SUCCESS || type != REG_BINARY || size < 5 * sizeof(DWORD))
+    return actions;
+  DWORD count = data[3];
+  if ((5 + 2 * count) * sizeof(DWORD) > size)
+    return actions;
+  *found = true;
+  actions.push_back(data[0]);
+  for (DWORD i = 0; i < 2 * count; ++i)
+    actions.push_back(data[5 + i]);
+  return actions;
+}
+
+} // namespace qmtest

@@ -195,6 +195,13 @@ private:
   SC_HANDLE m_handle;
 };
 
+// A service's recovery actions as {reset period, type, delay, type, delay...}:
+// as the control manager answers them (false with its error when it does
+// not), and as it keeps them in the service's key (its FailureActions
+// value: five 32-bit fields, the fourth the count, then the actions).
+bool ReadRecoveryActions(SC_HANDLE service, std::vector<DWORD> *actions, DWORD *error);
+std::vector<DWORD> ReadStoredRecoveryActions(const std::string &serviceName, bool *found);
+
 // Leaves no service behind, also when a check failed half-way: when the
 // object goes away the service of that name (if it exists) is stopped, with
 // time for its stop sequence, and deleted, and its event source key removed.

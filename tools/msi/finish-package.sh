@@ -30,6 +30,25 @@ sql "UPDATE \`Registry\` SET \`Value\` = '#%[#QuillmothServiceExe]' WHERE \`Name
 # with the component.
 sql "INSERT INTO \`Registry\` (\`Registry\`, \`Root\`, \`Key\`, \`Name\`, \`Component_\`) VALUES ('CoreProgrammable', 0, 'CLSID\\{0C9CAF96-D5FC-456B-A150-A5AF3666DF30}\\Programmable', '*', 'CoreLibrary')"
 
+# The installation folder's permissions, wherever it is installed: SYSTEM
+# and Administrators full control, Users read and run, nothing inherited
+# from the parent (outside Program Files that would be "Authenticated Users:
+# Modify"). wixl has no Permission element; the locale-independent SDDL
+# table is applied by Windows Installer 5 (Windows 7 on) when CreateFolders
+# creates the folder.
+folder_sddl='D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)'
+sql "CREATE TABLE \`MsiLockPermissionsEx\` (\`MsiLockPermissionsEx\` CHAR(72) NOT NULL, \`LockObject\` CHAR(72) NOT NULL, \`Table\` CHAR(32) NOT NULL, \`SDDL\` LONGCHAR NOT NULL, \`Condition\` CHAR(255) PRIMARY KEY \`MsiLockPermissionsEx\`)"
+sql "INSERT INTO \`MsiLockPermissionsEx\` (\`MsiLockPermissionsEx\`, \`LockObject\`, \`Table\`, \`SDDL\`) VALUES ('InstallFolderPermissions', 'INSTALLDIR', 'CreateFolder', '$folder_sddl')"
+
+# The service's recovery actions, as -install sets them: restart after 1,
+# 1 and 5 minutes, the failure count reset after a day. wixl has no
+# element for them; MsiConfigureServices (Windows Installer 5) applies the
+# row at installation and reinstallation (events 1 + 4).
+sql "CREATE TABLE \`MsiServiceConfigFailureActions\` (\`MsiServiceConfigFailureActions\` CHAR(72) NOT NULL, \`Name\` CHAR(255) NOT NULL, \`Event\` SHORT NOT NULL, \`ResetPeriod\` LONG, \`RebootMessage\` CHAR(255) LOCALIZABLE, \`Command\` CHAR(255), \`Actions\` CHAR(255), \`DelayActions\` CHAR(255), \`Component_\` CHAR(72) NOT NULL PRIMARY KEY \`MsiServiceConfigFailureActions\`)"
+sql "INSERT INTO \`MsiServiceConfigFailureActions\` (\`MsiServiceConfigFailureActions\`, \`Name\`, \`Event\`, \`ResetPeriod\`, \`Actions\`, \`DelayActions\`, \`Component_\`) VALUES ('QuillmothRecovery', 'Quillmoth', 5, 86400, '1[~]1[~]1', '60000[~]60000[~]300000', 'ServiceRegistration')"
+# Between InstallServices and StartServices.
+sql "INSERT INTO \`InstallExecuteSequence\` (\`Action\`, \`Condition\`, \`Sequence\`) VALUES ('MsiConfigureServices', 'VersionNT >= 601', 5850)"
+
 # What the package must hold.
 tables=$(msiinfo tables "$msi")
 for table in File Component Feature Registry ServiceInstall ServiceControl Shortcut Upgrade; do
@@ -57,6 +76,13 @@ service=$(msiinfo export "$msi" ServiceInstall | awk -F'\t' '$2 == "Quillmoth"')
 # Own process and interactive (0x110), automatic start, normal error control.
 [ "$(cut -f4-6 <<<"$service")" = "$(printf '272\t2\t1')" ] || fail "service row: $service"
 msiinfo export "$msi" ServiceControl | grep -q "	Quillmoth	" || fail "no service control row"
+# (Read whole first: grep -q would end the pipe early, and pipefail fail it.)
+created=$(msiinfo export "$msi" CreateFolder)
+grep -q "^INSTALLDIR	RuntimeDll" <<<"$created" || fail "the installation folder is not created"
+sequence=$(msiinfo export "$msi" InstallExecuteSequence)
+for action in CreateFolders MsiConfigureServices; do
+  grep -q "^$action	" <<<"$sequence" || fail "no $action action"
+done
 msiinfo export "$msi" Component | awk -F'\t' -v a=$attributes '$1 == "StarterVbs" && $4 == a {ok=1} END {exit !ok}' ||
   fail "the starter is not kept"
 # The VBScript check warns before anything is installed.
