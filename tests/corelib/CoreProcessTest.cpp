@@ -374,6 +374,46 @@ struct Recorder {
 };
 Recorder g_rec;
 
+// The log, shared by the starts on two threads; a null line counts a closed
+// process handle instead.
+CRITICAL_SECTION *LogLock() {
+  static CRITICAL_SECTION lock;
+  static bool made = (InitializeCriticalSection(&lock), true);
+  (void)made;
+  return &lock;
+}
+void Log(const std::string *line) {
+  EnterCriticalSection(LogLock());
+  if (line)
+    g_rec.log.push_back(*line);
+  else
+    ++g_rec.closedProcessHandles;
+  LeaveCriticalSection(LogLock());
+}
+void Log(const std::string &line) { Log(&line); }
+
+// A second interactive start, begun on another thread while the first has
+// the process switched to the interactive window station (inside
+// OpenDesktop): whether it got to the window station before the first was
+// done with it.
+struct TurnProbe {
+  bool armed = false;
+  CCore *core = nullptr;
+  DWORD firstThread = 0;
+  HANDLE reached = NULL; // set when the second start opens the window station
+  HANDLE thread = NULL;
+  bool overlapped = false;
+};
+TurnProbe g_probe;
+
+DWORD WINAPI SecondStart(void *) {
+  long value = 0;
+  g_probe.core->CreateProcessAsUser(CP_INTERACTIVE | CP_NOWAIT, qmtest::Text("bob"), qmtest::Text(""),
+                                    qmtest::Text("pw"), qmtest::Text("\"" + qmtest::ProgramDirectory() + "qmchild.exe\""),
+                                    &value);
+  return static_cast<DWORD>(value);
+}
+
 HANDLE const kToken = reinterpret_cast<HANDLE>(static_cast<INT_PTR>(0x7001));
 HWINSTA const kStation = reinterpret_cast<HWINSTA>(static_cast<INT_PTR>(0x7002));
 HWINSTA const kSaved = reinterpret_cast<HWINSTA>(static_cast<INT_PTR>(0x7003));
@@ -413,7 +453,7 @@ std::string Or(const wchar_t *text) {
 }
 
 BOOL WINAPI FakeLogon(LPCSTR user, LPCSTR domain, LPCSTR password, DWORD type, DWORD provider, PHANDLE token) {
-  g_rec.log.push_back("LogonUser " + Or(user) + " " + Or(domain) + " " + Or(password) + " " + std::to_string(type) +
+  Log("LogonUser " + Or(user) + " " + Or(domain) + " " + Or(password) + " " + std::to_string(type) +
                       " " + std::to_string(provider));
   if (g_rec.logonError) {
     SetLastError(g_rec.logonError);
@@ -425,11 +465,11 @@ BOOL WINAPI FakeLogon(LPCSTR user, LPCSTR domain, LPCSTR password, DWORD type, D
   return TRUE;
 }
 BOOL WINAPI FakeImpersonate(HANDLE token) {
-  g_rec.log.push_back("Impersonate " + Name(token));
+  Log("Impersonate " + Name(token));
   return TRUE;
 }
 BOOL WINAPI FakeRevert() {
-  g_rec.log.push_back("RevertToSelf");
+  Log("RevertToSelf");
   return TRUE;
 }
 
@@ -480,7 +520,7 @@ void NoteStartup(const char *desktop, DWORD flags, WORD show) {
 BOOL WINAPI FakeAsUser(HANDLE token, LPCSTR application, LPSTR commandLine, LPSECURITY_ATTRIBUTES,
                        LPSECURITY_ATTRIBUTES, BOOL inherit, DWORD flags, LPVOID environment, LPCSTR directory,
                        LPSTARTUPINFOA startup, LPPROCESS_INFORMATION info) {
-  g_rec.log.push_back("CreateProcessAsUser " + Name(token) + " inherit=" + std::to_string(inherit) +
+  Log("CreateProcessAsUser " + Name(token) + " inherit=" + std::to_string(inherit) +
                       " flags=" + Hex(flags) + " desktop=" + Or(startup->lpDesktop));
   NoteStartup(startup->lpDesktop, startup->dwFlags, startup->wShowWindow);
   if (g_rec.asUserError) {
@@ -507,7 +547,7 @@ BOOL WINAPI FakeAsUser(HANDLE token, LPCSTR application, LPSTR commandLine, LPSE
 BOOL WINAPI FakeSecondary(LPCWSTR user, LPCWSTR domain, LPCWSTR password, DWORD logonFlags, LPCWSTR application,
                           LPWSTR commandLine, DWORD creationFlags, LPVOID environment, LPCWSTR directory,
                           LPSTARTUPINFOW startup, LPPROCESS_INFORMATION info) {
-  g_rec.log.push_back("CreateProcessWithLogonW " + Or(user) + " " + Or(domain) + " " + Or(password) +
+  Log("CreateProcessWithLogonW " + Or(user) + " " + Or(domain) + " " + Or(password) +
                       " logon=" + std::to_string(logonFlags) + " flags=" + Hex(creationFlags) +
                       " desktop=" + Or(startup->lpDesktop));
   NoteStartup(Or(startup->lpDesktop).c_str(), startup->dwFlags, startup->wShowWindow);
@@ -526,19 +566,27 @@ BOOL WINAPI FakeSecondary(LPCWSTR user, LPCWSTR domain, LPCWSTR password, DWORD 
 
 HWINSTA WINAPI FakeGetStation() { return kSaved; }
 HWINSTA WINAPI FakeOpenStation(LPCSTR name, BOOL inherit, ACCESS_MASK access) {
-  g_rec.log.push_back("OpenWindowStation " + Or(name) + " " + std::to_string(inherit) + " " + Hex(access));
+  if (g_probe.reached && GetCurrentThreadId() != g_probe.firstThread)
+    SetEvent(g_probe.reached);
+  Log("OpenWindowStation " + Or(name) + " " + std::to_string(inherit) + " " + Hex(access));
   return kStation;
 }
 BOOL WINAPI FakeSetStation(HWINSTA station) {
-  g_rec.log.push_back("SetProcessWindowStation " + Name(station));
+  Log("SetProcessWindowStation " + Name(station));
   return TRUE;
 }
 BOOL WINAPI FakeCloseStation(HWINSTA station) {
-  g_rec.log.push_back("CloseWindowStation " + Name(station));
+  Log("CloseWindowStation " + Name(station));
   return TRUE;
 }
 HDESK WINAPI FakeOpenDesktop(LPCSTR name, DWORD flags, BOOL inherit, ACCESS_MASK access) {
-  g_rec.log.push_back("OpenDesktop " + Or(name) + " " + std::to_string(flags) + " " + std::to_string(inherit) + " " +
+  if (g_probe.armed) {
+    g_probe.armed = false;
+    g_probe.thread = CreateThread(NULL, 0, SecondStart, NULL, 0, NULL);
+    // Bounded: the second start gets there at once unless it must wait.
+    g_probe.overlapped = WaitForSingleObject(g_probe.reached, 2000) == WAIT_OBJECT_0;
+  }
+  Log("OpenDesktop " + Or(name) + " " + std::to_string(flags) + " " + std::to_string(inherit) + " " +
                       Hex(access));
   if (g_rec.desktopError) {
     SetLastError(g_rec.desktopError);
@@ -547,7 +595,7 @@ HDESK WINAPI FakeOpenDesktop(LPCSTR name, DWORD flags, BOOL inherit, ACCESS_MASK
   return kDesktop;
 }
 BOOL WINAPI FakeCloseDesktop(HDESK desktop) {
-  g_rec.log.push_back("CloseDesktop " + Name(desktop));
+  Log("CloseDesktop " + Name(desktop));
   return TRUE;
 }
 
@@ -576,7 +624,7 @@ BOOL WINAPI FakeGetSecurity(HANDLE object, PSECURITY_INFORMATION what, PSECURITY
 }
 
 BOOL WINAPI FakeSetSecurity(HANDLE object, PSECURITY_INFORMATION what, PSECURITY_DESCRIPTOR descriptor) {
-  g_rec.log.push_back("SetUserObjectSecurity " + Name(object));
+  Log("SetUserObjectSecurity " + Name(object));
   std::vector<BYTE> *stored = SecurityOf(object);
   if (!stored || *what != DACL_SECURITY_INFORMATION)
     return FALSE;
@@ -589,11 +637,11 @@ BOOL WINAPI FakeSetSecurity(HANDLE object, PSECURITY_INFORMATION what, PSECURITY
 BOOL WINAPI FakeOpenProcessToken(HANDLE process, DWORD, PHANDLE token) {
   *token = process == GetCurrentProcess() ? kSelfToken : kStartedToken;
   if (*token == kStartedToken)
-    g_rec.log.push_back("OpenProcessToken started");
+    Log("OpenProcessToken started");
   return TRUE;
 }
 DWORD WINAPI FakeResumeThread(HANDLE thread) {
-  g_rec.log.push_back("ResumeThread");
+  Log("ResumeThread");
   return ResumeThread(thread);
 }
 
@@ -601,10 +649,10 @@ BOOL WINAPI FakeCloseHandle(HANDLE handle) {
   if (handle == kSelfToken || handle == kStartedToken)
     return TRUE;
   if (handle == kToken) {
-    g_rec.log.push_back("CloseHandle token");
+    Log("CloseHandle token");
     return TRUE;
   }
-  ++g_rec.closedProcessHandles;
+  Log(nullptr);
   return CloseHandle(handle);
 }
 
@@ -758,6 +806,28 @@ TEST_F(AsUserTest, EntriesOfEndedProgramsGoSoTheListsStayBounded) {
   ASSERT_EQ(0, AsUser(CP_INTERACTIVE, "ann", "", "secret", Program()));
   EXPECT_EQ(std::vector<std::string>{kEveryone}, Entries(g_rec.security[0]));
   EXPECT_EQ(std::vector<std::string>{kEveryone}, Entries(g_rec.security[1]));
+}
+
+// Two interactive starts at once take turns: the second does not get to the
+// window station while the first has the process switched to it.
+TEST_F(AsUserTest, ConcurrentStartsTakeTurnsAtTheWindowStation) {
+  g_rec.eventProcesses = g_rec.freshLogons = true;
+  g_probe = TurnProbe();
+  g_probe.core = core;
+  g_probe.firstThread = GetCurrentThreadId();
+  g_probe.reached = CreateEventA(NULL, TRUE, FALSE, NULL);
+  g_probe.armed = true;
+  EXPECT_EQ(0, AsUser(CP_INTERACTIVE | CP_NOWAIT, "ann", "", "secret", Program()));
+  ASSERT_NE(nullptr, g_probe.thread);
+  ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(g_probe.thread, 30000));
+  DWORD second = 1;
+  GetExitCodeThread(g_probe.thread, &second);
+  EXPECT_EQ(0u, second) << "the second start went ahead after the first";
+  EXPECT_FALSE(g_probe.overlapped) << "the second start opened the window station while the first had it switched";
+  EXPECT_EQ(2, std::count(g_rec.log.begin(), g_rec.log.end(), "SetProcessWindowStation saved"));
+  CloseHandle(g_probe.thread);
+  CloseHandle(g_probe.reached);
+  g_probe = TurnProbe();
 }
 
 // The secondary logon logs on anew: its program, started suspended, holds a
