@@ -264,17 +264,15 @@ bool OpenInteractiveDesktop(HWINSTA &station, HDESK &desktop, Attempt &attempt) 
 }
 
 // A process started suspended through the secondary logon, which logged on
-// anew: its own logon identifier is granted the desktop, then it runs. On
-// failure the process is ended and its handles closed. The identifier
-// (released with HeapFree), or null.
-PSID GrantAndResume(HWINSTA station, HDESK desktop, PROCESS_INFORMATION &info, Attempt &attempt) {
-  HANDLE token = NULL;
+// anew: its own logon identifier (from its token, opened while its user was
+// impersonated, which owns it) is granted the desktop, then it runs. On
+// failure the process is ended and its handles closed. Closes `token`. The
+// identifier (released with HeapFree), or null.
+PSID GrantAndResume(HWINSTA station, HDESK desktop, HANDLE token, PROCESS_INFORMATION &info, Attempt &attempt) {
   PSID sid = NULL;
-  if (g_processCalls.OpenProcessToken(info.hProcess, TOKEN_QUERY, &token)) {
+  if (token) {
     sid = LogonSid(token, attempt);
     g_processCalls.CloseHandle(token);
-  } else {
-    attempt.RecordLast();
   }
   if (sid) {
     DesktopAccessLock lock;
@@ -367,9 +365,12 @@ bool StartInteractive(long flags, const char *user, const char *domain, const ch
     if (!created)
       created = secondary = SecondaryLogonStart(flags, user, domain, password, application, commandLine,
                                                 creation | CREATE_SUSPENDED, startup, info, attempt);
+    HANDLE startedToken = NULL;
+    if (secondary && !g_processCalls.OpenProcessToken(info.hProcess, TOKEN_QUERY, &startedToken))
+      attempt.RecordLast();
     g_processCalls.RevertToSelf();
     if (secondary) {
-      startedSid = GrantAndResume(station, desktop, info, attempt);
+      startedSid = GrantAndResume(station, desktop, startedToken, info, attempt);
       created = startedSid != NULL;
     }
     if (!created)

@@ -844,8 +844,8 @@ TEST_F(AsUserTest, InteractiveStartThroughTheSecondaryLogon) {
       "SetProcessWindowStation saved",
       "Impersonate token",
       "CreateProcessWithLogonW ann dom secret logon=3 flags=34 desktop=winsta0\\default",
+      "OpenProcessToken started", // as its user, who owns it
       "RevertToSelf",
-      "OpenProcessToken started",
       "SetUserObjectSecurity winsta0",
       "SetUserObjectSecurity default",
       "ResumeThread",
