@@ -147,11 +147,13 @@ HRESULT CCore::Invoke(DISPID id, REFIID iid, LCID, WORD flags, DISPPARAMS *param
 }
 
 HRESULT CCore::Print(BSTR string) {
-  TextArg<kShortTextBuffer> text;
-  if (!text.Convert(string, kRequiredText))
-    return S_FALSE;
-  QMR_NotifyMessage(0, "%s", text.text);
-  return S_OK;
+  return CoreGuarded("Print", [&]() -> HRESULT {
+    TextArg<kShortTextBuffer> text;
+    if (!text.Convert(string, kRequiredText))
+      return S_FALSE;
+    QMR_NotifyMessage(0, "%s", text.text);
+    return S_OK;
+  });
 }
 
 HRESULT CCore::GetEnvironmentVariable(long flags, BSTR name, BSTR *pVal) {
@@ -210,47 +212,49 @@ HRESULT CCore::SetEnvironmentVariable(long flags, BSTR name, BSTR value, long *p
 }
 
 HRESULT CCore::FreeHandle(long hObject, long *pVal) {
-  if (!pVal)
-    return E_POINTER;
-  *pVal = kFalse;
-  if (hObject == 0)
-    return S_FALSE;
-  int32_t type = HandleTypeOf(hObject);
-  switch (type) {
-  case 0:
-    CORE_DEBUG("FreeHandle", "Not a live handle: %ld", hObject);
-    return S_FALSE;
-  case HT_MESSAGE:
-  case HT_TOKEN: {
-    HandleRecord *record = HandleTake(hObject, type);
-    if (!record) // freed by another thread meanwhile
+  return CoreGuarded("FreeHandle", [&]() -> HRESULT {
+    if (!pVal)
+      return E_POINTER;
+    *pVal = kFalse;
+    if (hObject == 0)
       return S_FALSE;
-    if (type == HT_TOKEN)
-      CloseHandle(static_cast<HANDLE>(record->payload));
-    else
-      free(record->payload);
-    HandleDeleteRecord(record);
-    *pVal = kTrue;
-    return S_OK;
-  }
-  case HT_JOB:
-  case HT_JOB_LIST: {
-    HandleRecord *record = HandleTake(hObject, type);
-    if (!record)
+    int32_t type = HandleTypeOf(hObject);
+    switch (type) {
+    case 0:
+      CORE_DEBUG("FreeHandle", "Not a live handle: %ld", hObject);
       return S_FALSE;
-    FreeJobPayload(type, record->payload);
-    HandleDeleteRecord(record);
-    *pVal = kTrue;
-    return S_OK;
-  }
-  case HT_FTP_SESSION:
-    if (!CloseFtpSession(HandleTake(hObject, type)))
+    case HT_MESSAGE:
+    case HT_TOKEN: {
+      HandleRecord *record = HandleTake(hObject, type);
+      if (!record) // freed by another thread meanwhile
+        return S_FALSE;
+      if (type == HT_TOKEN)
+        CloseHandle(static_cast<HANDLE>(record->payload));
+      else
+        free(record->payload);
+      HandleDeleteRecord(record);
+      *pVal = kTrue;
+      return S_OK;
+    }
+    case HT_JOB:
+    case HT_JOB_LIST: {
+      HandleRecord *record = HandleTake(hObject, type);
+      if (!record)
+        return S_FALSE;
+      FreeJobPayload(type, record->payload);
+      HandleDeleteRecord(record);
+      *pVal = kTrue;
+      return S_OK;
+    }
+    case HT_FTP_SESSION:
+      if (!CloseFtpSession(HandleTake(hObject, type)))
+        return S_FALSE;
+      *pVal = kTrue;
+      return S_OK;
+    default:
+      CORE_DEBUG("FreeHandle", "Unknown handle type %X", static_cast<unsigned>(type));
+      QMR_NotifyMessage(0, "CCore::FreeHandle: Unknown handle type %X", static_cast<unsigned>(type));
       return S_FALSE;
-    *pVal = kTrue;
-    return S_OK;
-  default:
-    CORE_DEBUG("FreeHandle", "Unknown handle type %X", static_cast<unsigned>(type));
-    QMR_NotifyMessage(0, "CCore::FreeHandle: Unknown handle type %X", static_cast<unsigned>(type));
-    return S_FALSE;
-  }
+    }
+  });
 }

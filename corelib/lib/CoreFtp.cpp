@@ -286,7 +286,11 @@ bool CloseFtpSession(HandleRecord *record) {
   }
   if (session->connection) {
     InternetCloseHandle(session->connection); // ends the FTP conversation
-    RecordServerResponse();
+    // The goodbye is recorded when memory allows; the session goes anyway.
+    try {
+      RecordServerResponse();
+    } catch (const std::bad_alloc &) {
+    }
   }
   if (session->internet)
     InternetCloseHandle(session->internet);

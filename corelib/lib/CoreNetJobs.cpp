@@ -249,7 +249,7 @@ HRESULT AddJob(const char *method, long flags, BSTR server, BSTR cron_spec, BSTR
   return S_OK;
 }
 
-// The server's clock as local time of this computer.
+// The server's wall clock.
 NET_API_STATUS ServerClock(const ServerArg &server, JobClock &clock) {
   return ServerClockNow(server.local ? nullptr : server.Name(), clock);
 }
@@ -288,22 +288,27 @@ HRESULT StartNow(const char *method, long flags, BSTR server, BSTR commandline, 
     if (status != NERR_Success)
       break;
     bool runsToday = false;
+    NET_API_STATUS readStatus;
     {
       SchedulerBuffer buffer;
-      status = calls->JobGetInfo(name.Name(), jobId, buffer.For(*calls));
-      if (status != NERR_Success) // the job stays where it was placed
-        break;
-      runsToday = (reinterpret_cast<const AT_INFO *>(buffer.Get())->Flags & kJobRunsToday) != 0;
+      readStatus = calls->JobGetInfo(name.Name(), jobId, buffer.For(*calls));
+      if (readStatus == NERR_Success)
+        runsToday = (reinterpret_cast<const AT_INFO *>(buffer.Get())->Flags & kJobRunsToday) != 0;
     }
     if (runsToday) {
       *pVal = static_cast<long>(jobId);
       return S_OK;
     }
-    // Its time has passed on the server: it would run tomorrow. Exactly this
-    // job goes, and the next step is tried.
+    // Its time has passed on the server (it would run tomorrow), or it could
+    // not be read back: exactly this job goes, so that the caller's -1 never
+    // leaves a job behind for a retry to run a second time.
     status = calls->JobDel(name.Name(), jobId, jobId);
     if (status != NERR_Success) {
       QMR_DebugMessage(__LINE__, "QM_NetScheduleJobAdd", "Error while deleting job: %u", static_cast<unsigned>(jobId));
+      break;
+    }
+    if (readStatus != NERR_Success) {
+      status = readStatus;
       break;
     }
   }
@@ -350,6 +355,7 @@ BSTR NextRunText(const AT_ENUM &job) {
 
 NET_API_STATUS ServerClockNow(LPCWSTR server, JobClock &clock) {
   SYSTEMTIME utc = {};
+  long serverZone = -1; // minutes west of UTC; -1: the server gave none
   if (!server) {
     g_netJobCalls.SystemTimeUtc(&utc);
   } else {
@@ -364,7 +370,16 @@ NET_API_STATUS ServerClockNow(LPCWSTR server, JobClock &clock) {
     utc.wHour = static_cast<WORD>(tod->tod_hours);
     utc.wMinute = static_cast<WORD>(tod->tod_mins);
     utc.wSecond = static_cast<WORD>(tod->tod_secs);
+    serverZone = tod->tod_timezone;
   }
+  // A server's job times are its own wall clock: across zones, its offset
+  // applies, not this computer's.
+  JobClock asUtc = {utc.wYear, utc.wMonth, utc.wDay, utc.wHour, utc.wMinute, utc.wSecond};
+  if (server && ServerWallClock(asUtc, serverZone, clock))
+    return NERR_Success;
+  if (server && serverZone != -1)
+    return ERROR_INVALID_DATA; // a reading or an offset that no clock shows
+  // This computer, or a server that keeps no zone: this computer's zone.
   utc.wMilliseconds = 0; // whole seconds: the steps are 15 seconds apart
   SYSTEMTIME local;
   // The weekday is worked out anew, so a server's answer is checked as a date.

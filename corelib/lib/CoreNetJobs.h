@@ -36,8 +36,15 @@ extern NetJobCalls g_netJobCalls;
 // NetRemoteTOD stub always) answers that exception's code as its status.
 NetJobCalls SystemNetJobCalls();
 
-// A server's clock as local time of this computer, through g_netJobCalls:
-// this computer's own clock for a null server, else NetRemoteTOD.
+// The guard around each of those calls: `call`'s status, or the RPC failure
+// it raised (Wine's stub exception as ERROR_CALL_NOT_IMPLEMENTED). Handlers
+// nearer the raise, such as the RPC runtime's own, keep the first say, and
+// their clean-up runs before the call is left.
+NET_API_STATUS GuardedSchedulerCall(NET_API_STATUS (*call)(void *context), void *context);
+
+// A server's wall clock, through g_netJobCalls: this computer's own clock
+// and zone for a null server, else NetRemoteTOD's reading and the server's
+// offset in it (this computer's zone only where the server gives none).
 NET_API_STATUS ServerClockNow(LPCWSTR server, JobClock &clock);
 
 // Releases the payload of an HT_JOB or HT_JOB_LIST record.

@@ -32,6 +32,7 @@ const DWORD kLogonNetCredentialsOnly = 2;
 // failures (a fallback that fails too) do not hide the cause.
 struct Attempt {
   DWORD error = 0;
+  bool secondaryFromSystem = false; // the secondary logon was needed but cannot serve LocalSystem
   void Record(DWORD code) {
     if (error == 0)
       error = code;
@@ -147,11 +148,34 @@ bool PrepareCommand(const char *commandLine, std::string &application, const cha
   return hasWord;
 }
 
+// Whether this process runs as LocalSystem; false when its token cannot be
+// read.
+bool RunsAsLocalSystem() {
+  HANDLE token = NULL;
+  if (!g_processCalls.OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+    return false;
+  union {
+    TOKEN_USER user;
+    BYTE bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+  } buffer;
+  DWORD needed = 0;
+  bool system = g_processCalls.GetTokenInformation(token, TokenUser, &buffer, sizeof buffer, &needed) &&
+                IsWellKnownSid(buffer.user.User.Sid, WinLocalSystemSid);
+  g_processCalls.CloseHandle(token);
+  return system;
+}
+
 // Through the secondary logon, with the same names, flags and start-up
 // information as the token-based start.
 bool SecondaryLogonStart(long flags, const char *user, const char *domain, const char *password,
                          const char *application, const char *commandLine, DWORD creationFlags,
                          const STARTUPINFOA &startup, PROCESS_INFORMATION &info, Attempt &attempt) try {
+  // The secondary logon takes the caller's logon identifier, which the
+  // LocalSystem account's token has none of: it cannot serve it at all.
+  if (RunsAsLocalSystem()) {
+    attempt.secondaryFromSystem = true;
+    return false;
+  }
   WideText wideUser(user), wideDomain(domain), widePassword(password), wideApplication(application),
       wideCommand(commandLine), wideDesktop(startup.lpDesktop);
   STARTUPINFOW wideStartup = {};
@@ -216,8 +240,69 @@ PSID LogonSid(HANDLE token, Attempt &attempt) try {
   return NULL;
 }
 
+// The interactive window station and its desktop, opened to change their
+// access lists. Opening the desktop needs the process on that window station
+// for a moment: called with the desktop access lock held.
+bool OpenInteractiveDesktop(HWINSTA &station, HDESK &desktop, Attempt &attempt) {
+  HWINSTA saved = g_processCalls.GetProcessWindowStation();
+  station = g_processCalls.OpenWindowStationA("winsta0", FALSE, READ_CONTROL | WRITE_DAC);
+  if (!station) {
+    attempt.RecordLast();
+    return false;
+  }
+  if (!g_processCalls.SetProcessWindowStation(station)) {
+    attempt.RecordLast();
+    return false;
+  }
+  desktop = g_processCalls.OpenDesktopA("default", 0, FALSE,
+                                        READ_CONTROL | WRITE_DAC | DESKTOP_WRITEOBJECTS | DESKTOP_READOBJECTS);
+  if (!desktop)
+    attempt.RecordLast();
+  // The switch affects the whole process: back at once.
+  g_processCalls.SetProcessWindowStation(saved);
+  return desktop != NULL;
+}
+
+// A process started suspended through the secondary logon, which logged on
+// anew: its own logon identifier (from its token, opened while its user was
+// impersonated, which owns it) is granted the desktop, then it runs. On
+// failure the process is ended and its handles closed. Closes `token`. The
+// identifier (released with HeapFree), or null.
+PSID GrantAndResume(HWINSTA station, HDESK desktop, HANDLE token, PROCESS_INFORMATION &info, Attempt &attempt) {
+  PSID sid = NULL;
+  if (token) {
+    sid = LogonSid(token, attempt);
+    g_processCalls.CloseHandle(token);
+  }
+  if (sid) {
+    DesktopAccessLock lock;
+    DWORD granted = GrantDesktopAccess(station, desktop, sid);
+    if (granted != 0) {
+      attempt.Record(granted);
+      RevokeDesktopAccess(station, desktop, sid);
+      HeapFree(GetProcessHeap(), 0, sid);
+      sid = NULL;
+    }
+  }
+  if (sid && g_processCalls.ResumeThread(info.hThread) == static_cast<DWORD>(-1)) {
+    attempt.RecordLast();
+    DesktopAccessLock lock;
+    RevokeDesktopAccess(station, desktop, sid);
+    HeapFree(GetProcessHeap(), 0, sid);
+    sid = NULL;
+  }
+  if (!sid) {
+    TerminateProcess(info.hProcess, 1);
+    g_processCalls.CloseHandle(info.hProcess);
+    g_processCalls.CloseHandle(info.hThread);
+  }
+  return sid;
+}
+
 // Interactive start: the logon's token on the interactive desktop, to
-// which the logon is granted access first.
+// which the logon is granted access first. The grant goes again when the
+// program has ended: at once for a start that waits, else at the first
+// interactive start after its end.
 bool StartInteractive(long flags, const char *user, const char *domain, const char *password, char *commandLine,
                       Attempt &attempt, long &code) {
   if (flags & CP_NTI)
@@ -232,40 +317,31 @@ bool StartInteractive(long flags, const char *user, const char *domain, const ch
     return false;
   }
 
-  HWINSTA saved = g_processCalls.GetProcessWindowStation();
   HWINSTA station = NULL;
   HDESK desktop = NULL;
-  PSID sid = NULL;
-  bool switched = false;
+  PSID sid = NULL;         // the token's logon identifier
+  PSID startedSid = NULL;  // the secondary logon's, granted for its process
+  bool granted = false;    // the token's identifier holds entries of this start
   bool started = false;
   do {
-    station = g_processCalls.OpenWindowStationA("winsta0", FALSE, READ_CONTROL | WRITE_DAC);
-    if (!station) {
-      attempt.RecordLast();
-      break;
-    }
-    if (!g_processCalls.SetProcessWindowStation(station)) {
-      attempt.RecordLast();
-      break;
-    }
-    switched = true;
-    desktop = g_processCalls.OpenDesktopA("default", 0, FALSE,
-                                          READ_CONTROL | WRITE_DAC | DESKTOP_WRITEOBJECTS | DESKTOP_READOBJECTS);
-    if (!desktop)
-      attempt.RecordLast();
-    // The switch affects the whole process: back at once.
-    g_processCalls.SetProcessWindowStation(saved);
-    switched = false;
-    if (!desktop)
-      break;
-
-    sid = LogonSid(token, attempt);
-    if (!sid)
-      break;
-    DWORD granted = GrantDesktopAccess(station, desktop, sid);
-    if (granted != 0) {
-      attempt.Record(granted);
-      break;
+    {
+      DesktopAccessLock lock;
+      if (!OpenInteractiveDesktop(station, desktop, attempt))
+        break;
+      sid = LogonSid(token, attempt);
+      if (!sid)
+        break;
+      // A profile needs the secondary logon, which runs nothing under
+      // this token: its process is granted once it exists.
+      if (!(flags & CP_LOGON_PROFILE)) {
+        DWORD error = GrantDesktopAccess(station, desktop, sid);
+        if (error != 0) {
+          attempt.Record(error);
+          RevokeDesktopAccess(station, desktop, sid); // what was added before the failure
+          break;
+        }
+        granted = true;
+      }
     }
     if (!g_processCalls.ImpersonateLoggedOnUser(token)) {
       attempt.RecordLast();
@@ -279,7 +355,7 @@ bool StartInteractive(long flags, const char *user, const char *domain, const ch
     ShowStateFor(flags, startup);
     DWORD creation = ConsoleCreationFlags(flags);
     PROCESS_INFORMATION info = {};
-    bool created = false;
+    bool created = false, secondary = false;
     if (!(flags & CP_LOGON_PROFILE)) {
       created = g_processCalls.CreateProcessAsUserA(token, application, commandLine, NULL, NULL, FALSE, creation,
                                                     NULL, NULL, &startup, &info) != FALSE;
@@ -287,17 +363,40 @@ bool StartInteractive(long flags, const char *user, const char *domain, const ch
         attempt.RecordLast();
     }
     if (!created)
-      created = SecondaryLogonStart(flags, user, domain, password, application, commandLine, creation, startup,
-                                    info, attempt);
+      created = secondary = SecondaryLogonStart(flags, user, domain, password, application, commandLine,
+                                                creation | CREATE_SUSPENDED, startup, info, attempt);
+    HANDLE startedToken = NULL;
+    if (secondary && !g_processCalls.OpenProcessToken(info.hProcess, TOKEN_QUERY, &startedToken))
+      attempt.RecordLast();
     g_processCalls.RevertToSelf();
-    if (created) {
-      code = WaitAndClose(flags, info.hProcess, info.hThread, commandLine);
-      started = true;
+    if (secondary) {
+      startedSid = GrantAndResume(station, desktop, startedToken, info, attempt);
+      created = startedSid != NULL;
     }
+    if (!created)
+      break;
+    PSID runs = startedSid ? startedSid : sid;
+    bool kept = false;
+    if (flags & CP_NOWAIT) {
+      DesktopAccessLock lock;
+      kept = KeepDesktopAccess(runs, info.hProcess);
+    }
+    code = WaitAndClose(flags, info.hProcess, info.hThread, commandLine);
+    started = true;
+    if (!kept) { // ended, or no way to tell when it ends: the entries go now
+      DesktopAccessLock lock;
+      RevokeDesktopAccess(station, desktop, runs);
+    }
+    if (runs == sid)
+      granted = false;
   } while (false);
 
-  if (switched)
-    g_processCalls.SetProcessWindowStation(saved);
+  if (granted) { // entries for a logon that runs nothing
+    DesktopAccessLock lock;
+    RevokeDesktopAccess(station, desktop, sid);
+  }
+  if (startedSid)
+    HeapFree(GetProcessHeap(), 0, startedSid);
   if (sid)
     HeapFree(GetProcessHeap(), 0, sid);
   if (desktop)
@@ -356,6 +455,15 @@ bool StartNonInteractive(long flags, const char *user, const char *domain, const
   return created;
 }
 
+// What a start that needed the secondary logon is told under LocalSystem:
+// the reason, and the first error of the token-based start when it failed.
+std::string SecondaryFromSystemText(DWORD firstError) {
+  std::string text = "The secondary logon, which this start needs, cannot be used from the LocalSystem account";
+  if (firstError)
+    text += " (" + CoreErrorText(firstError) + ")";
+  return text;
+}
+
 void TakeToken(HandleRecord &record, void *token) { *static_cast<HANDLE *>(token) = record.payload; }
 
 } // namespace
@@ -379,6 +487,8 @@ ProcessCalls SystemProcessCalls() {
   calls.GetUserObjectSecurity = ::GetUserObjectSecurity;
   calls.SetUserObjectSecurity = ::SetUserObjectSecurity;
   calls.CloseHandle = ::CloseHandle;
+  calls.OpenProcessToken = ::OpenProcessToken;
+  calls.ResumeThread = ::ResumeThread;
   return calls;
 }
 
@@ -524,6 +634,8 @@ HRESULT CCore::CreateProcessAsUser(long flags, BSTR user, BSTR domain, BSTR pass
     }
     if ((flags & CP_INTERACTIVE) && (flags & CP_NTI))
       CoreNotifyText("CreateProcessAsUser", kIncompatibleFlagsText);
+    else if (attempt.secondaryFromSystem)
+      CoreNotifyText("CreateProcessAsUser", SecondaryFromSystemText(attempt.error).c_str());
     else
       CoreNotifyFailure("CreateProcessAsUser", attempt.error);
     *pVal = -1;

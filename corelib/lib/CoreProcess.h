@@ -69,6 +69,8 @@ struct ProcessCalls {
                                       DWORD size, LPDWORD needed);
   BOOL(WINAPI *SetUserObjectSecurity)(HANDLE object, PSECURITY_INFORMATION what, PSECURITY_DESCRIPTOR descriptor);
   BOOL(WINAPI *CloseHandle)(HANDLE handle);
+  BOOL(WINAPI *OpenProcessToken)(HANDLE process, DWORD access, PHANDLE token);
+  DWORD(WINAPI *ResumeThread)(HANDLE thread);
 };
 
 extern ProcessCalls g_processCalls;
@@ -79,10 +81,28 @@ ProcessCalls SystemProcessCalls();
 // the system's search order; false when there is none to give.
 bool ApplicationNameFor(const char *commandLine, std::string &application, bool *hasWord);
 
-// Grants `sid` the window station entries and the desktop entry. An entry
-// the list already holds (same kind, flags, rights and identifier) is not
-// added again, so repeated starts for one logon do not grow the lists.
-// 0 on success, else the error of the failed call.
+// One process-wide lock around switching the process's window station and
+// changing the interactive window station's and desktop's access lists:
+// starts on several threads never leave the process on another window
+// station or lose each other's entries. The calls below expect it held.
+class DesktopAccessLock {
+public:
+  DesktopAccessLock();
+  ~DesktopAccessLock();
+  DesktopAccessLock(const DesktopAccessLock &) = delete;
+  DesktopAccessLock &operator=(const DesktopAccessLock &) = delete;
+};
+
+// Grants `sid` the window station entries and the desktop entry, after the
+// kept grants of programs that have ended since are removed. An entry the
+// list already holds (same kind, flags, rights and identifier) is not added
+// again. 0 on success, else the error of the failed call.
 DWORD GrantDesktopAccess(HWINSTA station, HDESK desktop, PSID sid);
+// Removes those entries of `sid` again, unless a kept grant of a program
+// that still runs holds the same identifier.
+DWORD RevokeDesktopAccess(HWINSTA station, HDESK desktop, PSID sid);
+// Keeps the grant of `sid` while `process` (a start not waited for) runs;
+// the next grant after its end removes it. False when it cannot be kept.
+bool KeepDesktopAccess(PSID sid, HANDLE process);
 
 #endif

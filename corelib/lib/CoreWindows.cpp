@@ -151,13 +151,15 @@ HRESULT CCore::FindWindow(BSTR rxWindowText, BSTR rxClassName, long *pVal) {
 }
 
 HRESULT CCore::SetForegroundWindow(long window, long *pVal) {
-  if (!pVal)
-    return E_POINTER;
-  if (::SetForegroundWindow(static_cast<HWND>(LongToHandle(window)))) {
-    *pVal = kTrue;
-    return S_OK;
-  }
-  *pVal = kFalse;
-  CoreVariables().SetLastErrorText("Unable to set foreground window.");
-  return S_FALSE;
+  return CoreGuarded("SetForegroundWindow", [&]() -> HRESULT {
+    if (!pVal)
+      return E_POINTER;
+    if (::SetForegroundWindow(static_cast<HWND>(LongToHandle(window)))) {
+      *pVal = kTrue;
+      return S_OK;
+    }
+    *pVal = kFalse;
+    CoreVariables().SetLastErrorText("Unable to set foreground window.");
+    return S_FALSE;
+  });
 }

@@ -13,6 +13,9 @@
 #include "TaskJob.h"
 
 const wchar_t kTaskFolderPath[] = L"\\Quillmoth";
+// Jobs run commands as SYSTEM or as the interactive user: only SYSTEM and
+// Administrators may see or change them, nothing is inherited from the root.
+const wchar_t kTaskFolderAccess[] = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
 
 namespace {
 
@@ -117,9 +120,16 @@ struct Session {
     if (IsMissing(hr) && create) {
       Ref<ITaskFolder> root;
       Text rootPath(L"\\");
+      Text access(kTaskFolderAccess);
+      if (!access.Ok())
+        return E_OUTOFMEMORY;
+      VARIANT sddl;
+      VariantInit(&sddl);
+      sddl.vt = VT_BSTR;
+      sddl.bstrVal = access;
       hr = service->GetFolder(rootPath, root.Out());
       if (SUCCEEDED(hr))
-        hr = root->CreateFolder(path, none, folder.Out());
+        hr = root->CreateFolder(path, sddl, folder.Out());
       if (hr == HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS)) // made meanwhile by another script
         hr = service->GetFolder(path, folder.Out());
     }

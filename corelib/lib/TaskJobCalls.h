@@ -11,8 +11,9 @@
 
 #include "CoreNetJobs.h"
 
-// The folder of our tasks.
+// The folder of our tasks, and the access it is created with (SDDL).
 extern const wchar_t kTaskFolderPath[];
+extern const wchar_t kTaskFolderAccess[];
 
 // The calls where a Task Scheduler may answer "not implemented" (Wine's
 // does for the task collection and the last result): tests replace them.

@@ -56,6 +56,22 @@ bool FirstRun(long long today, long long nowSeconds, uint32_t jobSeconds, int sp
 
 } // namespace
 
+bool ServerWallClock(const JobClock &utc, long minutesWest, JobClock &wall) {
+  // Zones run from UTC-12 to UTC+14.
+  if (minutesWest == -1 || minutesWest < -14 * 60 || minutesWest > 12 * 60 || !ValidClock(utc))
+    return false;
+  long long day = DaysFromCivil(utc.year, utc.month, utc.day);
+  long long seconds = day * kSecondsPerDay + utc.hour * 3600 + utc.minute * 60 + utc.second - minutesWest * 60LL;
+  long long wallDay = FloorDiv(seconds, kSecondsPerDay);
+  long long ofDay = seconds - wallDay * kSecondsPerDay;
+  wall = utc;
+  JobCalendarDate(wallDay - kAutomationEpoch, wall.year, wall.month, wall.day);
+  wall.hour = static_cast<int>(ofDay / 3600);
+  wall.minute = static_cast<int>(ofDay / 60 % 60);
+  wall.second = static_cast<int>(ofDay % 60);
+  return ValidClock(wall);
+}
+
 uint8_t JobFlagsFor(long scriptFlags) { return (scriptFlags & 1) ? 0 : kJobNonInteractive; }
 
 bool IsLocalServer(const char *server) {

@@ -27,6 +27,12 @@ struct JobClock {
 bool JobDayNumber(int year, int month, int day, long long &dayNumber);
 void JobCalendarDate(long long dayNumber, int &year, int &month, int &day);
 
+// A server's wall clock from its UTC reading and the offset its time-of-day
+// answer gives (minutes west of UTC, so UTC+5:30 is -330). False for the
+// answer's "undefined" (-1), an offset no zone has, or an invalid reading:
+// the caller then has no offset of the server's own.
+bool ServerWallClock(const JobClock &utc, long minutesWest, JobClock &wall);
+
 // Milliseconds after midnight of a clock reading: the start of the first
 // step of a job placed "now".
 uint32_t JobTimeOfDay(const JobClock &clock);

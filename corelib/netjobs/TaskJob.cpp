@@ -128,6 +128,22 @@ std::wstring Boundary(const JobClock &c) {
   return text;
 }
 
+// `c` moved on by `seconds` (less than a day), across midnight and the
+// month's and year's end.
+JobClock Later(const JobClock &c, uint32_t seconds) {
+  JobClock later = c;
+  uint32_t total = SecondsOfDay(c) + seconds;
+  long long day;
+  if (total >= kDayMilliseconds / 1000 && JobDayNumber(c.year, c.month, c.day, day)) {
+    JobCalendarDate(day + 1, later.year, later.month, later.day);
+    total -= kDayMilliseconds / 1000;
+  }
+  later.hour = static_cast<int>(total / 3600);
+  later.minute = static_cast<int>(total / 60 % 60);
+  later.second = static_cast<int>(total % 60);
+  return later;
+}
+
 bool ParseBoundary(const std::wstring &text, JobClock &c) {
   c = JobClock{0, 0, 0, 0, 0, 0};
   return swscanf(text.c_str(), L" %4d-%2d-%2dT%2d:%2d:%2d", &c.year, &c.month, &c.day, &c.hour, &c.minute,
@@ -371,8 +387,13 @@ std::wstring TaskXml(const TaskJobFields &job) {
                 Number(job.flags & kJobNonInteractive, true) + L" Start=" + start + kEncodedCommand +
                 RecordCommand(job.command));
   xml += L"</Description>\r\n  </RegistrationInfo>\r\n  <Triggers>\r\n";
-  if (!job.daysOfMonth && !job.daysOfWeek)
-    xml += L"    <TimeTrigger>\r\n      <StartBoundary>" + start + L"</StartBoundary>\r\n    </TimeTrigger>\r\n";
+  bool once = !job.daysOfMonth && !job.daysOfWeek;
+  // A job without days runs once and then goes, as the old scheduler's did:
+  // its trigger ends a little after its start, and an expired task is
+  // deleted at once (see the settings below).
+  if (once)
+    xml += L"    <TimeTrigger>\r\n      <StartBoundary>" + start + L"</StartBoundary>\r\n      <EndBoundary>" +
+           Boundary(Later(job.start, kOneTimeRunWindowSeconds)) + L"</EndBoundary>\r\n    </TimeTrigger>\r\n";
   if (job.daysOfWeek) {
     xml += L"    <CalendarTrigger>\r\n      <StartBoundary>" + start +
            L"</StartBoundary>\r\n      <ScheduleByWeek>\r\n        <DaysOfWeek>";
@@ -399,8 +420,10 @@ std::wstring TaskXml(const TaskJobFields &job) {
   else
     xml += L"      <LogonType>InteractiveToken</LogonType>\r\n";
   xml += L"    </Principal>\r\n  </Principals>\r\n"
-         L"  <Settings>\r\n    <Enabled>true</Enabled>\r\n    <MultipleInstancesPolicy>Parallel</MultipleInstancesPolicy>\r\n"
-         L"  </Settings>\r\n  <Actions Context=\"Author\">\r\n    <Exec>\r\n      <Command>";
+         L"  <Settings>\r\n    <Enabled>true</Enabled>\r\n    <MultipleInstancesPolicy>Parallel</MultipleInstancesPolicy>\r\n";
+  if (once)
+    xml += L"    <DeleteExpiredTaskAfter>PT0S</DeleteExpiredTaskAfter>\r\n";
+  xml += L"  </Settings>\r\n  <Actions Context=\"Author\">\r\n    <Exec>\r\n      <Command>";
   xml += Escape(program) + L"</Command>\r\n";
   if (!arguments.empty())
     xml += L"      <Arguments>" + Escape(arguments) + L"</Arguments>\r\n";

@@ -50,7 +50,12 @@ bool LastRunFailed(long result);
 // carriage return, U+FFFE, U+FFFF, half a surrogate pair); npos for none.
 size_t FirstCharacterXmlCannotHold(const std::wstring &text);
 
-// The task definition: one-time trigger without days, a weekly trigger for
+// How long after its start the trigger of a job without days ends; the task
+// has expired then and the scheduler deletes it.
+const uint32_t kOneTimeRunWindowSeconds = 300;
+
+// The task definition: one-time trigger without days (deleted once it has
+// expired), a weekly trigger for
 // weekdays, a monthly one for days of the month (both when both are given),
 // the command as one program action, the interactive token or the system
 // account, and the fields again in the description (some schedulers keep no

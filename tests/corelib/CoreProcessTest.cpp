@@ -365,13 +365,62 @@ struct Recorder {
   DWORD lastShowFlags = 0;
   WORD lastShow = 0;
   int closedProcessHandles = 0;
+  bool freshLogons = false;    // every logon gets a new logon identifier
+  DWORD logonRid = 4242;       // the last logon's: S-1-5-5-0-<logonRid>
+  bool localSystem = false;    // this process runs as LocalSystem
+  bool eventProcesses = false; // programs are events: set (ended) unless keepRunning
+  bool keepRunning = false;
+  HANDLE running = NULL;       // the test's handle of the last program kept running
 };
 Recorder g_rec;
+
+// The log, shared by the starts on two threads; a null line counts a closed
+// process handle instead.
+CRITICAL_SECTION *LogLock() {
+  static CRITICAL_SECTION lock;
+  static bool made = (InitializeCriticalSection(&lock), true);
+  (void)made;
+  return &lock;
+}
+void Log(const std::string *line) {
+  EnterCriticalSection(LogLock());
+  if (line)
+    g_rec.log.push_back(*line);
+  else
+    ++g_rec.closedProcessHandles;
+  LeaveCriticalSection(LogLock());
+}
+void Log(const std::string &line) { Log(&line); }
+
+// A second interactive start, begun on another thread while the first has
+// the process switched to the interactive window station (inside
+// OpenDesktop): whether it got to the window station before the first was
+// done with it.
+struct TurnProbe {
+  bool armed = false;
+  CCore *core = nullptr;
+  DWORD firstThread = 0;
+  HANDLE reached = NULL; // set when the second start opens the window station
+  HANDLE thread = NULL;
+  bool overlapped = false;
+};
+TurnProbe g_probe;
+
+DWORD WINAPI SecondStart(void *) {
+  long value = 0;
+  g_probe.core->CreateProcessAsUser(CP_INTERACTIVE | CP_NOWAIT, qmtest::Text("bob"), qmtest::Text(""),
+                                    qmtest::Text("pw"), qmtest::Text("\"" + qmtest::ProgramDirectory() + "qmchild.exe\""),
+                                    &value);
+  return static_cast<DWORD>(value);
+}
 
 HANDLE const kToken = reinterpret_cast<HANDLE>(static_cast<INT_PTR>(0x7001));
 HWINSTA const kStation = reinterpret_cast<HWINSTA>(static_cast<INT_PTR>(0x7002));
 HWINSTA const kSaved = reinterpret_cast<HWINSTA>(static_cast<INT_PTR>(0x7003));
 HDESK const kDesktop = reinterpret_cast<HDESK>(static_cast<INT_PTR>(0x7004));
+HANDLE const kSelfToken = reinterpret_cast<HANDLE>(static_cast<INT_PTR>(0x7005));
+HANDLE const kStartedToken = reinterpret_cast<HANDLE>(static_cast<INT_PTR>(0x7006)); // the secondary logon's process
+const DWORD kStartedRid = 4343;
 
 std::string Name(const void *handle) {
   if (handle == kToken)
@@ -404,27 +453,38 @@ std::string Or(const wchar_t *text) {
 }
 
 BOOL WINAPI FakeLogon(LPCSTR user, LPCSTR domain, LPCSTR password, DWORD type, DWORD provider, PHANDLE token) {
-  g_rec.log.push_back("LogonUser " + Or(user) + " " + Or(domain) + " " + Or(password) + " " + std::to_string(type) +
+  Log("LogonUser " + Or(user) + " " + Or(domain) + " " + Or(password) + " " + std::to_string(type) +
                       " " + std::to_string(provider));
   if (g_rec.logonError) {
     SetLastError(g_rec.logonError);
     return FALSE;
   }
   *token = kToken;
+  if (g_rec.freshLogons)
+    ++g_rec.logonRid;
   return TRUE;
 }
 BOOL WINAPI FakeImpersonate(HANDLE token) {
-  g_rec.log.push_back("Impersonate " + Name(token));
+  Log("Impersonate " + Name(token));
   return TRUE;
 }
 BOOL WINAPI FakeRevert() {
-  g_rec.log.push_back("RevertToSelf");
+  Log("RevertToSelf");
   return TRUE;
 }
 
-// Everyone and a logon identifier S-1-5-5-0-4242.
+// The logon's token: Everyone and the logon identifier S-1-5-5-0-<logonRid>;
+// the secondary logon's process: S-1-5-5-0-4343; this process: LocalSystem
+// when the test says so.
 BOOL WINAPI FakeTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS kind, LPVOID data, DWORD size, PDWORD needed) {
-  if (token != kToken || kind != TokenGroups) {
+  if (token == kSelfToken && kind == TokenUser && g_rec.localSystem) {
+    DWORD length = SECURITY_MAX_SID_SIZE;
+    TOKEN_USER *user = static_cast<TOKEN_USER *>(data);
+    user->User.Sid = user + 1;
+    user->User.Attributes = 0;
+    return size >= sizeof(TOKEN_USER) + length && CreateWellKnownSid(WinLocalSystemSid, NULL, user + 1, &length);
+  }
+  if ((token != kToken && token != kStartedToken) || kind != TokenGroups) {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
   }
@@ -435,7 +495,7 @@ BOOL WINAPI FakeTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS kind, LPV
   InitializeSid(logon, &nt, 3);
   *GetSidSubAuthority(logon, 0) = SECURITY_LOGON_IDS_RID;
   *GetSidSubAuthority(logon, 1) = 0;
-  *GetSidSubAuthority(logon, 2) = 4242;
+  *GetSidSubAuthority(logon, 2) = token == kStartedToken ? kStartedRid : g_rec.logonRid;
   DWORD want = sizeof(TOKEN_GROUPS) + sizeof(SID_AND_ATTRIBUTES);
   *needed = want;
   if (size < want) {
@@ -460,7 +520,7 @@ void NoteStartup(const char *desktop, DWORD flags, WORD show) {
 BOOL WINAPI FakeAsUser(HANDLE token, LPCSTR application, LPSTR commandLine, LPSECURITY_ATTRIBUTES,
                        LPSECURITY_ATTRIBUTES, BOOL inherit, DWORD flags, LPVOID environment, LPCSTR directory,
                        LPSTARTUPINFOA startup, LPPROCESS_INFORMATION info) {
-  g_rec.log.push_back("CreateProcessAsUser " + Name(token) + " inherit=" + std::to_string(inherit) +
+  Log("CreateProcessAsUser " + Name(token) + " inherit=" + std::to_string(inherit) +
                       " flags=" + Hex(flags) + " desktop=" + Or(startup->lpDesktop));
   NoteStartup(startup->lpDesktop, startup->dwFlags, startup->wShowWindow);
   if (g_rec.asUserError) {
@@ -471,6 +531,14 @@ BOOL WINAPI FakeAsUser(HANDLE token, LPCSTR application, LPSTR commandLine, LPSE
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
+  if (g_rec.eventProcesses) { // an event for a program: set once it "ended"
+    info->hProcess = CreateEventA(NULL, TRUE, !g_rec.keepRunning, NULL);
+    info->hThread = NULL;
+    if (g_rec.keepRunning)
+      DuplicateHandle(GetCurrentProcess(), info->hProcess, GetCurrentProcess(), &g_rec.running, 0, FALSE,
+                      DUPLICATE_SAME_ACCESS);
+    return info->hProcess != NULL;
+  }
   STARTUPINFOA own = *startup;
   own.lpDesktop = NULL;
   return CreateProcessA(application, commandLine, NULL, NULL, inherit, flags, NULL, NULL, &own, info);
@@ -479,7 +547,7 @@ BOOL WINAPI FakeAsUser(HANDLE token, LPCSTR application, LPSTR commandLine, LPSE
 BOOL WINAPI FakeSecondary(LPCWSTR user, LPCWSTR domain, LPCWSTR password, DWORD logonFlags, LPCWSTR application,
                           LPWSTR commandLine, DWORD creationFlags, LPVOID environment, LPCWSTR directory,
                           LPSTARTUPINFOW startup, LPPROCESS_INFORMATION info) {
-  g_rec.log.push_back("CreateProcessWithLogonW " + Or(user) + " " + Or(domain) + " " + Or(password) +
+  Log("CreateProcessWithLogonW " + Or(user) + " " + Or(domain) + " " + Or(password) +
                       " logon=" + std::to_string(logonFlags) + " flags=" + Hex(creationFlags) +
                       " desktop=" + Or(startup->lpDesktop));
   NoteStartup(Or(startup->lpDesktop).c_str(), startup->dwFlags, startup->wShowWindow);
@@ -498,19 +566,27 @@ BOOL WINAPI FakeSecondary(LPCWSTR user, LPCWSTR domain, LPCWSTR password, DWORD 
 
 HWINSTA WINAPI FakeGetStation() { return kSaved; }
 HWINSTA WINAPI FakeOpenStation(LPCSTR name, BOOL inherit, ACCESS_MASK access) {
-  g_rec.log.push_back("OpenWindowStation " + Or(name) + " " + std::to_string(inherit) + " " + Hex(access));
+  if (g_probe.reached && GetCurrentThreadId() != g_probe.firstThread)
+    SetEvent(g_probe.reached);
+  Log("OpenWindowStation " + Or(name) + " " + std::to_string(inherit) + " " + Hex(access));
   return kStation;
 }
 BOOL WINAPI FakeSetStation(HWINSTA station) {
-  g_rec.log.push_back("SetProcessWindowStation " + Name(station));
+  Log("SetProcessWindowStation " + Name(station));
   return TRUE;
 }
 BOOL WINAPI FakeCloseStation(HWINSTA station) {
-  g_rec.log.push_back("CloseWindowStation " + Name(station));
+  Log("CloseWindowStation " + Name(station));
   return TRUE;
 }
 HDESK WINAPI FakeOpenDesktop(LPCSTR name, DWORD flags, BOOL inherit, ACCESS_MASK access) {
-  g_rec.log.push_back("OpenDesktop " + Or(name) + " " + std::to_string(flags) + " " + std::to_string(inherit) + " " +
+  if (g_probe.armed) {
+    g_probe.armed = false;
+    g_probe.thread = CreateThread(NULL, 0, SecondStart, NULL, 0, NULL);
+    // Bounded: the second start gets there at once unless it must wait.
+    g_probe.overlapped = WaitForSingleObject(g_probe.reached, 2000) == WAIT_OBJECT_0;
+  }
+  Log("OpenDesktop " + Or(name) + " " + std::to_string(flags) + " " + std::to_string(inherit) + " " +
                       Hex(access));
   if (g_rec.desktopError) {
     SetLastError(g_rec.desktopError);
@@ -519,7 +595,7 @@ HDESK WINAPI FakeOpenDesktop(LPCSTR name, DWORD flags, BOOL inherit, ACCESS_MASK
   return kDesktop;
 }
 BOOL WINAPI FakeCloseDesktop(HDESK desktop) {
-  g_rec.log.push_back("CloseDesktop " + Name(desktop));
+  Log("CloseDesktop " + Name(desktop));
   return TRUE;
 }
 
@@ -548,7 +624,7 @@ BOOL WINAPI FakeGetSecurity(HANDLE object, PSECURITY_INFORMATION what, PSECURITY
 }
 
 BOOL WINAPI FakeSetSecurity(HANDLE object, PSECURITY_INFORMATION what, PSECURITY_DESCRIPTOR descriptor) {
-  g_rec.log.push_back("SetUserObjectSecurity " + Name(object));
+  Log("SetUserObjectSecurity " + Name(object));
   std::vector<BYTE> *stored = SecurityOf(object);
   if (!stored || *what != DACL_SECURITY_INFORMATION)
     return FALSE;
@@ -558,12 +634,25 @@ BOOL WINAPI FakeSetSecurity(HANDLE object, PSECURITY_INFORMATION what, PSECURITY
   return MakeSelfRelativeSD(descriptor, stored->data(), &size);
 }
 
+BOOL WINAPI FakeOpenProcessToken(HANDLE process, DWORD, PHANDLE token) {
+  *token = process == GetCurrentProcess() ? kSelfToken : kStartedToken;
+  if (*token == kStartedToken)
+    Log("OpenProcessToken started");
+  return TRUE;
+}
+DWORD WINAPI FakeResumeThread(HANDLE thread) {
+  Log("ResumeThread");
+  return ResumeThread(thread);
+}
+
 BOOL WINAPI FakeCloseHandle(HANDLE handle) {
+  if (handle == kSelfToken || handle == kStartedToken)
+    return TRUE;
   if (handle == kToken) {
-    g_rec.log.push_back("CloseHandle token");
+    Log("CloseHandle token");
     return TRUE;
   }
-  ++g_rec.closedProcessHandles;
+  Log(nullptr);
   return CloseHandle(handle);
 }
 
@@ -628,6 +717,8 @@ protected:
     calls.GetUserObjectSecurity = FakeGetSecurity;
     calls.SetUserObjectSecurity = FakeSetSecurity;
     calls.CloseHandle = FakeCloseHandle;
+    calls.OpenProcessToken = FakeOpenProcessToken;
+    calls.ResumeThread = FakeResumeThread;
     g_processCalls = calls;
   }
   void TearDown() override {
@@ -667,6 +758,8 @@ TEST_F(AsUserTest, InteractiveStartGrantsTheDesktopThenImpersonatesCreatesAndRev
       "Impersonate token",
       "CreateProcessAsUser token inherit=0 flags=30 desktop=winsta0\\default",
       "RevertToSelf",
+      "SetUserObjectSecurity winsta0", // the program has ended: its entries go
+      "SetUserObjectSecurity default",
       "CloseDesktop default",
       "CloseWindowStation winsta0",
       "CloseHandle token",
@@ -675,38 +768,110 @@ TEST_F(AsUserTest, InteractiveStartGrantsTheDesktopThenImpersonatesCreatesAndRev
   EXPECT_EQ(static_cast<DWORD>(STARTF_USESHOWWINDOW), g_rec.lastShowFlags);
   EXPECT_EQ(SW_MINIMIZE, g_rec.lastShow);
   EXPECT_EQ(2, g_rec.closedProcessHandles) << "process and thread";
-  EXPECT_EQ((std::vector<std::string>{kEveryone, kStationInherit, kStationOwn}), Entries(g_rec.security[0]));
-  EXPECT_EQ((std::vector<std::string>{kEveryone, kDesktopEntry}), Entries(g_rec.security[1]));
+  EXPECT_EQ(std::vector<std::string>{kEveryone}, Entries(g_rec.security[0]));
+  EXPECT_EQ(std::vector<std::string>{kEveryone}, Entries(g_rec.security[1]));
   EXPECT_TRUE(Notices().empty());
 
-  // The same logon again: its entries are there already and are not added
-  // twice.
+  // Not waited for: the entries stay while the program may run.
   g_rec.log.clear();
-  EXPECT_EQ(12, AsUser(CP_INTERACTIVE | CP_DETACHED, "ann", "dom", "secret", Program()));
-  EXPECT_EQ(std::count(g_rec.log.begin(), g_rec.log.end(), "SetUserObjectSecurity winsta0"), 0);
-  EXPECT_EQ(3u, Entries(g_rec.security[0]).size());
-  EXPECT_EQ(2u, Entries(g_rec.security[1]).size());
+  g_rec.eventProcesses = true;
+  EXPECT_EQ(0, AsUser(CP_INTERACTIVE | CP_DETACHED | CP_NOWAIT, "ann", "dom", "secret", Program()));
+  EXPECT_EQ((std::vector<std::string>{kEveryone, kStationInherit, kStationOwn}), Entries(g_rec.security[0]));
+  EXPECT_EQ((std::vector<std::string>{kEveryone, kDesktopEntry}), Entries(g_rec.security[1]));
   EXPECT_NE(g_rec.log.end(), std::find(g_rec.log.begin(), g_rec.log.end(),
                                        "CreateProcessAsUser token inherit=0 flags=28 desktop=winsta0\\default"))
       << "detached";
   EXPECT_EQ(0u, g_rec.lastShowFlags) << "no show state unless asked";
 }
 
+// Every interactive start logs on anew, with a new logon identifier: its
+// entries go once its program has ended (at once when waited for, else at
+// the next start), so the lists stay bounded however many starts there are.
+TEST_F(AsUserTest, EntriesOfEndedProgramsGoSoTheListsStayBounded) {
+  g_rec.freshLogons = g_rec.eventProcesses = true;
+  for (int i = 0; i < 2000; ++i) {
+    ASSERT_EQ(0, AsUser(CP_INTERACTIVE | (i % 2 ? CP_NOWAIT : 0), "ann", "", "secret", Program())) << i;
+    ASSERT_GE(3u, Entries(g_rec.security[0]).size()) << i;
+    ASSERT_GE(2u, Entries(g_rec.security[1]).size()) << i;
+  }
+  // A program that still runs keeps its entries until a start after its end.
+  g_rec.keepRunning = true;
+  ASSERT_EQ(0, AsUser(CP_INTERACTIVE | CP_NOWAIT, "ann", "", "secret", Program()));
+  const std::string running = "0 0 F01FF S-1-5-5-0-" + std::to_string(g_rec.logonRid);
+  g_rec.keepRunning = false;
+  ASSERT_EQ(0, AsUser(CP_INTERACTIVE, "ann", "", "secret", Program()));
+  EXPECT_EQ((std::vector<std::string>{kEveryone, running}), Entries(g_rec.security[1]));
+  SetEvent(g_rec.running);
+  CloseHandle(g_rec.running);
+  ASSERT_EQ(0, AsUser(CP_INTERACTIVE, "ann", "", "secret", Program()));
+  EXPECT_EQ(std::vector<std::string>{kEveryone}, Entries(g_rec.security[0]));
+  EXPECT_EQ(std::vector<std::string>{kEveryone}, Entries(g_rec.security[1]));
+}
+
+// Two interactive starts at once take turns: the second does not get to the
+// window station while the first has the process switched to it.
+TEST_F(AsUserTest, ConcurrentStartsTakeTurnsAtTheWindowStation) {
+  g_rec.eventProcesses = g_rec.freshLogons = true;
+  g_probe = TurnProbe();
+  g_probe.core = core;
+  g_probe.firstThread = GetCurrentThreadId();
+  g_probe.reached = CreateEventA(NULL, TRUE, FALSE, NULL);
+  g_probe.armed = true;
+  EXPECT_EQ(0, AsUser(CP_INTERACTIVE | CP_NOWAIT, "ann", "", "secret", Program()));
+  ASSERT_NE(nullptr, g_probe.thread);
+  ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(g_probe.thread, 30000));
+  DWORD second = 1;
+  GetExitCodeThread(g_probe.thread, &second);
+  EXPECT_EQ(0u, second) << "the second start went ahead after the first";
+  EXPECT_FALSE(g_probe.overlapped) << "the second start opened the window station while the first had it switched";
+  EXPECT_EQ(2, std::count(g_rec.log.begin(), g_rec.log.end(), "SetProcessWindowStation saved"));
+  CloseHandle(g_probe.thread);
+  CloseHandle(g_probe.reached);
+  g_probe = TurnProbe();
+}
+
+// The secondary logon logs on anew: its program, started suspended, holds a
+// logon identifier of its own (4343 here), which is granted before it runs.
 TEST_F(AsUserTest, InteractiveStartThroughTheSecondaryLogon) {
-  EXPECT_EQ(12, AsUser(CP_INTERACTIVE | CP_LOGON_PROFILE | CP_NETCRED | CP_HIDE, "ann", "dom", "secret", Program()));
-  ASSERT_LE(6u, g_rec.log.size());
-  std::vector<std::string> tail(g_rec.log.end() - 6, g_rec.log.end());
+  long flags = CP_INTERACTIVE | CP_LOGON_PROFILE | CP_NETCRED | CP_HIDE | CP_NOWAIT;
+  EXPECT_EQ(0, AsUser(flags, "ann", "dom", "secret", Program()));
   EXPECT_EQ("LogonUser ann dom secret 11 0", g_rec.log.front());
   std::vector<std::string> expected = {
+      "LogonUser ann dom secret 11 0",
+      "OpenWindowStation winsta0 0 60000",
+      "SetProcessWindowStation winsta0",
+      "OpenDesktop default 0 0 60081",
+      "SetProcessWindowStation saved",
       "Impersonate token",
-      "CreateProcessWithLogonW ann dom secret logon=3 flags=30 desktop=winsta0\\default",
+      "CreateProcessWithLogonW ann dom secret logon=3 flags=34 desktop=winsta0\\default",
+      "OpenProcessToken started", // as its user, who owns it
       "RevertToSelf",
+      "SetUserObjectSecurity winsta0",
+      "SetUserObjectSecurity default",
+      "ResumeThread",
       "CloseDesktop default",
       "CloseWindowStation winsta0",
       "CloseHandle token",
   };
-  EXPECT_EQ(expected, tail);
+  EXPECT_EQ(expected, g_rec.log);
   EXPECT_EQ(SW_HIDE, g_rec.lastShow);
+  EXPECT_EQ((std::vector<std::string>{kEveryone, "0 0 F01FF S-1-5-5-0-4343"}), Entries(g_rec.security[1]))
+      << "the started program's logon, not the first one's";
+
+  // From LocalSystem the secondary logon cannot serve: said as such, and not tried.
+  g_rec.log.clear();
+  g_rec.localSystem = true;
+  EXPECT_EQ(-1, AsUser(flags, "ann", "dom", "secret", Program()));
+  EXPECT_EQ("CreateProcessAsUser: The secondary logon, which this start needs, cannot be used from the LocalSystem "
+            "account",
+            Notices().back());
+  g_rec.asUserError = ERROR_PRIVILEGE_NOT_HELD;
+  EXPECT_EQ(-1, AsUser(CP_INTERACTIVE, "ann", "dom", "secret", Program()));
+  EXPECT_EQ("CreateProcessAsUser: The secondary logon, which this start needs, cannot be used from the LocalSystem "
+            "account (" + SystemText(ERROR_PRIVILEGE_NOT_HELD) + ")",
+            Notices().back());
+  EXPECT_EQ(0, std::count_if(g_rec.log.begin(), g_rec.log.end(),
+                             [](const std::string &line) { return line.rfind("CreateProcessWithLogonW", 0) == 0; }));
 }
 
 TEST_F(AsUserTest, FailuresReportTheFirstErrorAndReleaseEverything) {
@@ -716,13 +881,15 @@ TEST_F(AsUserTest, FailuresReportTheFirstErrorAndReleaseEverything) {
   EXPECT_EQ(-1, AsUser(CP_INTERACTIVE, "ann", "", "secret", Program()));
   ASSERT_EQ(1u, Notices().size());
   EXPECT_EQ("CreateProcessAsUser: " + SystemText(ERROR_PRIVILEGE_NOT_HELD), Notices().back());
-  ASSERT_LE(7u, g_rec.log.size());
-  std::vector<std::string> tail(g_rec.log.end() - 7, g_rec.log.end());
+  ASSERT_LE(9u, g_rec.log.size());
+  std::vector<std::string> tail(g_rec.log.end() - 9, g_rec.log.end());
   std::vector<std::string> expected = {
       "Impersonate token",
       "CreateProcessAsUser token inherit=0 flags=30 desktop=winsta0\\default",
-      "CreateProcessWithLogonW ann (null) secret logon=0 flags=30 desktop=winsta0\\default",
+      "CreateProcessWithLogonW ann (null) secret logon=0 flags=34 desktop=winsta0\\default",
       "RevertToSelf",
+      "SetUserObjectSecurity winsta0", // nothing runs under the logon: its entries go
+      "SetUserObjectSecurity default",
       "CloseDesktop default",
       "CloseWindowStation winsta0",
       "CloseHandle token",

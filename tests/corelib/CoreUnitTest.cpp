@@ -19,6 +19,7 @@
 #include "PassPhraseCreation.h"
 #include "CoreModule.h"
 #include "CoreText.h"
+#include "FtpServer.h"
 #include "HandleTable.h"
 #include "RelayFixture.h"
 #include "VariableManager.h"
@@ -594,6 +595,25 @@ TEST(OutOfMemoryTest, ProcessJobAndFtpMethodsAnswerOutOfMemoryInsteadOfThrowing)
   SweepAllocations("NetScheduleJobAdd",
                    [&] { return core->NetScheduleJobAdd(0, server, badSpec, missingProgram, &result); });
   SweepAllocations("FtpConnect", [&] { return core->FtpConnect(host, 1, user, password, &result); });
+
+  // Freeing a session records the server's goodbye: when memory runs out
+  // there, the session still goes and no exception leaves the method.
+  qmtest::CuttingFtpServer ftp("f.txt", "x", 1);
+  ASSERT_TRUE(ftp.Start(nullptr));
+  bool refused = true;
+  for (long allowed = 0; refused && allowed < 256; ++allowed) {
+    long session = 0, freed = 0;
+    ASSERT_EQ(S_OK, core->FtpConnect(host, static_cast<short>(ftp.Port()), user, password, &session));
+    t_allocationsLeft = allowed;
+    t_refused = false;
+    HRESULT hr = core->FreeHandle(session, &freed);
+    refused = t_refused;
+    t_allocationsLeft = -1;
+    EXPECT_EQ(S_OK, hr) << allowed << " allocations allowed";
+    EXPECT_EQ(kTrue, freed);
+    EXPECT_EQ(0, HandleTypeOf(session)) << "the session is gone";
+  }
+  EXPECT_FALSE(refused) << "freeing got through";
   for (const char *variable : {"FTP.LASTLINE", "FTP.WINSOCK", "FTP.REPLY_CODE", "FTP.LASTMSG", "QM.LAST_ERROR"})
     SetEnvironmentVariableA(variable, NULL);
   core->Release();

@@ -2,6 +2,9 @@
 // flags of a new job, the server argument and the steps of a job placed now.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <string>
+
 #include "JobSchedule.h"
 
 namespace {
@@ -144,6 +147,27 @@ TEST(JobFieldsTest, FlagsServerAndSteps) {
   EXPECT_EQ(36922000u, JobStepTime(base, 1));
   EXPECT_EQ(0xFFFFFFFFull + 15000ull * (kJobMaxSteps - 1), JobStepTime(0xFFFFFFFFu, kJobMaxSteps - 1))
       << "the last step does not wrap around";
+}
+
+// A server's wall clock comes from its own offset (minutes west of UTC),
+// across a day's and a year's end both ways.
+TEST(JobFieldsTest, ServerWallClockUsesTheServersOwnOffset) {
+  auto wall = [](JobClock utc, long west) {
+    JobClock c = {0, 0, 0, 0, 0, 0};
+    EXPECT_TRUE(ServerWallClock(utc, west, c)) << west;
+    char text[32];
+    snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", c.year, c.month, c.day, c.hour, c.minute, c.second);
+    return std::string(text);
+  };
+  EXPECT_EQ("2026-12-08 15:45:07", wall({2026, 12, 8, 10, 15, 7}, -330)) << "UTC+5:30";
+  EXPECT_EQ("2026-12-07 21:15:07", wall({2026, 12, 8, 2, 15, 7}, 300)) << "UTC-5, the day before";
+  EXPECT_EQ("2027-01-01 13:59:59", wall({2026, 12, 31, 23, 59, 59}, -840)) << "UTC+14, into the new year";
+  EXPECT_EQ("2024-02-29 23:00:00", wall({2024, 3, 1, 11, 0, 0}, 720)) << "UTC-12, back to a leap day";
+  EXPECT_EQ("2026-12-08 10:15:07", wall({2026, 12, 8, 10, 15, 7}, 0));
+  JobClock c;
+  EXPECT_FALSE(ServerWallClock({2026, 12, 8, 10, 15, 7}, -1, c)) << "the answer's undefined zone";
+  EXPECT_FALSE(ServerWallClock({2026, 12, 8, 10, 15, 7}, 12345, c));
+  EXPECT_FALSE(ServerWallClock({2026, 2, 30, 10, 15, 7}, 0, c));
 }
 
 } // namespace

@@ -57,7 +57,8 @@ struct FakeScheduler {
   std::map<DWORD, FakeJob> jobs;
   DWORD nextId = 1;
   DWORD clockMs = 0; // the server's time of day
-  SYSTEMTIME utc = {};
+  SYSTEMTIME utc = {};    // this computer's clock
+  SYSTEMTIME todUtc = {}; // the server's, which keeps its own zone
   std::vector<std::string> calls;
   NET_API_STATUS failAdd = 0, failDel = 0, failGet = 0, failEnum = 0, failTod = 0;
   DWORD enumShortBy = 0;
@@ -75,6 +76,8 @@ LPBYTE Keep(void *buffer) {
 }
 
 const DWORD kDay = 86400000;
+// The server's offset, minutes west of UTC: UTC+10, far from this computer.
+const LONG kServerZone = -600;
 
 NET_API_STATUS WINAPI FakeAdd(LPCWSTR server, LPBYTE buffer, LPDWORD jobId) {
   const AT_INFO *info = reinterpret_cast<const AT_INFO *>(buffer);
@@ -164,14 +167,14 @@ NET_API_STATUS WINAPI FakeTod(LPCWSTR server, LPBYTE *buffer) {
   if (g_fake->failTod)
     return g_fake->failTod;
   TIME_OF_DAY_INFO *tod = static_cast<TIME_OF_DAY_INFO *>(calloc(1, sizeof(TIME_OF_DAY_INFO)));
-  tod->tod_year = g_fake->utc.wYear;
-  tod->tod_month = g_fake->utc.wMonth;
-  tod->tod_day = g_fake->utc.wDay;
-  tod->tod_hours = g_fake->utc.wHour;
-  tod->tod_mins = g_fake->utc.wMinute;
-  tod->tod_secs = g_fake->utc.wSecond;
+  tod->tod_year = g_fake->todUtc.wYear;
+  tod->tod_month = g_fake->todUtc.wMonth;
+  tod->tod_day = g_fake->todUtc.wDay;
+  tod->tod_hours = g_fake->todUtc.wHour;
+  tod->tod_mins = g_fake->todUtc.wMinute;
+  tod->tod_secs = g_fake->todUtc.wSecond;
   tod->tod_hunds = 99;
-  tod->tod_timezone = 12345; // not used: the script computer's zone applies
+  tod->tod_timezone = kServerZone;
   *buffer = Keep(tod);
   return NERR_Success;
 }
@@ -206,7 +209,8 @@ protected:
     core->Release();
   }
 
-  // The server clock at this local time of this computer.
+  // The server's wall clock at this time; this computer's clock shows the
+  // same time in its own zone (for the server ".").
   void SetServerClock(int hour, int minute, int second) {
     SYSTEMTIME local = {};
     local.wYear = 2026;
@@ -216,6 +220,15 @@ protected:
     local.wMinute = static_cast<WORD>(minute);
     local.wSecond = static_cast<WORD>(second);
     ASSERT_TRUE(TzSpecificLocalTimeToSystemTime(nullptr, &local, &fake.utc));
+    ULARGE_INTEGER at;
+    FILETIME asFileTime;
+    ASSERT_TRUE(SystemTimeToFileTime(&local, &asFileTime));
+    at.LowPart = asFileTime.dwLowDateTime;
+    at.HighPart = asFileTime.dwHighDateTime;
+    at.QuadPart += kServerZone * 60 * 10000000LL;
+    asFileTime.dwLowDateTime = at.LowPart;
+    asFileTime.dwHighDateTime = at.HighPart;
+    ASSERT_TRUE(FileTimeToSystemTime(&asFileTime, &fake.todUtc));
     fake.clockMs = static_cast<DWORD>((hour * 3600 + minute * 60 + second) * 1000);
   }
 
@@ -309,13 +322,14 @@ TEST_F(NetJobsUnitTest, NetCreateProcessFailuresLeaveOnlyWhatCouldNotBeTakenBack
   fake.failDel = 0;
   fake.jobs.clear();
 
-  // A job that cannot be read back stays where it was placed.
+  // A job that cannot be read back is taken back before -1 is answered: a
+  // retry must not run the command twice.
   fake.failGet = RPC_S_SERVER_UNAVAILABLE;
   EXPECT_EQ(S_FALSE, core->NetCreateProcess(0, remote, command, &id));
-  EXPECT_EQ(1u, fake.jobs.size());
+  EXPECT_TRUE(fake.jobs.empty());
+  EXPECT_EQ("del \\\\far 3-3", fake.calls.back());
   EXPECT_TRUE(Noticed("NetCreateProcess: " + SystemText(RPC_S_SERVER_UNAVAILABLE)));
   fake.failGet = 0;
-  fake.jobs.clear();
 
   // No clock, no job.
   fake.calls.clear();
@@ -559,5 +573,68 @@ TEST_F(NetJobsUnitTest, NextRunTextAgainstAPinnedClock) {
   fake.localNowWorks = false;
   EXPECT_EQ("Invalid DateTime", nextRun(L"30 2 * _ 2-6"));
 }
+
+#if defined(__x86_64__)
+// Stand-ins for the RPC runtime below the guard: a clean-up (termination
+// handler) that the guard's unwind must run, and a handler of its own that
+// takes the failure first and answers its status.
+thread_local int t_cleanups = 0;
+extern "C" __attribute__((used)) void QmTestCleanup(BOOLEAN, void *) { ++t_cleanups; }
+extern "C" __attribute__((used)) LONG QmTestOwnFilter(EXCEPTION_POINTERS *, void *) {
+  return EXCEPTION_EXECUTE_HANDLER;
+}
+
+__attribute__((noinline)) NET_API_STATUS RaiseUnderCleanup(void *) {
+  __asm__ __volatile__(".l_qm_test_cleanup_begin:\n\t"
+                       ".seh_handler __C_specific_handler, @except, @unwind\n\t"
+                       ".seh_handlerdata\n\t.long 1\n\t"
+                       ".rva .l_qm_test_cleanup_begin, .l_qm_test_cleanup_end, QmTestCleanup\n\t.long 0\n\t.text\n" ::
+                           : "memory");
+  RaiseException(RPC_S_SERVER_UNAVAILABLE, 0, 0, nullptr);
+  __asm__ __volatile__("nop\n.l_qm_test_cleanup_end:\n\tnop\n" ::: "memory");
+  return ERROR_SUCCESS;
+}
+
+__attribute__((noinline)) NET_API_STATUS RaiseUnderOwnHandler(void *) {
+  volatile NET_API_STATUS status = RPC_S_CALL_FAILED; // what its own handler answers
+  __asm__ __volatile__(".l_qm_test_own_begin:\n\t"
+                       ".seh_handler __C_specific_handler, @except\n\t"
+                       ".seh_handlerdata\n\t.long 1\n\t"
+                       ".rva .l_qm_test_own_begin, .l_qm_test_own_end, QmTestOwnFilter, .l_qm_test_own_end\n\t"
+                       ".text\n" ::: "memory");
+  RaiseException(RPC_S_SERVER_UNAVAILABLE, 0, 0, nullptr);
+  status = ERROR_SUCCESS;
+  __asm__ __volatile__("nop\n.l_qm_test_own_end:\n\tnop\n" ::: "memory");
+  return status;
+}
+
+// The guard around the scheduler calls takes a raised RPC failure only where
+// nothing nearer the raise does, and unwinds through the clean-up below it.
+TEST(SchedulerCallGuardTest, LeavesTheRpcRuntimeItsHandlersAndItsCleanUp) {
+  t_cleanups = 0;
+  EXPECT_EQ(static_cast<NET_API_STATUS>(RPC_S_SERVER_UNAVAILABLE), GuardedSchedulerCall(RaiseUnderCleanup, nullptr));
+  EXPECT_EQ(1, t_cleanups) << "the clean-up below the guard ran before the call was left";
+  EXPECT_EQ(static_cast<NET_API_STATUS>(RPC_S_CALL_FAILED), GuardedSchedulerCall(RaiseUnderOwnHandler, nullptr))
+      << "the handler nearer the raise answered first";
+  EXPECT_EQ(static_cast<NET_API_STATUS>(ERROR_CALL_NOT_IMPLEMENTED), GuardedSchedulerCall([](void *) -> NET_API_STATUS {
+              RaiseException(0x80000100, 0, 0, nullptr); // Wine's stub exception
+              return ERROR_SUCCESS;
+            }, nullptr));
+  EXPECT_EQ(static_cast<NET_API_STATUS>(ERROR_ACCESS_DENIED),
+            GuardedSchedulerCall([](void *) -> NET_API_STATUS { return ERROR_ACCESS_DENIED; }, nullptr));
+
+  // The real call through the production table: this computer's clock.
+  NetJobCalls system = SystemNetJobCalls();
+  LPBYTE tod = nullptr;
+  NET_API_STATUS status = system.RemoteTOD(L"\\\\127.0.0.1", &tod);
+  EXPECT_TRUE((status == NERR_Success && tod) ||
+              qmtest::WineDiffers(status == ERROR_CALL_NOT_IMPLEMENTED && !tod,
+                                  "Wine's NetRemoteTOD is a stub that raises, which the guard answers as not "
+                                  "implemented; Windows answers the time of day"))
+      << status;
+  if (tod)
+    system.BufferFree(tod);
+}
+#endif
 
 } // namespace

@@ -162,6 +162,24 @@ TEST(TaskJobMapping, NoDaysRunsAtTheNextOccurrenceOfTheTime) {
   EXPECT_FALSE(FirstStart(0, false, JobClock{2026, 2, 29, 0, 0, 0}, start));
 }
 
+// A job without days goes once it has run: its trigger ends (here across
+// the year's end) and the expired task is deleted at once. A job with days
+// never expires.
+TEST(TaskJobMapping, AJobWithoutDaysExpiresAndIsDeleted) {
+  TaskJobFields once = Job(0, 0, 0, 0, L"cmd /c once");
+  once.start = JobClock{2026, 12, 31, 23, 58, 0};
+  std::wstring xml = TaskXml(once);
+  EXPECT_NE(std::wstring::npos, xml.find(L"<StartBoundary>2026-12-31T23:58:00</StartBoundary>\r\n      "
+                                         L"<EndBoundary>2027-01-01T00:03:00</EndBoundary>"))
+      << "ends a few minutes after its start";
+  EXPECT_EQ(1u, Count(xml, L"<DeleteExpiredTaskAfter>PT0S</DeleteExpiredTaskAfter>"));
+  TaskJobFields back;
+  ASSERT_TRUE(ReadTaskXml(xml, back));
+  EXPECT_EQ(31, back.start.day) << "the start, not the end, is the job's";
+  std::wstring weekly = TaskXml(Job(0, 0, 0x7F, 0, L"cmd /c weekly"));
+  EXPECT_EQ(0u, Count(weekly, L"EndBoundary") + Count(weekly, L"DeleteExpiredTaskAfter"));
+}
+
 TEST(TaskJobMapping, RunsTodayFollowsTheTriggerAndTheServerClock) {
   const uint32_t later = 11 * 3600000u, earlier = 9 * 3600000u;
   EXPECT_TRUE(RunsToday(Job(later, 0, 0, 0, L"x"), kNow));
