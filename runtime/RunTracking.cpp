@@ -19,6 +19,7 @@ struct Tracked {
   ULONGLONG startTick;
   LONG stopGeneration;
   bool recorded;
+  bool timedOut;
 };
 
 CRITICAL_SECTION g_lock;
@@ -166,7 +167,11 @@ void NoteRunEnd(MurrelContext *context, bool succeeded, const std::string &error
     failure = run.loadError;
     record.durationMs = static_cast<long long>(GetTickCount64() - run.startTick);
     if (record.outcome != RunOutcome::LoadError) {
-      if (!succeeded) {
+      if (run.timedOut) {
+        record.outcome = RunOutcome::TimedOut;
+        if (!succeeded)
+          record.error = AnsiToUtf8(errorText);
+      } else if (!succeeded) {
         record.outcome = RunOutcome::ScriptError;
         record.error = AnsiToUtf8(errorText);
         failure = errorText;
@@ -184,6 +189,15 @@ void NoteRunEnd(MurrelContext *context, bool succeeded, const std::string &error
 }
 
 void NoteStopRequest() { InterlockedIncrement(&g_stopGeneration); }
+
+void NoteTimedOut(unsigned long threadId) {
+  Locked lock;
+  if (!g_runs)
+    return;
+  auto found = g_runs->find(threadId);
+  if (found != g_runs->end())
+    found->second.timedOut = true;
+}
 
 void RecordStillRunning(unsigned long threadId) {
   RunRecord record;

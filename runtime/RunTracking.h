@@ -19,6 +19,9 @@ void NoteRunEnd(MurrelContext *context, bool succeeded, const std::string &error
 // A stop of every script was asked for (QMR_Stop): runs that end after it
 // are recorded as stopped.
 void NoteStopRequest();
+// The worker's run passed its time limit: it is recorded as timed out,
+// however it ends.
+void NoteTimedOut(unsigned long threadId);
 // The program is ending while this worker's run goes on: its record says so
 // (once; a run that ends later adds nothing).
 void RecordStillRunning(unsigned long threadId);

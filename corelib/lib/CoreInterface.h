@@ -86,6 +86,8 @@ struct ICore : public IDispatch {
   virtual HRESULT STDMETHODCALLTYPE FtpTest(long hSession, BSTR pRemoteName, long *pVal) = 0;
   virtual HRESULT STDMETHODCALLTYPE FindWindow(BSTR rxWindowText, BSTR rxClassName, long *pVal) = 0;
   virtual HRESULT STDMETHODCALLTYPE SetForegroundWindow(long window, long *pVal) = 0;
+  virtual HRESULT STDMETHODCALLTYPE SetTimeLimit(long seconds, long *pVal) = 0;
+  virtual HRESULT STDMETHODCALLTYPE TimedOut(VARIANT_BOOL *pVal) = 0;
 };
 
 #endif

@@ -104,25 +104,62 @@ DWORD ConsoleCreationFlags(long flags) {
 
 DWORD LogonTypeFor(long flags) { return (flags & CP_NETCRED) ? kLogonNewCredentials : kLogonInteractive; }
 
+// The calling thread's time limit for the runs it waits for (SetTimeLimit),
+// and whether its last one was ended at the limit (TimedOut).
+thread_local DWORD t_limitMs = 0;
+thread_local bool t_timedOut = false;
+
+// A program waited for under a time limit starts suspended, so that it is in
+// its job object before it can start anything of its own.
+DWORD LimitedStart(long flags) { return (t_limitMs != 0 && !(flags & CP_NOWAIT)) ? CREATE_SUSPENDED : 0; }
+
+// The process in a new job object (its later children join it), resumed
+// when it was started suspended. Null when the system refuses: the program
+// then runs unwatched, which the console says.
+HANDLE JoinJob(HANDLE process, HANDLE suspendedThread) {
+  HANDLE job = CreateJobObjectA(NULL, NULL);
+  if (job && !AssignProcessToJobObject(job, process)) {
+    CloseHandle(job);
+    job = NULL;
+  }
+  if (!job)
+    CoreNotifyFailure("time limit", GetLastError());
+  if (suspendedThread)
+    ResumeThread(suspendedThread);
+  return job;
+}
+
 // Waits as the flags say, then closes the process (and thread) handle;
 // the exit code when it waited for the end, else 0. A run waited for is
-// recorded in the run history under what ran (its command line).
+// recorded in the run history under what ran (its command line). Under a
+// time limit the program and everything it started end together at the
+// limit, with kTimedOutExitCode.
 long WaitAndClose(long flags, HANDLE process, HANDLE thread, const char *what) {
   long code = 0;
+  bool limited = t_limitMs != 0 && !(flags & CP_NOWAIT);
+  HANDLE job = limited ? JoinJob(process, thread) : NULL;
   if (!(flags & CP_NOWAIT)) {
+    t_timedOut = false;
     FILETIME created = {}, ignored;
     if (!GetProcessTimes(process, &created, &ignored, &ignored, &ignored))
       GetSystemTimeAsFileTime(&created);
     ULONGLONG waitStart = GetTickCount64();
-    WaitForSingleObject(process, INFINITE);
+    if (WaitForSingleObject(process, limited ? t_limitMs : INFINITE) == WAIT_TIMEOUT) {
+      t_timedOut = true;
+      if (!job || !TerminateJobObject(job, kTimedOutExitCode))
+        TerminateProcess(process, kTimedOutExitCode);
+      WaitForSingleObject(process, kEndWaitMilliseconds);
+    }
     DWORD exitCode = 0;
     if (GetExitCodeProcess(process, &exitCode))
       code = static_cast<long>(exitCode);
     QMR_RecordProgramRun(what ? what : "", &created, static_cast<DWORD>(GetTickCount64() - waitStart), exitCode,
-                         FALSE);
+                         t_timedOut ? TRUE : FALSE);
   } else if (flags & CP_WAITIDLE) {
     WaitForInputIdle(process, kWaitIdleMilliseconds);
   }
+  if (job)
+    CloseHandle(job);
   g_processCalls.CloseHandle(process);
   if (thread)
     g_processCalls.CloseHandle(thread);
@@ -277,7 +314,7 @@ bool StartInteractive(long flags, const char *user, const char *domain, const ch
     memcpy(desktopName, kInteractiveDesktop, sizeof desktopName);
     startup.lpDesktop = desktopName;
     ShowStateFor(flags, startup);
-    DWORD creation = ConsoleCreationFlags(flags);
+    DWORD creation = ConsoleCreationFlags(flags) | LimitedStart(flags);
     PROCESS_INFORMATION info = {};
     bool created = false;
     if (!(flags & CP_LOGON_PROFILE)) {
@@ -340,13 +377,14 @@ bool StartNonInteractive(long flags, const char *user, const char *domain, const
   bool created = false;
   if (!(flags & (CP_NTI | CP_LOGON_PROFILE))) {
     created = g_processCalls.CreateProcessAsUserA(token, application, commandLine, NULL, NULL, FALSE,
-                                                  NORMAL_PRIORITY_CLASS, NULL, NULL, &startup, &info) != FALSE;
+                                                  NORMAL_PRIORITY_CLASS | LimitedStart(flags), NULL, NULL, &startup,
+                                                  &info) != FALSE;
     if (!created)
       attempt.RecordLast();
   }
   if (!created)
-    created = SecondaryLogonStart(flags, user, domain, password, application, commandLine, NORMAL_PRIORITY_CLASS,
-                                  startup, info, attempt);
+    created = SecondaryLogonStart(flags, user, domain, password, application, commandLine,
+                                  NORMAL_PRIORITY_CLASS | LimitedStart(flags), startup, info, attempt);
   if (impersonating)
     g_processCalls.RevertToSelf();
   if (created)
@@ -462,7 +500,10 @@ HRESULT CCore::Run(long flags, BSTR file, BSTR command_line, VARIANT *pVal) {
     CVariableManager::FreeText(poolSize);
     if (size != 0)
       flags |= QMR_FLAG_POOLED;
+    QMR_SetRunLimit(t_limitMs);
+    t_timedOut = false;
     MurrelContext *context = QMR_RunScript(static_cast<DWORD>(flags), script.text, arguments.text, pVal);
+    t_timedOut = (flags & QMR_FLAG_ASYNC) == 0 && QMR_RunTimedOut();
     return context ? S_OK : S_FALSE;
   });
 }
@@ -485,8 +526,9 @@ HRESULT CCore::CreateProcess(long flags, BSTR commandline, long *pVal) {
       startup.cb = sizeof startup;
       ShowStateFor(flags, startup);
       PROCESS_INFORMATION info = {};
-      if (g_processCalls.CreateProcessA(application, line.text, NULL, NULL, FALSE, ConsoleCreationFlags(flags), NULL,
-                                        NULL, &startup, &info)) {
+      if (g_processCalls.CreateProcessA(application, line.text, NULL, NULL, FALSE,
+                                        ConsoleCreationFlags(flags) | LimitedStart(flags), NULL, NULL, &startup,
+                                        &info)) {
         *pVal = WaitAndClose(flags, info.hProcess, info.hThread, line.text);
         return S_OK;
       }
@@ -617,4 +659,25 @@ HRESULT CCore::RevertToSelf(long *pVal) {
     *pVal = kTrue;
     return S_OK;
   });
+}
+
+HRESULT CCore::SetTimeLimit(long seconds, long *pVal) {
+  return CoreGuarded("SetTimeLimit", [&]() -> HRESULT {
+    if (!pVal)
+      return E_POINTER;
+    *pVal = static_cast<long>(t_limitMs / 1000);
+    if (seconds < 0 || seconds > kTimeLimitMaxSeconds) {
+      CoreNotifyText("SetTimeLimit", "the limit is a number of seconds from 0 (none) to 2000000");
+      return S_FALSE;
+    }
+    t_limitMs = static_cast<DWORD>(seconds) * 1000;
+    return S_OK;
+  });
+}
+
+HRESULT CCore::TimedOut(VARIANT_BOOL *pVal) {
+  if (!pVal)
+    return E_POINTER;
+  *pVal = t_timedOut ? VARIANT_TRUE : VARIANT_FALSE;
+  return S_OK;
 }

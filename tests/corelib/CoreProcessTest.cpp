@@ -351,6 +351,76 @@ TEST_F(RunTest, LongArgumentsReachMainWholeOrAreRefused) {
   EXPECT_EQ("Run: The argument is too long (1024 characters, at most 1023)", Notices().back());
 }
 
+// Stand-in for the engine's interrupt: asks the real engine first (what it
+// answered is kept), then ends the script the way a working interrupt would,
+// by the process variable the test scripts poll.
+HRESULT g_realInterrupt = S_FALSE;
+int g_interrupts = 0;
+HRESULT QMR_API InterruptForTest(MurrelContext *context) {
+  ++g_interrupts;
+  g_realInterrupt = QMR_InterruptRun(context);
+  SetEnvironmentVariableA("QMTEST.END", "1");
+  return g_realInterrupt;
+}
+
+bool Gone(DWORD processId) {
+  HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, processId);
+  if (!process)
+    return true;
+  bool ended = WaitForSingleObject(process, 0) == WAIT_OBJECT_0;
+  CloseHandle(process);
+  return ended;
+}
+
+TEST_F(RunTest, TimeLimitsEndAHungProgramTreeAndScriptsThatRunOn) {
+  long previous = -1;
+  ASSERT_EQ(S_OK, core->SetTimeLimit(2, &previous));
+  EXPECT_EQ(0, previous);
+  VARIANT_BOOL timedOut = VARIANT_FALSE;
+
+  // A hung program that started a grandchild: both are gone at the limit.
+  std::string idFile = dir / "grandchild.txt";
+  EXPECT_EQ(static_cast<long>(kTimedOutExitCode), Create(0, Quoted(child) + " hang " + Quoted(idFile)));
+  EXPECT_EQ(S_OK, core->TimedOut(&timedOut));
+  EXPECT_EQ(VARIANT_TRUE, timedOut);
+  DWORD grandchild = static_cast<DWORD>(strtoul(qmtest::ReadTextFile(idFile).c_str(), nullptr, 10));
+  ASSERT_NE(0u, grandchild) << "the helper started its grandchild";
+  EXPECT_TRUE(qmtest::WaitUntil([&] { return Gone(grandchild); })) << "the grandchild ended with its parent's job";
+  EXPECT_EQ(4, Create(0, child + " exit 4")) << "a program within its limit keeps its exit code";
+  EXPECT_EQ(S_OK, core->TimedOut(&timedOut));
+  EXPECT_EQ(VARIANT_FALSE, timedOut);
+
+  // A script that reads its messages ends at the stop request; one that
+  // never looks is interrupted a grace later.
+  qmtest::RegisteredCoreLibrary library; // the scripts' NewCore
+  ASSERT_EQ(S_OK, library.Registration());
+  QMR_RunInterrupt engines = QMR_SetRunInterrupt(InterruptForTest);
+  SetEnvironmentVariableA("QMTEST.END", NULL);
+  ASSERT_TRUE(qmtest::WriteTextFile(dir / "ticks.vbs", "Function main(arg)\r\n  Dim core, s\r\n"
+                                    "  Set core = NewCore()\r\n  core.SetTimer 100\r\n"
+                                    "  Do While NextTick(core, s)\r\n  Loop\r\n  main = \"stopped\"\r\nEnd Function\r\n"));
+  ASSERT_TRUE(qmtest::WriteTextFile(dir / "spin.vbs", "Function main(arg)\r\n  Dim core\r\n  Set core = NewCore()\r\n"
+                                    "  Do While core.GetEnvironmentVariable(1, \"QMTEST.END\") = \"\"\r\n  Loop\r\n"
+                                    "  main = \"spun\"\r\nEnd Function\r\n"));
+  ASSERT_EQ(S_OK, core->SetTimeLimit(1, &previous));
+  EXPECT_EQ(2, previous);
+  for (const char *script : {"ticks.vbs", "spin.vbs"}) {
+    VARIANT value;
+    VariantInit(&value);
+    EXPECT_EQ(S_OK, core->Run(0, Text(script), Text(""), &value)) << script;
+    VariantClear(&value);
+    EXPECT_EQ(S_OK, core->TimedOut(&timedOut));
+    EXPECT_EQ(VARIANT_TRUE, timedOut) << script;
+  }
+  QMR_SetRunInterrupt(engines);
+  EXPECT_EQ(1, g_interrupts) << "only the script that ignored the stop request";
+  EXPECT_TRUE(g_realInterrupt == S_OK ||
+              qmtest::WineDiffers(g_realInterrupt == E_NOTIMPL, "Wine's InterruptScriptThread is a stub"));
+  ASSERT_EQ(S_OK, core->SetTimeLimit(0, &previous));
+  EXPECT_EQ(S_FALSE, core->SetTimeLimit(-1, &previous));
+  SetEnvironmentVariableA("QMTEST.END", NULL);
+}
+
 // The platform's security calls replaced: every call is written to a log,
 // tokens and window stations are tags, and the process is the real helper.
 struct Recorder {
