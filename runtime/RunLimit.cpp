@@ -4,13 +4,15 @@
 #include "RunTracking.h"
 #include "ScriptObject.h"
 
+#include <string>
+
 namespace {
 
-// Of the calling thread: the limit of its next synchronous runs, and whether
-// its last one was ended at its limit. Plain values: nothing to destroy at a
-// thread's end.
+// Of the calling thread: the limit of its next synchronous runs, and the
+// outcome of its last one. Plain values: nothing to destroy at a thread's
+// end.
 thread_local DWORD t_limitMs = 0;
-thread_local BOOL t_lastTimedOut = FALSE;
+thread_local char t_lastOutcome[40] = "";
 
 QMR_RunInterrupt volatile g_interrupt = QMR_InterruptRun;
 
@@ -29,7 +31,7 @@ extern "C" QMR_RunInterrupt QMR_API QMR_SetRunInterrupt(QMR_RunInterrupt interru
 
 RunWatch::RunWatch(MurrelContext *context, bool async)
     : m_context(context), m_limit(NULL), m_grace(NULL), m_timedOut(0) {
-  t_lastTimedOut = FALSE;
+  t_lastOutcome[0] = '\0';
   DWORD limit = t_limitMs;
   if (async || limit == 0)
     return;
@@ -50,7 +52,10 @@ RunWatch::~RunWatch() {
     DeleteTimerQueueTimer(NULL, m_limit, INVALID_HANDLE_VALUE);
   if (m_grace)
     DeleteTimerQueueTimer(NULL, m_grace, INVALID_HANDLE_VALUE);
-  t_lastTimedOut = m_timedOut != 0;
+  if (m_context->flags & QMR_FLAG_ASYNC)
+    return;
+  std::string outcome = TakeRunOutcome(m_context->threadId);
+  lstrcpynA(t_lastOutcome, outcome.c_str(), sizeof t_lastOutcome);
 }
 
 void CALLBACK RunWatch::OnLimit(PVOID param, BOOLEAN) {
@@ -74,4 +79,9 @@ void CALLBACK RunWatch::OnGrace(PVOID param, BOOLEAN) {
 
 extern "C" void QMR_API QMR_SetRunLimit(DWORD milliseconds) { t_limitMs = milliseconds; }
 
-extern "C" BOOL QMR_API QMR_RunTimedOut(void) { return t_lastTimedOut; }
+extern "C" BOOL QMR_API QMR_LastRunOutcome(char *text, DWORD size) {
+  if (!text || size == 0)
+    return FALSE;
+  lstrcpynA(text, t_lastOutcome, static_cast<int>(size));
+  return t_lastOutcome[0] != '\0';
+}

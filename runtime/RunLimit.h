@@ -15,8 +15,8 @@ struct MurrelContext;
 const DWORD kRunLimitGraceMaxMs = 30000;
 
 // Watches one synchronous run of the calling thread while it lasts, when the
-// thread set a limit (QMR_SetRunLimit); afterwards QMR_RunTimedOut tells
-// whether it was ended at its limit.
+// thread set a limit (QMR_SetRunLimit); afterwards QMR_LastRunOutcome tells
+// how it ended.
 class RunWatch {
 public:
   RunWatch(MurrelContext *context, bool async);

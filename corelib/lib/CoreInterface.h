@@ -87,7 +87,9 @@ struct ICore : public IDispatch {
   virtual HRESULT STDMETHODCALLTYPE FindWindow(BSTR rxWindowText, BSTR rxClassName, long *pVal) = 0;
   virtual HRESULT STDMETHODCALLTYPE SetForegroundWindow(long window, long *pVal) = 0;
   virtual HRESULT STDMETHODCALLTYPE SetTimeLimit(long seconds, long *pVal) = 0;
-  virtual HRESULT STDMETHODCALLTYPE TimedOut(VARIANT_BOOL *pVal) = 0;
+  virtual HRESULT STDMETHODCALLTYPE LastOutcome(BSTR *pVal) = 0;
+  virtual HRESULT STDMETHODCALLTYPE CronLastDue(BSTR cron, BSTR after, BSTR now, BSTR *pVal) = 0;
+  virtual HRESULT STDMETHODCALLTYPE RecordSkippedRun(BSTR ran, long *pVal) = 0;
 };
 
 #endif

@@ -105,9 +105,9 @@ DWORD ConsoleCreationFlags(long flags) {
 DWORD LogonTypeFor(long flags) { return (flags & CP_NETCRED) ? kLogonNewCredentials : kLogonInteractive; }
 
 // The calling thread's time limit for the runs it waits for (SetTimeLimit),
-// and whether its last one was ended at the limit (TimedOut).
+// and how its last one ended (LastOutcome), as the run history says it.
 thread_local DWORD t_limitMs = 0;
-thread_local bool t_timedOut = false;
+thread_local char t_lastOutcome[40] = "";
 
 // A program waited for under a time limit starts suspended, so that it is in
 // its job object before it can start anything of its own.
@@ -139,13 +139,13 @@ long WaitAndClose(long flags, HANDLE process, HANDLE thread, const char *what) {
   bool limited = t_limitMs != 0 && !(flags & CP_NOWAIT);
   HANDLE job = limited ? JoinJob(process, thread) : NULL;
   if (!(flags & CP_NOWAIT)) {
-    t_timedOut = false;
+    bool timedOut = false;
     FILETIME created = {}, ignored;
     if (!GetProcessTimes(process, &created, &ignored, &ignored, &ignored))
       GetSystemTimeAsFileTime(&created);
     ULONGLONG waitStart = GetTickCount64();
     if (WaitForSingleObject(process, limited ? t_limitMs : INFINITE) == WAIT_TIMEOUT) {
-      t_timedOut = true;
+      timedOut = true;
       if (!job || !TerminateJobObject(job, kTimedOutExitCode))
         TerminateProcess(process, kTimedOutExitCode);
       WaitForSingleObject(process, kEndWaitMilliseconds);
@@ -154,7 +154,11 @@ long WaitAndClose(long flags, HANDLE process, HANDLE thread, const char *what) {
     if (GetExitCodeProcess(process, &exitCode))
       code = static_cast<long>(exitCode);
     QMR_RecordProgramRun(what ? what : "", &created, static_cast<DWORD>(GetTickCount64() - waitStart), exitCode,
-                         t_timedOut ? TRUE : FALSE);
+                         timedOut ? TRUE : FALSE);
+    if (timedOut)
+      lstrcpynA(t_lastOutcome, "timed out", sizeof t_lastOutcome);
+    else
+      snprintf(t_lastOutcome, sizeof t_lastOutcome, "exit code %lu", static_cast<unsigned long>(exitCode));
   } else if (flags & CP_WAITIDLE) {
     WaitForInputIdle(process, kWaitIdleMilliseconds);
   }
@@ -501,9 +505,10 @@ HRESULT CCore::Run(long flags, BSTR file, BSTR command_line, VARIANT *pVal) {
     if (size != 0)
       flags |= QMR_FLAG_POOLED;
     QMR_SetRunLimit(t_limitMs);
-    t_timedOut = false;
+    t_lastOutcome[0] = '\0';
     MurrelContext *context = QMR_RunScript(static_cast<DWORD>(flags), script.text, arguments.text, pVal);
-    t_timedOut = (flags & QMR_FLAG_ASYNC) == 0 && QMR_RunTimedOut();
+    if (context && !(flags & QMR_FLAG_ASYNC))
+      QMR_LastRunOutcome(t_lastOutcome, sizeof t_lastOutcome);
     return context ? S_OK : S_FALSE;
   });
 }
@@ -675,9 +680,25 @@ HRESULT CCore::SetTimeLimit(long seconds, long *pVal) {
   });
 }
 
-HRESULT CCore::TimedOut(VARIANT_BOOL *pVal) {
-  if (!pVal)
-    return E_POINTER;
-  *pVal = t_timedOut ? VARIANT_TRUE : VARIANT_FALSE;
-  return S_OK;
+HRESULT CCore::LastOutcome(BSTR *pVal) {
+  return CoreGuarded("LastOutcome", [&]() -> HRESULT {
+    if (!pVal)
+      return E_POINTER;
+    *pVal = NewAutomationText(t_lastOutcome);
+    return *pVal ? S_OK : E_OUTOFMEMORY;
+  });
+}
+
+HRESULT CCore::RecordSkippedRun(BSTR ran, long *pVal) {
+  return CoreGuarded("RecordSkippedRun", [&]() -> HRESULT {
+    if (!pVal)
+      return E_POINTER;
+    *pVal = 0;
+    TextArg<kTextBuffer> what;
+    if (!what.Take("RecordSkippedRun", "what would have run", ran, kRequiredText))
+      return S_FALSE;
+    QMR_RecordSkippedRun(what.text);
+    *pVal = 1;
+    return S_OK;
+  });
 }
