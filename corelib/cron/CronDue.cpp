@@ -32,11 +32,15 @@ CronTime FromSeconds(long long seconds) {
   return CronTimeFromCalendar(year, month, day, rest / 3600, rest / 60 % 60, rest % 60);
 }
 
-bool Valid(const CronTime &t) { return t.year > 0 && t.month > 0 && t.day > 0 && t.hour >= 0 && t.minute >= 0 && t.second >= 0; }
+bool Valid(const CronTime &t) {
+  return t.year > 0 && t.month > 0 && t.day > 0 && t.hour >= 0 && t.minute >= 0 && t.second >= 0;
+}
 
-} // namespace
-
-bool CronLastDue(const char *spec, const CronTime &after, const CronTime &now, CronTime *due) {
+// Every firing in (after, now] to `found`, in time order, until it answers
+// false. A stretch past the bound loses its start, or its end when the first
+// firings are wanted.
+template <typename Found>
+bool ScanDue(const char *spec, const CronTime &after, const CronTime &now, bool firstWanted, Found found) {
   if (!spec || !Valid(after) || !Valid(now))
     return false;
   CronFields fields;
@@ -50,19 +54,42 @@ bool CronLastDue(const char *spec, const CronTime &after, const CronTime &now, C
   last -= last % step;
   if (last <= first)
     return false;
-  if ((last - first) / step > kCronDueScanMax)
-    first = last - kCronDueScanMax * step;
+  if ((last - first) / step > kCronDueScanMax) {
+    if (firstWanted)
+      last = first + kCronDueScanMax * step;
+    else
+      first = last - kCronDueScanMax * step;
+  }
   CronLatch latch = {};
   CronEvaluateFields(fields, FromSeconds(first), latch);
-  bool found = false;
   for (long long at = first + step; at <= last; at += step) {
     CronTime t = FromSeconds(at);
-    if (CronEvaluateFields(fields, t, latch)) {
-      *due = t;
-      found = true;
-    }
+    if (CronEvaluateFields(fields, t, latch) && !found(t))
+      break;
   }
-  return found;
+  return true;
+}
+
+} // namespace
+
+bool CronLastDue(const char *spec, const CronTime &after, const CronTime &now, CronTime *due) {
+  bool any = false;
+  return ScanDue(spec, after, now, false, [&](const CronTime &t) {
+           *due = t;
+           any = true;
+           return true;
+         }) &&
+         any;
+}
+
+bool CronNextDue(const char *spec, const CronTime &after, const CronTime &until, CronTime *due) {
+  bool any = false;
+  return ScanDue(spec, after, until, true, [&](const CronTime &t) {
+           *due = t;
+           any = true;
+           return false;
+         }) &&
+         any;
 }
 
 bool CronParseTime(const char *text, CronTime *time) {

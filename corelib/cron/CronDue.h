@@ -12,6 +12,10 @@
 // is cut to its last kCronDueScanMax checks.
 bool CronLastDue(const char *spec, const CronTime &after, const CronTime &now, CronTime *due);
 
+// The first such time in (after, until]: when the specification falls due
+// next. The same limits, but a stretch past the bound loses its end.
+bool CronNextDue(const char *spec, const CronTime &after, const CronTime &until, CronTime *due);
+
 // The text "YYYY-MM-DD HH:MM:SS" as a time; false for any other text.
 bool CronParseTime(const char *text, CronTime *time);
 // The time as "YYYY-MM-DD HH:MM:SS" (20 bytes with the terminator).

@@ -518,6 +518,7 @@ HRESULT CCore::CreateProcess(long flags, BSTR commandline, long *pVal) {
     if (!pVal)
       return E_POINTER;
     *pVal = -1;
+    t_lastOutcome[0] = '\0';
     TextArg<kTextBuffer> line;
     if (!line.Take("CreateProcess", "the command line", commandline, kRequiredText))
       return S_FALSE;
@@ -551,6 +552,7 @@ HRESULT CCore::CreateProcessAsUser(long flags, BSTR user, BSTR domain, BSTR pass
     if (!pVal)
       return E_POINTER;
     *pVal = -1;
+    t_lastOutcome[0] = '\0';
     TextArg<kTextBuffer> account, domainText, line;
     SecretArg secret;
     const char *method = "CreateProcessAsUser";
@@ -583,6 +585,7 @@ HRESULT CCore::ShellExecute(long flags, BSTR verb, BSTR file, BSTR params, long 
     if (!pVal)
       return E_POINTER;
     *pVal = -1;
+    t_lastOutcome[0] = '\0';
     TextArg<kTextBuffer> verbText, fileText, paramsText;
     if (!verbText.Take("ShellExecute", "the verb", verb, kOptionalText) ||
         !fileText.Take("ShellExecute", "the file", file, kRequiredText) ||

@@ -429,6 +429,117 @@ TEST_F(RunTest, TimeLimitsEndAHungProgramTreeAndScriptsThatRunOn) {
   SetEnvironmentVariableA("QMTEST.END", NULL);
 }
 
+// The job table of StdLib, driven through its replaceable clock
+// (QM.JOB_CLOCK) by a schedule script that Run starts afresh for every
+// "start" of the program: what the jobs keep lives on in stored variables.
+class JobTableTest : public RunTest {
+protected:
+  void SetUp() override {
+    RunTest::SetUp();
+    ASSERT_EQ(S_OK, library.Registration());
+    // count.vbs: notes its argument; answers False while QMTEST.FAIL counts
+    // down. slow.vbs: moves the clock on by six minutes the first
+    // QMTEST.SLOW times, as a run that long would.
+    ASSERT_TRUE(qmtest::WriteTextFile(dir / "count.vbs",
+        "Function main(arg)\r\n  Dim core, fail\r\n  Set core = NewCore()\r\n"
+        "  core.SetEnvironmentVariable VAR_PROCESS, \"QMTEST.RUNS\", core.GetEnvironmentVariable(VAR_PROCESS, \"QMTEST.RUNS\") & arg & \";\"\r\n"
+        "  fail = core.GetEnvironmentVariable(VAR_PROCESS, \"QMTEST.FAIL\")\r\n"
+        "  main = (fail = \"\" Or fail = \"0\")\r\n"
+        "  If Not main Then core.SetEnvironmentVariable VAR_PROCESS, \"QMTEST.FAIL\", CStr(CLng(fail) - 1)\r\n"
+        "End Function\r\n"));
+    ASSERT_TRUE(qmtest::WriteTextFile(dir / "slow.vbs",
+        "Function main(arg)\r\n  Dim core, slow\r\n  Set core = NewCore()\r\n"
+        "  core.SetEnvironmentVariable VAR_PROCESS, \"QMTEST.RUNS\", core.GetEnvironmentVariable(VAR_PROCESS, \"QMTEST.RUNS\") & \"slow \" & arg & \";\"\r\n"
+        "  slow = core.GetEnvironmentVariable(VAR_PROCESS, \"QMTEST.SLOW\")\r\n"
+        "  If slow <> \"\" And slow <> \"0\" Then\r\n"
+        "    core.SetEnvironmentVariable VAR_PROCESS, \"QMTEST.SLOW\", CStr(CLng(slow) - 1)\r\n"
+        "    core.SetEnvironmentVariable VAR_PROCESS, \"QM.JOB_CLOCK\", FormatIsoDateTime(DateAdd(\"n\", 6, JobTime(JobClock(core))))\r\n"
+        "  End If\r\n  main = True\r\nEnd Function\r\n"));
+    // The schedule: "<job line>|<clock>|<clock>...": declares the job, then
+    // one pass of the table at each clock reading.
+    ASSERT_TRUE(qmtest::WriteTextFile(dir / "schedule.vbs",
+        "Function main(arg)\r\n  Dim core, parts, job, i\r\n  Set core = NewCore()\r\n"
+        "  parts = Split(arg, \"|\")\r\n  job = Split(parts(0), \",\")\r\n"
+        "  AddJob core, job(0), job(1), job(2), job(3)\r\n"
+        "  For i = 1 To UBound(parts)\r\n"
+        "    core.SetEnvironmentVariable VAR_PROCESS, \"QM.JOB_CLOCK\", parts(i)\r\n"
+        "    RunDueJobs core\r\n  Next\r\n"
+        "  main = core.GetEnvironmentVariable(VAR_PROCESS, \"QMTEST.RUNS\")\r\n"
+        "  core.SetEnvironmentVariable VAR_PROCESS, \"QMTEST.RUNS\", \"\"\r\nEnd Function\r\n"));
+    for (const char *name : {"QM.JOB_CLOCK", "QMTEST.RUNS", "QMTEST.FAIL", "QMTEST.SLOW"})
+      SetEnvironmentVariableA(name, NULL);
+    for (const char *job : {"nightly", "nocatch", "skipper", "queuer", "flaky"})
+      for (const char *part : {".DUE", ".LAST", ".SPEC", ".DISABLED", ".RUN"}) {
+        std::string name = std::string("QM.JOB.") + job + part;
+        SetEnvironmentVariableA(name.c_str(), NULL);
+        qmtest::DeleteRegistryValue(HKEY_LOCAL_MACHINE, kStore, name);
+      }
+  }
+
+  // One start of the schedule: what the jobs' actions noted.
+  std::string Start(const std::string &job, const std::string &clocks) {
+    VARIANT value;
+    VariantInit(&value);
+    EXPECT_EQ(S_OK, core->Run(0, Text("schedule.vbs"), Text(job + "|" + clocks), &value));
+    std::string text = V_VT(&value) == VT_BSTR ? qmtest::Narrow(V_BSTR(&value)) : "(no text)";
+    VariantClear(&value);
+    return text;
+  }
+
+  std::string Stored(const std::string &name) { return qmtest::ReadRegistryText(HKEY_LOCAL_MACHINE, kStore, name); }
+
+  static constexpr const char *kStore = "software\\Brenlow Software\\Quillmoth\\QM.ENVIRONMENT";
+  qmtest::RegisteredCoreLibrary library;
+};
+
+TEST_F(JobTableTest, CatchUpOnceAfterDownTimeAndNeverTwiceForOneDueTime) {
+  const std::string nightly = "nightly,0 2 * * *,count.vbs nightly,catchup=1";
+  const std::string nocatch = "nocatch,0 2 * * *,count.vbs nocatch,";
+  EXPECT_EQ("nightly;", Start(nightly, "2026-12-05 01:59:30|2026-12-05 02:00:10|2026-12-05 02:00:50"));
+  EXPECT_EQ("2026-12-05 02:00:00", Stored("QM.JOB.nightly.DUE"));
+  EXPECT_EQ("", Start(nightly, "2026-12-05 02:00:40")) << "a restart within the due minute runs nothing again";
+  EXPECT_EQ("nightly;", Start(nightly, "2026-12-08 09:00:00|2026-12-08 09:00:01"))
+      << "three nights missed: one run at the start";
+  EXPECT_EQ("2026-12-08 02:00:00", Stored("QM.JOB.nightly.DUE"));
+
+  EXPECT_EQ("nocatch;", Start(nocatch, "2026-12-05 02:00:10"));
+  EXPECT_EQ("", Start(nocatch, "2026-12-08 09:00:00")) << "catchup=0: the missed night is said, not run";
+  EXPECT_EQ("2026-12-08 02:00:00", Stored("QM.JOB.nocatch.DUE")) << "and counted as dealt with";
+}
+
+TEST_F(JobTableTest, OverlapSkipsOrQueuesAndFailuresAreTriedAgain) {
+  SetEnvironmentVariableA("QMTEST.SLOW", "1");
+  EXPECT_EQ("slow 2026-12-09 10:00:00;", Start("skipper,*/5 * * * *,slow.vbs,overlap=skip",
+                                                "2026-12-09 09:59:00|2026-12-09 10:00:00|2026-12-09 10:06:30"))
+      << "the 10:05 run fell while the 10:00 run went on";
+  EXPECT_EQ("2026-12-09 10:05:00", Stored("QM.JOB.skipper.DUE"));
+  std::string folder(MAX_PATH, '\0');
+  ASSERT_TRUE(QMR_GetDataFolder(&folder[0], MAX_PATH, TRUE));
+  folder.resize(strlen(folder.c_str()));
+  SYSTEMTIME today;
+  GetLocalTime(&today);
+  char day[32];
+  snprintf(day, sizeof day, "History\\%04u-%02u-%02u.csv", today.wYear, today.wMonth, today.wDay);
+  std::string history = qmtest::ReadTextFile(folder + day);
+  EXPECT_NE(std::string::npos, history.find("skipped: still running")) << history;
+
+  SetEnvironmentVariableA("QMTEST.SLOW", "1");
+  EXPECT_EQ("slow 2026-12-09 10:00:00;slow 2026-12-09 10:05:00;",
+            Start("queuer,*/5 * * * *,slow.vbs,overlap=queue", "2026-12-09 09:59:00|2026-12-09 10:00:00"))
+      << "one queued run right after";
+
+  SetEnvironmentVariableA("QMTEST.FAIL", "5");
+  EXPECT_EQ("flaky;flaky;flaky;", Start("flaky,0 3 * * *,count.vbs flaky,retries=2; retrydelay=300",
+                                        "2026-12-09 02:59:00|2026-12-09 03:00:10|2026-12-09 03:04:00|"
+                                        "2026-12-09 03:05:20|2026-12-09 03:10:00|2026-12-09 03:10:30|"
+                                        "2026-12-09 03:30:00"))
+      << "the run and two tries, each after its delay";
+  char left[8] = "";
+  GetEnvironmentVariableA("QMTEST.FAIL", left, sizeof left);
+  EXPECT_STREQ("2", left) << "three failed runs, no fourth";
+  EXPECT_NE(std::string::npos, Stored("QM.JOB.flaky.LAST").find("returned failure"));
+}
+
 // The platform's security calls replaced: every call is written to a log,
 // tokens and window stations are tags, and the process is the real helper.
 struct Recorder {

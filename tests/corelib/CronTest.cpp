@@ -750,4 +750,13 @@ TEST(CronDueTest, LastDueTimeBetweenTwoChecks) {
   EXPECT_EQ("", LastDue("1 2 3 4 5 6 7 8 9", "2026-12-01 00:00:00", "2026-12-09 00:00:00")) << "nine fields";
   EXPECT_EQ("bad time", LastDue("0 2", "2026-02-30 00:00:00", "2026-12-09 00:00:00"));
   EXPECT_EQ("bad time", LastDue("0 2", "2026-12-09 00:00", "2026-12-09 00:00:00"));
+
+  CronTime after, until, next;
+  ASSERT_TRUE(CronParseTime("2026-12-09 02:00:00", &after));
+  ASSERT_TRUE(CronParseTime("2027-01-09 02:00:00", &until));
+  ASSERT_TRUE(CronNextDue("0 2 * * *", after, until, &next)) << "the next night";
+  EXPECT_EQ(10, next.day);
+  ASSERT_TRUE(CronNextDue("_ _ _ _ _ _ _ 30", after, until, &next)) << "the bound cuts the end, not the start";
+  EXPECT_EQ(2, next.hour);
+  EXPECT_EQ(30, next.second);
 }
