@@ -466,9 +466,18 @@ protected:
         "    RunDueJobs core\r\n  Next\r\n"
         "  main = core.GetEnvironmentVariable(VAR_PROCESS, \"QMTEST.RUNS\")\r\n"
         "  core.SetEnvironmentVariable VAR_PROCESS, \"QMTEST.RUNS\", \"\"\r\nEnd Function\r\n"));
+    ASSERT_TRUE(qmtest::CopyInto(qmtest::ProgramDirectory() + "Scripts\\StdLib.js", dir.Path()));
+    ASSERT_TRUE(qmtest::WriteTextFile(dir / "schedule.js",
+        "function main(arg) {\r\n  var core = NewCore(), parts = arg.split(\"|\"), job = parts[0].split(\",\");\r\n"
+        "  AddJob(core, job[0], job[1], job[2], job[3]);\r\n"
+        "  for (var i = 1; i < parts.length; ++i) {\r\n"
+        "    core.SetEnvironmentVariable(VAR_PROCESS, \"QM.JOB_CLOCK\", parts[i]);\r\n"
+        "    RunDueJobs(core);\r\n  }\r\n"
+        "  var runs = core.GetEnvironmentVariable(VAR_PROCESS, \"QMTEST.RUNS\");\r\n"
+        "  core.SetEnvironmentVariable(VAR_PROCESS, \"QMTEST.RUNS\", \"\");\r\n  return runs;\r\n}\r\n"));
     for (const char *name : {"QM.JOB_CLOCK", "QMTEST.RUNS", "QMTEST.FAIL", "QMTEST.SLOW"})
       SetEnvironmentVariableA(name, NULL);
-    for (const char *job : {"nightly", "nocatch", "skipper", "queuer", "flaky"})
+    for (const char *job : {"nightly", "nightlyjs", "nocatch", "skipper", "queuer", "flaky", "flakyjs"})
       for (const char *part : {".DUE", ".LAST", ".SPEC", ".DISABLED", ".RUN"}) {
         std::string name = std::string("QM.JOB.") + job + part;
         SetEnvironmentVariableA(name.c_str(), NULL);
@@ -477,10 +486,12 @@ protected:
   }
 
   // One start of the schedule: what the jobs' actions noted.
+  // The JScript twin of the table runs a job whose name ends in "js".
   std::string Start(const std::string &job, const std::string &clocks) {
     VARIANT value;
     VariantInit(&value);
-    EXPECT_EQ(S_OK, core->Run(0, Text("schedule.vbs"), Text(job + "|" + clocks), &value));
+    bool js = job.find("js,") != std::string::npos;
+    EXPECT_EQ(S_OK, core->Run(0, Text(js ? "schedule.js" : "schedule.vbs"), Text(job + "|" + clocks), &value));
     std::string text = V_VT(&value) == VT_BSTR ? qmtest::Narrow(V_BSTR(&value)) : "(no text)";
     VariantClear(&value);
     return text;
@@ -493,14 +504,16 @@ protected:
 };
 
 TEST_F(JobTableTest, CatchUpOnceAfterDownTimeAndNeverTwiceForOneDueTime) {
-  const std::string nightly = "nightly,0 2 * * *,count.vbs nightly,catchup=1";
+  for (std::string name : {"nightly", "nightlyjs"}) {
+    const std::string nightly = name + ",0 2 * * *,count.vbs nightly,catchup=1";
+    EXPECT_EQ("nightly;", Start(nightly, "2026-12-05 01:59:30|2026-12-05 02:00:10|2026-12-05 02:00:50")) << name;
+    EXPECT_EQ("2026-12-05 02:00:00", Stored("QM.JOB." + name + ".DUE"));
+    EXPECT_EQ("", Start(nightly, "2026-12-05 02:00:40")) << "a restart within the due minute runs nothing again";
+    EXPECT_EQ("nightly;", Start(nightly, "2026-12-08 09:00:00|2026-12-08 09:00:01"))
+        << "three nights missed: one run at the start";
+    EXPECT_EQ("2026-12-08 02:00:00", Stored("QM.JOB." + name + ".DUE"));
+  }
   const std::string nocatch = "nocatch,0 2 * * *,count.vbs nocatch,";
-  EXPECT_EQ("nightly;", Start(nightly, "2026-12-05 01:59:30|2026-12-05 02:00:10|2026-12-05 02:00:50"));
-  EXPECT_EQ("2026-12-05 02:00:00", Stored("QM.JOB.nightly.DUE"));
-  EXPECT_EQ("", Start(nightly, "2026-12-05 02:00:40")) << "a restart within the due minute runs nothing again";
-  EXPECT_EQ("nightly;", Start(nightly, "2026-12-08 09:00:00|2026-12-08 09:00:01"))
-      << "three nights missed: one run at the start";
-  EXPECT_EQ("2026-12-08 02:00:00", Stored("QM.JOB.nightly.DUE"));
 
   EXPECT_EQ("nocatch;", Start(nocatch, "2026-12-05 02:00:10"));
   EXPECT_EQ("", Start(nocatch, "2026-12-08 09:00:00")) << "catchup=0: the missed night is said, not run";
@@ -528,16 +541,18 @@ TEST_F(JobTableTest, OverlapSkipsOrQueuesAndFailuresAreTriedAgain) {
             Start("queuer,*/5 * * * *,slow.vbs,overlap=queue", "2026-12-09 09:59:00|2026-12-09 10:00:00"))
       << "one queued run right after";
 
-  SetEnvironmentVariableA("QMTEST.FAIL", "5");
-  EXPECT_EQ("flaky;flaky;flaky;", Start("flaky,0 3 * * *,count.vbs flaky,retries=2; retrydelay=300",
-                                        "2026-12-09 02:59:00|2026-12-09 03:00:10|2026-12-09 03:04:00|"
-                                        "2026-12-09 03:05:20|2026-12-09 03:10:00|2026-12-09 03:10:30|"
-                                        "2026-12-09 03:30:00"))
-      << "the run and two tries, each after its delay";
-  char left[8] = "";
-  GetEnvironmentVariableA("QMTEST.FAIL", left, sizeof left);
-  EXPECT_STREQ("2", left) << "three failed runs, no fourth";
-  EXPECT_NE(std::string::npos, Stored("QM.JOB.flaky.LAST").find("returned failure"));
+  for (std::string name : {"flaky", "flakyjs"}) {
+    SetEnvironmentVariableA("QMTEST.FAIL", "5");
+    EXPECT_EQ("flaky;flaky;flaky;", Start(name + ",0 3 * * *,count.vbs flaky,retries=2; retrydelay=300",
+                                          "2026-12-09 02:59:00|2026-12-09 03:00:10|2026-12-09 03:04:00|"
+                                          "2026-12-09 03:05:20|2026-12-09 03:10:00|2026-12-09 03:10:30|"
+                                          "2026-12-09 03:30:00"))
+        << "the run and two tries, each after its delay: " << name;
+    char left[8] = "";
+    GetEnvironmentVariableA("QMTEST.FAIL", left, sizeof left);
+    EXPECT_STREQ("2", left) << "three failed runs, no fourth";
+    EXPECT_NE(std::string::npos, Stored("QM.JOB." + name + ".LAST").find("returned failure"));
+  }
 }
 
 // The platform's security calls replaced: every call is written to a log,
