@@ -301,6 +301,9 @@ function RunJob(core, job, due) {
     var outcome = StartJobAction(core, job, due);
     var ended = JobClock(core);
     core.SetEnvironmentVariable(VAR_STORED, JobVariable(job, "LAST"), ended + " " + outcome);
+    // The schedule script's own JobEnded(core, name, due, outcome), if any.
+    if (typeof JobEnded === "function")
+      JobEnded(core, job.Name, due, outcome);
     job.RetryAt = "";
     if (outcome !== "returned" && outcome !== "exit code 0" && outcome !== "started") {
       if (job.TriesLeft > 0) {

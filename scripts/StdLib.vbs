@@ -178,7 +178,8 @@ End Function
 ' semicolons: timeout=SECONDS (0: none), overlap=skip|queue|parallel,
 ' catchup=0|1, retries=N, retrydelay=SECONDS. Jobs of one script run one
 ' after another; overlap=parallel starts the action without waiting for it
-' (no time limit, no retries). What a job keeps in stored variables:
+' (no time limit, no retries). A schedule script that defines
+' Sub JobEnded(core, name, due, outcome) hears of every run's end. What a job keeps in stored variables:
 ' QM.JOB.<name>.DUE (the last due time dealt with), .LAST (when and how its
 ' last run ended), .SPEC, .DISABLED and .RUN (set by Quillmoth.exe -run-job,
 ' with QM.JOBS.REQUEST counting the requests); QM.JOBS lists the names. The
@@ -354,6 +355,7 @@ Sub RunJob(core, job, due)
     outcome = StartJobAction(core, job, due)
     ended = JobClock(core)
     core.SetEnvironmentVariable VAR_STORED, JobVariable(job, "LAST"), ended & " " & outcome
+    TellJobEnded core, job, due, outcome
     job.RetryAt = ""
     If outcome <> "returned" And outcome <> "exit code 0" And outcome <> "started" Then
       If job.TriesLeft > 0 Then
@@ -380,6 +382,18 @@ Sub RunJob(core, job, due)
     due = missed
     job.TriesLeft = job.Retries
   Loop
+End Sub
+
+' Calls the schedule script's own Sub JobEnded(core, name, due, outcome),
+' when it has one (to log each run its own way). A missing one is error 13 or
+' 500 (438 under Wine, whose GetRef cannot tell); any other error of the
+' hook is said on the console.
+Sub TellJobEnded(core, job, due, outcome)
+  On Error Resume Next
+  JobEnded core, job.Name, due, outcome
+  If Err.Number <> 0 And Err.Number <> 13 And Err.Number <> 438 And Err.Number <> 500 Then
+    core.Print "JobEnded: error " & Err.Number & " " & Err.Description
+  End If
 End Sub
 
 ' Starts the action and answers how it ended, as the run history says it
