@@ -201,6 +201,9 @@ function AddJob(core, name, spec, action, options) {
     }
   }
   job.TriesLeft = job.Retries;
+  // The eighth field (the second) given: due more than once in a minute.
+  var words = job.Spec.replace(/^\s+/, "").split(/\s+/);
+  job.EverySecond = words.length >= 8 && words[7].charAt(0) !== "_";
   if (!QmJobs)
     QmJobs = [];
   for (var j = 0; j < QmJobs.length; ++j)
@@ -247,7 +250,10 @@ function RunDueJobs(core) {
         RunJob(core, job, now);
       }
     }
-    var due = job.Disabled ? "" : core.CronLastDue(job.Spec, job.LastCheck, now);
+    // Nothing falls due within the minute of the last pass but at a second.
+    var due = "";
+    if (!job.Disabled && (job.EverySecond || job.LastCheck.substr(0, 16) !== now.substr(0, 16)))
+      due = core.CronLastDue(job.Spec, job.LastCheck, now);
     if (job.LastCheck < now)
       job.LastCheck = now;
     if (due !== "") {

@@ -204,6 +204,7 @@ Class QmJob
   Public RetryDue
   Public TriesLeft
   Public Disabled
+  Public EverySecond
 End Class
 
 ' Declares a job; False (and a console line saying why) when the name or an
@@ -246,10 +247,25 @@ Function AddJob(core, name, spec, action, options)
     End If
   Next
   job.TriesLeft = job.Retries
+  job.EverySecond = HasSecondField(spec)
   If IsEmpty(QmJobs) Then Set QmJobs = CreateObject("Scripting.Dictionary")
   If QmJobs.Exists(LCase(name)) Then QmJobs.Remove LCase(name)
   QmJobs.Add LCase(name), job
   AddJob = True
+End Function
+
+' True when the specification's eighth field (the second) is given: it can
+' fall due more than once in a minute.
+Function HasSecondField(spec)
+  Dim word, count
+  count = 0
+  HasSecondField = False
+  For Each word In Split(Replace(spec, vbTab, " "), " ")
+    If word <> "" Then
+      count = count + 1
+      If count = 8 Then HasSecondField = Left(word, 1) <> "_"
+    End If
+  Next
 End Function
 
 Function IsJobName(name)
@@ -295,8 +311,11 @@ Sub RunDueJobs(core)
         RunJob core, job, now
       End If
     End If
+    ' Nothing falls due within the minute of the last pass but at a second.
     due = ""
-    If Not job.Disabled Then due = core.CronLastDue(job.Spec, job.LastCheck, now)
+    If Not job.Disabled And (job.EverySecond Or Left(job.LastCheck, 16) <> Left(now, 16)) Then
+      due = core.CronLastDue(job.Spec, job.LastCheck, now)
+    End If
     If job.LastCheck < now Then job.LastCheck = now
     If due <> "" Then
       core.SetEnvironmentVariable VAR_STORED, JobVariable(job, "DUE"), due
