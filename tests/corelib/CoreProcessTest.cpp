@@ -477,7 +477,7 @@ protected:
         "  core.SetEnvironmentVariable(VAR_PROCESS, \"QMTEST.RUNS\", \"\");\r\n  return runs;\r\n}\r\n"));
     for (const char *name : {"QM.JOB_CLOCK", "QMTEST.RUNS", "QMTEST.FAIL", "QMTEST.SLOW"})
       SetEnvironmentVariableA(name, NULL);
-    for (const char *job : {"nightly", "nightlyjs", "nocatch", "skipper", "queuer", "flaky", "flakyjs"})
+    for (const char *job : {"nightly", "nightlyjs", "nocatch", "skipper", "queuer", "flaky", "flakyjs", "hung"})
       for (const char *part : {".DUE", ".LAST", ".SPEC", ".DISABLED", ".RUN"}) {
         std::string name = std::string("QM.JOB.") + job + part;
         SetEnvironmentVariableA(name.c_str(), NULL);
@@ -520,7 +520,7 @@ TEST_F(JobTableTest, CatchUpOnceAfterDownTimeAndNeverTwiceForOneDueTime) {
   EXPECT_EQ("2026-12-08 02:00:00", Stored("QM.JOB.nocatch.DUE")) << "and counted as dealt with";
 }
 
-TEST_F(JobTableTest, OverlapSkipsOrQueuesAndFailuresAreTriedAgain) {
+TEST_F(JobTableTest, OverlapSkipsOrQueuesAndFailuresAndTimeOutsAreTriedAgain) {
   SetEnvironmentVariableA("QMTEST.SLOW", "1");
   EXPECT_EQ("slow 2026-12-09 10:00:00;", Start("skipper,*/5 * * * *,slow.vbs,overlap=skip",
                                                 "2026-12-09 09:59:00|2026-12-09 10:00:00|2026-12-09 10:06:30"))
@@ -553,6 +553,13 @@ TEST_F(JobTableTest, OverlapSkipsOrQueuesAndFailuresAreTriedAgain) {
     EXPECT_STREQ("2", left) << "three failed runs, no fourth";
     EXPECT_NE(std::string::npos, Stored("QM.JOB." + name + ".LAST").find("returned failure"));
   }
+
+  // A hung program past the job's limit: ended, recorded, tried again.
+  std::string hang = "\"" + child + "\" hang " + (dir / "grandchild.txt");
+  EXPECT_EQ("", Start("hung,0 4 * * *," + hang + ",timeout=1; retries=1; retrydelay=60",
+                      "2026-12-09 03:59:00|2026-12-09 04:00:05|2026-12-09 04:01:10"));
+  EXPECT_NE(std::string::npos, Stored("QM.JOB.hung.LAST").find("2026-12-09 04:01:10 timed out"))
+      << "the retry ran and timed out too: " << Stored("QM.JOB.hung.LAST");
 }
 
 // The platform's security calls replaced: every call is written to a log,
