@@ -114,8 +114,9 @@ thread_local char t_lastOutcome[40] = "";
 DWORD LimitedStart(long flags) { return (t_limitMs != 0 && !(flags & CP_NOWAIT)) ? CREATE_SUSPENDED : 0; }
 
 // The process in a new job object (its later children join it), resumed
-// when it was started suspended. Null when the system refuses: the program
-// then runs unwatched, which the console says.
+// when it was started suspended. Null when the system refuses (the console
+// says why): at the limit the program alone is then ended, not what it
+// started.
 HANDLE JoinJob(HANDLE process, HANDLE suspendedThread) {
   HANDLE job = CreateJobObjectA(NULL, NULL);
   if (job && !AssignProcessToJobObject(job, process)) {
