@@ -234,7 +234,7 @@ function JobVariable(job, part) {
 function RunDueJobs(core) {
   if (!QmJobs)
     return;
-  var now = JobClock(core);
+  var now = JobClock(core), minute = now.substr(0, 16);
   var request = core.GetEnvironmentVariable(VAR_STORED + VAR_REGISTRY, "QM.JOBS.REQUEST");
   if (QmJobsRequest === null)
     PublishJobs(core);
@@ -250,12 +250,15 @@ function RunDueJobs(core) {
         RunJob(core, job, now);
       }
     }
-    // Nothing falls due within the minute of the last pass but at a second.
+    // Nothing falls due within the minute of the last look but at a second:
+    // most ticks pass a job by with this one comparison.
     var due = "";
-    if (!job.Disabled && (job.EverySecond || job.LastCheck.substr(0, 16) !== now.substr(0, 16)))
-      due = core.CronLastDue(job.Spec, job.LastCheck, now);
-    if (job.LastCheck < now)
-      job.LastCheck = now;
+    if (job.EverySecond || job.LastCheck.substr(0, 16) !== minute) {
+      if (!job.Disabled)
+        due = core.CronLastDue(job.Spec, job.LastCheck, now);
+      if (job.LastCheck < now)
+        job.LastCheck = now;
+    }
     if (due !== "") {
       core.SetEnvironmentVariable(VAR_STORED, JobVariable(job, "DUE"), due);
       job.TriesLeft = job.Retries;

@@ -295,13 +295,13 @@ End Function
 ' due time passed since the last pass, a retry whose delay is over, a run
 ' asked for from outside. The first pass catches up (see AddJob).
 Sub RunDueJobs(core)
-  Dim now, request, key, job, due
+  Dim now, minute, request, job, due
   If IsEmpty(QmJobs) Then Exit Sub
   now = JobClock(core)
+  minute = Left(now, 16)
   request = core.GetEnvironmentVariable(VAR_STORED + VAR_REGISTRY, "QM.JOBS.REQUEST")
   If IsEmpty(QmJobsRequest) Then PublishJobs core
-  For Each key In QmJobs.Keys
-    Set job = QmJobs(key)
+  For Each job In QmJobs.Items
     If IsEmpty(job.LastCheck) Then StartJobClock core, job, now
     If request <> QmJobsRequest Then
       job.Disabled = core.GetEnvironmentVariable(VAR_STORED + VAR_REGISTRY, JobVariable(job, "DISABLED")) = "1"
@@ -311,18 +311,19 @@ Sub RunDueJobs(core)
         RunJob core, job, now
       End If
     End If
-    ' Nothing falls due within the minute of the last pass but at a second.
+    ' Nothing falls due within the minute of the last look but at a second:
+    ' most ticks pass a job by with this one comparison.
     due = ""
-    If Not job.Disabled And (job.EverySecond Or Left(job.LastCheck, 16) <> Left(now, 16)) Then
-      due = core.CronLastDue(job.Spec, job.LastCheck, now)
+    If job.EverySecond Or Left(job.LastCheck, 16) <> minute Then
+      If Not job.Disabled Then due = core.CronLastDue(job.Spec, job.LastCheck, now)
+      If job.LastCheck < now Then job.LastCheck = now
     End If
-    If job.LastCheck < now Then job.LastCheck = now
     If due <> "" Then
       core.SetEnvironmentVariable VAR_STORED, JobVariable(job, "DUE"), due
       job.TriesLeft = job.Retries
       RunJob core, job, due
-    ElseIf job.RetryAt <> "" And job.RetryAt <= now And Not job.Disabled Then
-      RunJob core, job, job.RetryDue
+    ElseIf job.RetryAt <> "" Then
+      If job.RetryAt <= now And Not job.Disabled Then RunJob core, job, job.RetryDue
     End If
   Next
   QmJobsRequest = request

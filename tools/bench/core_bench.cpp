@@ -163,7 +163,7 @@ int main() {
            rate(1) / rate(2), rate(3) > 0 ? rate(1) / rate(3) : 0.0);
 
   bench::WriteTextFile(dir + "jobs.vbs", kJobsScript);
-  const int ticks = 50;
+  const int ticks = 200;
   snprintf(argument, sizeof argument, "%d", ticks);
   VariantInit(&value);
   QMR_RunScript(0, "jobs.vbs", argument, &value);
