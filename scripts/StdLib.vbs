@@ -210,7 +210,7 @@ End Class
 ' Declares a job; False (and a console line saying why) when the name or an
 ' option is not understood. A name already declared is declared anew.
 Function AddJob(core, name, spec, action, options)
-  Dim job, item, pair, key, value, i
+  Dim job, item, pair, key, value
   AddJob = False
   If Not IsJobName(name) Then
     core.Print "AddJob: """ & name & """ is no job name (letters, digits, - _ . at most 64)"
