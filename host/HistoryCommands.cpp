@@ -1,6 +1,8 @@
 #include "HistoryCommands.h"
 #include "EngineStatus.h"
+#include "CronDue.h"
 #include "HistoryReader.h"
+#include "QuillmothApp.h"
 #include "HistoryRetention.h"
 #include "QuillmothRun.h"
 #include "TextColumns.h"
@@ -270,4 +272,118 @@ int ShowStatus(const char *serviceName) {
       }
   }
   return running && !runs.empty() && Succeeded(runs.back()) ? 0 : 1;
+}
+
+namespace {
+
+const char kJobsVariable[] = "QM.JOBS";
+const char kJobRequestVariable[] = "QM.JOBS.REQUEST";
+
+// A stored variable as the registry has it now (the running engine's
+// environment is another process's).
+std::string StoredText(const std::string &name) {
+  char *value = g_variables.GetVariable(NULL, name.c_str(), VAR_MODE_STORED | VAR_MODE_REGISTRY);
+  std::string text = value ? value : "";
+  CVariableManager::FreeText(value);
+  return text;
+}
+
+bool SetStored(const std::string &name, const std::string &value) {
+  return g_variables.SetVariable(NULL, name.c_str(), value.c_str(), VAR_MODE_STORED) == 0;
+}
+
+std::vector<std::string> DeclaredJobs() {
+  std::vector<std::string> names;
+  std::string list = StoredText(kJobsVariable);
+  size_t start = 0;
+  while (start < list.size()) {
+    size_t comma = list.find(',', start);
+    if (comma == std::string::npos)
+      comma = list.size();
+    if (comma > start)
+      names.push_back(list.substr(start, comma - start));
+    start = comma + 1;
+  }
+  return names;
+}
+
+// The declared name as written, or "" for a job nobody declared.
+std::string DeclaredName(const std::string &name) {
+  for (const std::string &job : DeclaredJobs())
+    if (_stricmp(job.c_str(), name.c_str()) == 0)
+      return job;
+  return std::string();
+}
+
+// The next due time within 31 days of the local time now, or "-".
+std::string NextDue(const std::string &spec) {
+  SYSTEMTIME now;
+  GetLocalTime(&now);
+  CronTime from = CronTimeFromCalendar(now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond);
+  SYSTEMTIME later = now;
+  FILETIME file;
+  if (!SystemTimeToFileTime(&now, &file))
+    return "-";
+  ULARGE_INTEGER ticks;
+  ticks.LowPart = file.dwLowDateTime;
+  ticks.HighPart = file.dwHighDateTime;
+  ticks.QuadPart += 31ULL * 24 * 3600 * 10000000;
+  file.dwLowDateTime = ticks.LowPart;
+  file.dwHighDateTime = ticks.HighPart;
+  if (!FileTimeToSystemTime(&file, &later))
+    return "-";
+  CronTime until =
+      CronTimeFromCalendar(later.wYear, later.wMonth, later.wDay, later.wHour, later.wMinute, later.wSecond);
+  CronTime due;
+  char text[24];
+  if (!CronNextDue(spec.c_str(), from, until, &due))
+    return "-";
+  CronFormatTime(due, text, sizeof text);
+  return text;
+}
+
+} // namespace
+
+int ShowJobs() {
+  CommandOutput out;
+  std::vector<std::string> names = DeclaredJobs();
+  if (names.empty()) {
+    out.Line("No jobs declared (a schedule script declares them with AddJob).");
+    return 0;
+  }
+  std::vector<std::vector<std::string>> rows;
+  for (const std::string &name : names) {
+    std::string prefix = "QM.JOB." + name + ".";
+    std::string spec = StoredText(prefix + "SPEC");
+    std::string last = StoredText(prefix + "LAST");
+    bool disabled = StoredText(prefix + "DISABLED") == "1";
+    std::string state = disabled ? "disabled" : "enabled";
+    if (!StoredText(prefix + "RUN").empty())
+      state += ", run asked for";
+    rows.push_back({name, spec, disabled ? "-" : NextDue(spec), last.empty() ? "-" : last, state});
+  }
+  for (const std::string &line : AlignColumns({"Job", "Schedule", "Next due", "Last result", "State"}, rows))
+    out.Line(line);
+  return 0;
+}
+
+int RequestJob(const char *request, const std::string &name) {
+  CommandOutput out;
+  std::string job = DeclaredName(name);
+  if (job.empty()) {
+    out.Line("No job \"" + name + "\" is declared; Quillmoth.exe -jobs lists them.");
+    return 1;
+  }
+  std::string prefix = "QM.JOB." + job + ".";
+  bool stored = _stricmp(request, "run") == 0   ? SetStored(prefix + "RUN", "1")
+                : _stricmp(request, "disable") == 0 ? SetStored(prefix + "DISABLED", "1")
+                                                    : SetStored(prefix + "DISABLED", "");
+  long count = strtol(StoredText(kJobRequestVariable).c_str(), NULL, 10);
+  stored = stored && SetStored(kJobRequestVariable, std::to_string(count + 1));
+  if (!stored) {
+    out.Line("The request for " + job + " cannot be stored (an administrator may have to ask).");
+    return 1;
+  }
+  out.Line(std::string("Job ") + job + ": " + request + " asked for; the running schedule acts on it at its next tick.");
+  return 0;
 }

@@ -40,6 +40,10 @@ void CMyCommandLineInfo::ParseParam(const char *param, bool isSwitch, bool isLas
       m_status = true;
     else if (Is(param, "history"))
       m_history = true;
+    else if (Is(param, "jobs"))
+      m_jobs = true;
+    else if (Is(param, "run-job") || Is(param, "disable-job") || Is(param, "enable-job"))
+      m_jobRequest.assign(param, strlen(param) - 4);
     else if (Is(param, "force"))
       m_force = true;
     else if (Is(param, "monitor"))
@@ -62,6 +66,10 @@ void CMyCommandLineInfo::ParseParam(const char *param, bool isSwitch, bool isLas
                {m_password, &m_passwordValue},
                {m_history, &m_historyCount},
                {m_history, &m_historyFilter}};
+  if (!m_jobRequest.empty() && m_jobName.empty()) {
+    m_jobName = param;
+    return;
+  }
   for (const Pending &p : order) {
     if (p.flag && p.value->empty()) {
       *p.value = param;

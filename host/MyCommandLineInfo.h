@@ -24,6 +24,10 @@ public:
   bool m_password = false;
   bool m_status = false;
   bool m_history = false;
+  bool m_jobs = false;
+  // -run-job, -disable-job or -enable-job, and the job's name
+  std::string m_jobRequest;
+  std::string m_jobName;
   bool m_force = false;   // with -application: an engine even beside the service
   bool m_monitor = false; // watch the service instead of running an engine
 

@@ -188,6 +188,8 @@ std::string CQuillmothApp::HelpText() {
          "-monitor\t\twatch the installed service: its transcript, state and last run\n"
          "-status\t\tshow the service, the engine and the last runs\n"
          "-history [count] [filter]\tshow the latest runs (20), of scripts or programs whose name holds filter\n"
+         "-jobs\t\tshow the declared jobs: schedule, next due time, last result\n"
+         "-run-job name, -disable-job name, -enable-job name\tact on a job at the schedule's next tick\n"
          "-account\t\tUser account. Used with -install (NT/W2K only)\n"
          "-password\t\tAccount Password. Used with -install (NT/W2K only)\n";
 }
@@ -253,6 +255,10 @@ int CQuillmothApp::InitInstance(const char *commandLine) {
     return ShowStatus(kServiceName);
   if (m_cmdInfo.m_history)
     return ShowHistory(m_cmdInfo.m_historyCount, m_cmdInfo.m_historyFilter);
+  if (m_cmdInfo.m_jobs)
+    return ShowJobs();
+  if (!m_cmdInfo.m_jobRequest.empty())
+    return RequestJob(m_cmdInfo.m_jobRequest.c_str(), m_cmdInfo.m_jobName);
 
   std::string oneShot = OneShotMessage(*service);
   if (!oneShot.empty()) {

@@ -257,6 +257,13 @@ public:
 
   bool TakeError(ScriptEngineError *error) override { return m_site->TakeError(error); }
 
+  // Callable from any thread while the base thread runs code.
+  HRESULT Interrupt() override {
+    IActiveScript *script = m_script;
+    EXCEPINFO info = {};
+    return script ? script->InterruptScriptThread(SCRIPTTHREADID_ALL, &info, 0) : E_UNEXPECTED;
+  }
+
   HRESULT Open(const std::string &language) { return Make(language, &m_script, &m_parse); }
 
   // A started engine of the language with our site, connected from the

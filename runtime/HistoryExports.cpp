@@ -61,3 +61,18 @@ extern "C" void QMR_API QMR_RecordProgramRun(const char *commandLine, const FILE
   } catch (...) {
   }
 }
+
+extern "C" void QMR_API QMR_RecordSkippedRun(const char *ran) {
+  if (!ran)
+    return;
+  try {
+    RunRecord record = {};
+    record.start = HistoryNow();
+    record.end = record.start;
+    record.ran = AnsiToUtf8(ran);
+    record.threadId = GetCurrentThreadId();
+    record.outcome = RunOutcome::SkippedStillRunning;
+    RecordRun(record);
+  } catch (...) {
+  }
+}

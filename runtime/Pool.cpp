@@ -3,6 +3,7 @@
 #define _CRT_RAND_S // rand_s is declared only on request
 #include "LiveContexts.h"
 #include "MurrelContext.h"
+#include "RunLimit.h"
 #include "QuillmothRun.h"
 #include "RunTracking.h"
 #include "RuntimeInternal.h"
@@ -325,7 +326,12 @@ extern "C" MurrelContext *QMR_API QMR_RunScript(DWORD flags, const char *script,
     free(InterlockedExchangePointer(reinterpret_cast<void *volatile *>(&context->runArgument), copy));
     handedOver = true;
   }
-  if (!SendAtom(context, g_qmrMsg.run, handedOver ? NULL : arguments, async ? 0 : INFINITE)) {
+  bool sent;
+  {
+    RunWatch watch(context, async);
+    sent = SendAtom(context, g_qmrMsg.run, handedOver ? NULL : arguments, async ? 0 : INFINITE);
+  }
+  if (!sent) {
     QMR_Message(context, g_qmrMsg.shutdown, 0, kRequestWait);
     QMR_Destroy(context);
     return NULL;

@@ -71,6 +71,23 @@ QMR_EXPORT BOOL QMR_API QMR_TimeChange(void);
 QMR_EXPORT BOOL QMR_API QMR_QueryStoped(void);
 QMR_EXPORT BOOL QMR_API QMR_FlushPool(void);
 QMR_EXPORT BOOL QMR_API QMR_WaitExit(void);
+// The time limit of the calling thread's next synchronous runs
+// (QMR_RunScript without QMR_FLAG_ASYNC), 0 for none: past it a run gets the
+// stop request, and a grace later (as long as the limit, at most 30 s) its
+// engine is asked to interrupt it. QMR_LastRunOutcome: the run-history
+// outcome of the thread's last synchronous run ("returned", "script error",
+// "timed out"...); FALSE with "" when none is known.
+QMR_EXPORT void QMR_API QMR_SetRunLimit(DWORD milliseconds);
+QMR_EXPORT BOOL QMR_API QMR_LastRunOutcome(char *text, DWORD size);
+// Ends the script running on a worker through its engine
+// (InterruptScriptThread); E_NOTIMPL where the engine cannot. Called from a
+// thread of the system's timer queue.
+QMR_EXPORT HRESULT QMR_API QMR_InterruptRun(MurrelContext *context);
+// Replaces what ends a run at the end of its grace (NULL: the engine's own,
+// QMR_InterruptRun); answers the one before. For tests of engines that
+// cannot interrupt.
+typedef HRESULT(QMR_API *QMR_RunInterrupt)(MurrelContext *context);
+QMR_EXPORT QMR_RunInterrupt QMR_API QMR_SetRunInterrupt(QMR_RunInterrupt interrupt);
 
 // Lets the compiler check the callers' formats against their arguments (the
 // runtime formats with the C library's C99 printf).
@@ -101,6 +118,10 @@ QMR_EXPORT void QMR_API QMR_Transcript(const char *text);
 // its time limit.
 QMR_EXPORT void QMR_API QMR_RecordProgramRun(const char *commandLine, const FILETIME *startUtc,
                                              DWORD elapsedMs, DWORD exitCode, BOOL timedOut);
+
+// Records a run that was not started because its previous run was still
+// going ("skipped: still running"), under what would have run.
+QMR_EXPORT void QMR_API QMR_RecordSkippedRun(const char *ran);
 
 // Failures worth an event-log entry, handed to the host (which owns the
 // event source and keeps it from flooding): every failed run (text1 the

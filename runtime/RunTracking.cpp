@@ -19,11 +19,14 @@ struct Tracked {
   ULONGLONG startTick;
   LONG stopGeneration;
   bool recorded;
+  bool timedOut;
 };
 
 CRITICAL_SECTION g_lock;
 INIT_ONCE g_lockMade = INIT_ONCE_STATIC_INIT;
 std::map<unsigned long, Tracked> *g_runs = NULL;
+// The outcome of each worker's last run, until its caller takes it.
+std::map<unsigned long, std::string> *g_outcomes = NULL;
 volatile LONG g_stopGeneration = 0;
 
 BOOL CALLBACK MakeLock(PINIT_ONCE, PVOID, PVOID *) {
@@ -166,7 +169,11 @@ void NoteRunEnd(MurrelContext *context, bool succeeded, const std::string &error
     failure = run.loadError;
     record.durationMs = static_cast<long long>(GetTickCount64() - run.startTick);
     if (record.outcome != RunOutcome::LoadError) {
-      if (!succeeded) {
+      if (run.timedOut) {
+        record.outcome = RunOutcome::TimedOut;
+        if (!succeeded)
+          record.error = AnsiToUtf8(errorText);
+      } else if (!succeeded) {
         record.outcome = RunOutcome::ScriptError;
         record.error = AnsiToUtf8(errorText);
         failure = errorText;
@@ -178,12 +185,41 @@ void NoteRunEnd(MurrelContext *context, bool succeeded, const std::string &error
   record.end = HistoryNow();
   if (succeeded)
     record.returnValue = ValueText(context->returnValue);
+  try {
+    Locked lock;
+    if (!g_outcomes)
+      g_outcomes = new std::map<unsigned long, std::string>();
+    (*g_outcomes)[context->threadId] = OutcomeText(record.outcome, record.exitCode);
+  } catch (...) {
+  }
   RecordRun(record);
   if (record.outcome == RunOutcome::ScriptError || record.outcome == RunOutcome::LoadError)
     TellFailure(script, failure);
 }
 
 void NoteStopRequest() { InterlockedIncrement(&g_stopGeneration); }
+
+std::string TakeRunOutcome(unsigned long threadId) {
+  Locked lock;
+  std::string text;
+  if (!g_outcomes)
+    return text;
+  auto found = g_outcomes->find(threadId);
+  if (found != g_outcomes->end()) {
+    text.swap(found->second);
+    g_outcomes->erase(found);
+  }
+  return text;
+}
+
+void NoteTimedOut(unsigned long threadId) {
+  Locked lock;
+  if (!g_runs)
+    return;
+  auto found = g_runs->find(threadId);
+  if (found != g_runs->end())
+    found->second.timedOut = true;
+}
 
 void RecordStillRunning(unsigned long threadId) {
   RunRecord record;

@@ -16,9 +16,16 @@ void NoteRunStart(MurrelContext *context, const std::string &argument);
 // engine's error otherwise. Writes the record.
 void NoteRunEnd(MurrelContext *context, bool succeeded, const std::string &errorText);
 
+// The outcome text of the worker's last recorded run ("returned", "script
+// error", "timed out"...), taken away; "" when none was recorded.
+std::string TakeRunOutcome(unsigned long threadId);
+
 // A stop of every script was asked for (QMR_Stop): runs that end after it
 // are recorded as stopped.
 void NoteStopRequest();
+// The worker's run passed its time limit: it is recorded as timed out,
+// however it ends.
+void NoteTimedOut(unsigned long threadId);
 // The program is ending while this worker's run goes on: its record says so
 // (once; a run that ends later adds nothing).
 void RecordStillRunning(unsigned long threadId);

@@ -37,6 +37,9 @@ public:
   // Gets ready for the next Reset while nothing runs (a host that can make
   // its empty engine ahead of time does it here).
   virtual void PrepareReset() {}
+  // Ends the code running in the engine, from any thread; E_NOTIMPL where
+  // the host has no way to.
+  virtual HRESULT Interrupt() { return E_NOTIMPL; }
   // Moves the last error out of the engine; false when there is none.
   virtual bool TakeError(ScriptEngineError *error) = 0;
 };

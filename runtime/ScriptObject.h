@@ -28,6 +28,8 @@ public:
   bool RefreshProcedures();
   bool CallProcedure(const std::string &name, SAFEARRAY *arguments, VARIANT *result);
   void ResetEngine();
+  // Ends the running code from another thread (a run past its time limit).
+  HRESULT Interrupt() { return m_engine ? m_engine->Interrupt() : E_UNEXPECTED; }
   // Makes the empty engine of the next reset now, while the worker is idle.
   void PrepareNextEngine();
   // Where scripts are found and their texts, kept between runs.

@@ -80,6 +80,10 @@ public:
   HRESULT STDMETHODCALLTYPE FtpTest(long hSession, BSTR pRemoteName, long *pVal) override;
   HRESULT STDMETHODCALLTYPE FindWindow(BSTR rxWindowText, BSTR rxClassName, long *pVal) override;
   HRESULT STDMETHODCALLTYPE SetForegroundWindow(long window, long *pVal) override;
+  HRESULT STDMETHODCALLTYPE SetTimeLimit(long seconds, long *pVal) override;
+  HRESULT STDMETHODCALLTYPE LastOutcome(BSTR *pVal) override;
+  HRESULT STDMETHODCALLTYPE CronLastDue(BSTR cron, BSTR after, BSTR now, BSTR *pVal) override;
+  HRESULT STDMETHODCALLTYPE RecordSkippedRun(BSTR ran, long *pVal) override;
 
   // Made by Create (or by tests that call methods directly): reference 1.
   explicit CCore(IUnknown *outer);

@@ -11,6 +11,7 @@
 
 #include "CoreModule.h"
 #include "CoreText.h"
+#include "CronDue.h"
 #include "CronEvaluate.h"
 #include "QuillmothRun.h"
 
@@ -220,5 +221,27 @@ HRESULT CCore::DestroyCronContext(long MinCronId, long MaxCronId, long *pVal) {
       return E_POINTER;
     *pVal = RemoveCronLatches(GetCurrentThreadId(), MinCronId, MaxCronId);
     return S_OK;
+  });
+}
+
+HRESULT CCore::CronLastDue(BSTR cron, BSTR after, BSTR now, BSTR *pVal) {
+  return CoreGuarded("CronLastDue", [&]() -> HRESULT {
+    if (!pVal)
+      return E_POINTER;
+    *pVal = nullptr;
+    TextArg<kTextBuffer> spec;
+    TextArg<32> from, to;
+    CronTime first, last, due;
+    char text[24] = "";
+    bool taken = spec.Take("CronLastDue", "the specification", cron, kRequiredText) &&
+                 from.Take("CronLastDue", "the first time", after, kRequiredText) &&
+                 to.Take("CronLastDue", "the second time", now, kRequiredText);
+    bool readable = taken && CronParseTime(from.text, &first) && CronParseTime(to.text, &last);
+    if (taken && !readable)
+      CoreNotifyText("CronLastDue", "the times are written YYYY-MM-DD HH:MM:SS");
+    if (readable && ::CronLastDue(spec.text, first, last, &due))
+      CronFormatTime(due, text, sizeof text);
+    *pVal = NewAutomationText(text);
+    return *pVal ? S_OK : E_OUTOFMEMORY;
   });
 }

@@ -86,6 +86,10 @@ struct ICore : public IDispatch {
   virtual HRESULT STDMETHODCALLTYPE FtpTest(long hSession, BSTR pRemoteName, long *pVal) = 0;
   virtual HRESULT STDMETHODCALLTYPE FindWindow(BSTR rxWindowText, BSTR rxClassName, long *pVal) = 0;
   virtual HRESULT STDMETHODCALLTYPE SetForegroundWindow(long window, long *pVal) = 0;
+  virtual HRESULT STDMETHODCALLTYPE SetTimeLimit(long seconds, long *pVal) = 0;
+  virtual HRESULT STDMETHODCALLTYPE LastOutcome(BSTR *pVal) = 0;
+  virtual HRESULT STDMETHODCALLTYPE CronLastDue(BSTR cron, BSTR after, BSTR now, BSTR *pVal) = 0;
+  virtual HRESULT STDMETHODCALLTYPE RecordSkippedRun(BSTR ran, long *pVal) = 0;
 };
 
 #endif

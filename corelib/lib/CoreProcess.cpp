@@ -105,25 +105,67 @@ DWORD ConsoleCreationFlags(long flags) {
 
 DWORD LogonTypeFor(long flags) { return (flags & CP_NETCRED) ? kLogonNewCredentials : kLogonInteractive; }
 
+// The calling thread's time limit for the runs it waits for (SetTimeLimit),
+// and how its last one ended (LastOutcome), as the run history says it.
+thread_local DWORD t_limitMs = 0;
+thread_local char t_lastOutcome[40] = "";
+
+// A program waited for under a time limit starts suspended, so that it is in
+// its job object before it can start anything of its own.
+DWORD LimitedStart(long flags) { return (t_limitMs != 0 && !(flags & CP_NOWAIT)) ? CREATE_SUSPENDED : 0; }
+
+// The process in a new job object (its later children join it), resumed
+// when it was started suspended. Null when the system refuses (the console
+// says why): at the limit the program alone is then ended, not what it
+// started.
+HANDLE JoinJob(HANDLE process, HANDLE suspendedThread) {
+  HANDLE job = CreateJobObjectA(NULL, NULL);
+  if (job && !AssignProcessToJobObject(job, process)) {
+    CloseHandle(job);
+    job = NULL;
+  }
+  if (!job)
+    CoreNotifyFailure("time limit", GetLastError());
+  if (suspendedThread)
+    ResumeThread(suspendedThread);
+  return job;
+}
+
 // Waits as the flags say, then closes the process (and thread) handle;
 // the exit code when it waited for the end, else 0. A run waited for is
-// recorded in the run history under what ran (its command line).
+// recorded in the run history under what ran (its command line). Under a
+// time limit the program and everything it started end together at the
+// limit, with kTimedOutExitCode.
 long WaitAndClose(long flags, HANDLE process, HANDLE thread, const char *what) {
   long code = 0;
+  bool limited = t_limitMs != 0 && !(flags & CP_NOWAIT);
+  HANDLE job = limited ? JoinJob(process, thread) : NULL;
   if (!(flags & CP_NOWAIT)) {
+    bool timedOut = false;
     FILETIME created = {}, ignored;
     if (!GetProcessTimes(process, &created, &ignored, &ignored, &ignored))
       GetSystemTimeAsFileTime(&created);
     ULONGLONG waitStart = GetTickCount64();
-    WaitForSingleObject(process, INFINITE);
+    if (WaitForSingleObject(process, limited ? t_limitMs : INFINITE) == WAIT_TIMEOUT) {
+      timedOut = true;
+      if (!job || !TerminateJobObject(job, kTimedOutExitCode))
+        TerminateProcess(process, kTimedOutExitCode);
+      WaitForSingleObject(process, kEndWaitMilliseconds);
+    }
     DWORD exitCode = 0;
     if (GetExitCodeProcess(process, &exitCode))
       code = static_cast<long>(exitCode);
     QMR_RecordProgramRun(what ? what : "", &created, static_cast<DWORD>(GetTickCount64() - waitStart), exitCode,
-                         FALSE);
+                         timedOut ? TRUE : FALSE);
+    if (timedOut)
+      lstrcpynA(t_lastOutcome, "timed out", sizeof t_lastOutcome);
+    else
+      snprintf(t_lastOutcome, sizeof t_lastOutcome, "exit code %lu", static_cast<unsigned long>(exitCode));
   } else if (flags & CP_WAITIDLE) {
     WaitForInputIdle(process, kWaitIdleMilliseconds);
   }
+  if (job)
+    CloseHandle(job);
   g_processCalls.CloseHandle(process);
   if (thread)
     g_processCalls.CloseHandle(thread);
@@ -353,7 +395,7 @@ bool StartInteractive(long flags, const char *user, const char *domain, const ch
     memcpy(desktopName, kInteractiveDesktop, sizeof desktopName);
     startup.lpDesktop = desktopName;
     ShowStateFor(flags, startup);
-    DWORD creation = ConsoleCreationFlags(flags);
+    DWORD creation = ConsoleCreationFlags(flags) | LimitedStart(flags);
     PROCESS_INFORMATION info = {};
     bool created = false, secondary = false;
     if (!(flags & CP_LOGON_PROFILE)) {
@@ -439,13 +481,14 @@ bool StartNonInteractive(long flags, const char *user, const char *domain, const
   bool created = false;
   if (!(flags & (CP_NTI | CP_LOGON_PROFILE))) {
     created = g_processCalls.CreateProcessAsUserA(token, application, commandLine, NULL, NULL, FALSE,
-                                                  NORMAL_PRIORITY_CLASS, NULL, NULL, &startup, &info) != FALSE;
+                                                  NORMAL_PRIORITY_CLASS | LimitedStart(flags), NULL, NULL, &startup,
+                                                  &info) != FALSE;
     if (!created)
       attempt.RecordLast();
   }
   if (!created)
-    created = SecondaryLogonStart(flags, user, domain, password, application, commandLine, NORMAL_PRIORITY_CLASS,
-                                  startup, info, attempt);
+    created = SecondaryLogonStart(flags, user, domain, password, application, commandLine,
+                                  NORMAL_PRIORITY_CLASS | LimitedStart(flags), startup, info, attempt);
   if (impersonating)
     g_processCalls.RevertToSelf();
   if (created)
@@ -572,7 +615,11 @@ HRESULT CCore::Run(long flags, BSTR file, BSTR command_line, VARIANT *pVal) {
     CVariableManager::FreeText(poolSize);
     if (size != 0)
       flags |= QMR_FLAG_POOLED;
+    QMR_SetRunLimit(t_limitMs);
+    t_lastOutcome[0] = '\0';
     MurrelContext *context = QMR_RunScript(static_cast<DWORD>(flags), script.text, arguments.text, pVal);
+    if (context && !(flags & QMR_FLAG_ASYNC))
+      QMR_LastRunOutcome(t_lastOutcome, sizeof t_lastOutcome);
     return context ? S_OK : S_FALSE;
   });
 }
@@ -582,6 +629,7 @@ HRESULT CCore::CreateProcess(long flags, BSTR commandline, long *pVal) {
     if (!pVal)
       return E_POINTER;
     *pVal = -1;
+    t_lastOutcome[0] = '\0';
     TextArg<kTextBuffer> line;
     if (!line.Take("CreateProcess", "the command line", commandline, kRequiredText))
       return S_FALSE;
@@ -595,8 +643,9 @@ HRESULT CCore::CreateProcess(long flags, BSTR commandline, long *pVal) {
       startup.cb = sizeof startup;
       ShowStateFor(flags, startup);
       PROCESS_INFORMATION info = {};
-      if (g_processCalls.CreateProcessA(application, line.text, NULL, NULL, FALSE, ConsoleCreationFlags(flags), NULL,
-                                        NULL, &startup, &info)) {
+      if (g_processCalls.CreateProcessA(application, line.text, NULL, NULL, FALSE,
+                                        ConsoleCreationFlags(flags) | LimitedStart(flags), NULL, NULL, &startup,
+                                        &info)) {
         *pVal = WaitAndClose(flags, info.hProcess, info.hThread, line.text);
         return S_OK;
       }
@@ -614,6 +663,7 @@ HRESULT CCore::CreateProcessAsUser(long flags, BSTR user, BSTR domain, BSTR pass
     if (!pVal)
       return E_POINTER;
     *pVal = -1;
+    t_lastOutcome[0] = '\0';
     TextArg<kTextBuffer> account, domainText, line;
     SecretArg secret;
     const char *method = "CreateProcessAsUser";
@@ -648,6 +698,7 @@ HRESULT CCore::ShellExecute(long flags, BSTR verb, BSTR file, BSTR params, long 
     if (!pVal)
       return E_POINTER;
     *pVal = -1;
+    t_lastOutcome[0] = '\0';
     TextArg<kTextBuffer> verbText, fileText, paramsText;
     if (!verbText.Take("ShellExecute", "the verb", verb, kOptionalText) ||
         !fileText.Take("ShellExecute", "the file", file, kRequiredText) ||
@@ -727,6 +778,43 @@ HRESULT CCore::RevertToSelf(long *pVal) {
     if (!g_processCalls.RevertToSelf())
       return S_FALSE;
     *pVal = kTrue;
+    return S_OK;
+  });
+}
+
+HRESULT CCore::SetTimeLimit(long seconds, long *pVal) {
+  return CoreGuarded("SetTimeLimit", [&]() -> HRESULT {
+    if (!pVal)
+      return E_POINTER;
+    *pVal = static_cast<long>(t_limitMs / 1000);
+    if (seconds < 0 || seconds > kTimeLimitMaxSeconds) {
+      CoreNotifyText("SetTimeLimit", "the limit is a number of seconds from 0 (none) to 2000000");
+      return S_FALSE;
+    }
+    t_limitMs = static_cast<DWORD>(seconds) * 1000;
+    return S_OK;
+  });
+}
+
+HRESULT CCore::LastOutcome(BSTR *pVal) {
+  return CoreGuarded("LastOutcome", [&]() -> HRESULT {
+    if (!pVal)
+      return E_POINTER;
+    *pVal = NewAutomationText(t_lastOutcome);
+    return *pVal ? S_OK : E_OUTOFMEMORY;
+  });
+}
+
+HRESULT CCore::RecordSkippedRun(BSTR ran, long *pVal) {
+  return CoreGuarded("RecordSkippedRun", [&]() -> HRESULT {
+    if (!pVal)
+      return E_POINTER;
+    *pVal = 0;
+    TextArg<kTextBuffer> what;
+    if (!what.Take("RecordSkippedRun", "what would have run", ran, kRequiredText))
+      return S_FALSE;
+    QMR_RecordSkippedRun(what.text);
+    *pVal = 1;
     return S_OK;
   });
 }

@@ -29,6 +29,13 @@ enum ProcessFlags {
 // Longest wait for a started process to wait for input (CP_WAITIDLE).
 const DWORD kWaitIdleMilliseconds = 15000;
 
+// The exit code of a program ended at its time limit (ERROR_TIMEOUT), the
+// longest wait for it to be gone afterwards, and the largest limit (in
+// seconds, so that milliseconds fit a DWORD with room).
+const DWORD kTimedOutExitCode = 1460;
+const DWORD kEndWaitMilliseconds = 5000;
+const long kTimeLimitMaxSeconds = 2000000;
+
 // The interactive desktop and the access entries granted on it.
 extern const char kInteractiveDesktop[];
 const DWORD kWindowStationInheritedAccess = 0xF0000000; // generic read, write, execute, all

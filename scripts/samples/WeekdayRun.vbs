@@ -1,5 +1,7 @@
 ' WeekdayRun.vbs - Quillmoth sample: runs a program every weekday at 02:30
-' and writes its exit code to a log file.
+' as a declared job (AddJob in StdLib.vbs: a time limit, a retry after a
+' failure, a missed night made up at the next start) and writes each run's
+' outcome to a log file.
 '
 ' To use it: copy this file into the Scripts folder (the Sample Scripts
 ' folder is replaced by every upgrade), change the settings below, and start
@@ -24,8 +26,10 @@ Const SETTINGS = "WeekdayRun"      ' the prefix of the overriding variables
 Const SCHEDULE = "30 2 * * 2-6"
 ' The program and its arguments; put a path with blanks in double quotes.
 Const COMMAND = """C:\Program Files\Example\nightly.exe"" /quiet"
-' How to start it: 2 = hidden window, 0 = normal window, 128 = minimized.
-Const START_FLAGS = 2
+' The job's options: end the program (with all it started) after an hour,
+' try a failed run once more ten minutes later, and make up a run missed
+' while Quillmoth was not running.
+Const OPTIONS = "timeout=3600; retries=1; retrydelay=600; catchup=1"
 ' The log file; "" = WeekdayRun.log beside Quillmoth.exe.
 Const LOG_FILE = ""
 ' ---------------------------------------------------------------------------
@@ -43,7 +47,7 @@ Sub WriteLog(text)
 End Sub
 
 Function main(startedAt)
-  Dim cronSpec, commandLine, flags, timer, suspended
+  Dim cronSpec, commandLine, timer, suspended
   Set core = NewCore()
   If core Is Nothing Then
     main = "WeekdayRun.vbs needs the Core object (QuillmothLib.dll is not registered)"
@@ -53,41 +57,29 @@ Function main(startedAt)
   If logFile = "" Then logFile = ProcessVariable("QM.ROOT_DIR") & SETTINGS & ".log"
   cronSpec = Setting("SCHEDULE", SCHEDULE)
   commandLine = Setting("COMMAND", COMMAND)
-  flags = Setting("START_FLAGS", START_FLAGS)
-  If Not IsNumeric(flags) Then
-    WriteLog "START_FLAGS """ & flags & """ is not a number; nothing will be run"
+  ' The job runs the program hidden, and waits for it.
+  If Not AddJob(core, SETTINGS, cronSpec, commandLine, Setting("OPTIONS", OPTIONS)) Then
+    WriteLog "the job cannot be declared (the console shows why); nothing will be run"
     Exit Function
   End If
   WriteLog "waiting for """ & cronSpec & """ to run " & commandLine
 
-  ' CheckTime keeps its "already fired in this minute" latch per worker
-  ' thread and id; a pooled worker may have run another script with id 1.
-  core.DestroyCronContext 1, 1
   ' A timer message every second; NextTick waits for the next message of
-  ' this script's thread: a tick, or a request of the console.
+  ' this script's thread: a tick, or a request of the console. At each tick
+  ' it runs the job when it falls due.
   timer = core.SetTimer(1000)
   ' NextTick (StdLib.vbs): True at each tick, False on Stop; the console's
   ' Suspend and Resume buttons set and clear `suspended`.
   suspended = False
   Do While NextTick(core, suspended)
-    ' True once in the first tick of each matching minute.
-    If core.CheckTime(1, False, cronSpec) And Not suspended Then RunProgram commandLine, CLng(flags)
   Loop
   ' KillTimer takes the timer's id as a 16-bit number: TimerId16 makes it so.
   core.KillTimer TimerId16(timer)
   WriteLog "stopped"
 End Function
 
-' CreateProcess starts the program and waits for it (a stop request waits
-' too), then answers its exit code; -1 when it could not be started, with the
-' reason on the console.
-Sub RunProgram(commandLine, flags)
-  Dim code
-  WriteLog "starting " & commandLine
-  code = core.CreateProcess(flags, commandLine)
-  If code = -1 Then
-    WriteLog "could not start " & commandLine & " (the console shows why)"
-  Else
-    WriteLog "exit code " & code & " from " & commandLine
-  End If
+' The job table calls this at the end of every run: "exit code N",
+' "timed out", "not started" (the console shows why)...
+Sub JobEnded(core, name, due, outcome)
+  WriteLog outcome & " from " & Setting("COMMAND", COMMAND) & " (due " & due & ")"
 End Sub

@@ -351,6 +351,217 @@ TEST_F(RunTest, LongArgumentsReachMainWholeOrAreRefused) {
   EXPECT_EQ("Run: The argument is too long (1024 characters, at most 1023)", Notices().back());
 }
 
+// Stand-in for the engine's interrupt: asks the real engine first (what it
+// answered is kept), then ends the script the way a working interrupt would,
+// by the process variable the test scripts poll.
+HRESULT g_realInterrupt = S_FALSE;
+int g_interrupts = 0;
+HRESULT QMR_API InterruptForTest(MurrelContext *context) {
+  ++g_interrupts;
+  g_realInterrupt = QMR_InterruptRun(context);
+  SetEnvironmentVariableA("QMTEST.END", "1");
+  return g_realInterrupt;
+}
+
+bool Gone(DWORD processId) {
+  HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, processId);
+  if (!process)
+    return true;
+  bool ended = WaitForSingleObject(process, 0) == WAIT_OBJECT_0;
+  CloseHandle(process);
+  return ended;
+}
+
+TEST_F(RunTest, TimeLimitsEndAHungProgramTreeAndScriptsThatRunOn) {
+  long previous = -1;
+  ASSERT_EQ(S_OK, core->SetTimeLimit(2, &previous));
+  EXPECT_EQ(0, previous);
+  auto outcome = [&] {
+    BSTR text = nullptr;
+    EXPECT_EQ(S_OK, core->LastOutcome(&text));
+    std::string result = qmtest::Narrow(text);
+    SysFreeString(text);
+    return result;
+  };
+
+  // A hung program that started a grandchild: both are gone at the limit.
+  std::string idFile = dir / "grandchild.txt";
+  EXPECT_EQ(static_cast<long>(kTimedOutExitCode), Create(0, Quoted(child) + " hang " + Quoted(idFile)));
+  EXPECT_EQ("timed out", outcome());
+  DWORD grandchild = static_cast<DWORD>(strtoul(qmtest::ReadTextFile(idFile).c_str(), nullptr, 10));
+  ASSERT_NE(0u, grandchild) << "the helper started its grandchild";
+  EXPECT_TRUE(qmtest::WaitUntil([&] { return Gone(grandchild); })) << "the grandchild ended with its parent's job";
+  EXPECT_EQ(4, Create(0, child + " exit 4")) << "a program within its limit keeps its exit code";
+  EXPECT_EQ("exit code 4", outcome());
+
+  // A script that reads its messages ends at the stop request; one that
+  // never looks is interrupted a grace later.
+  qmtest::RegisteredCoreLibrary library; // the scripts' NewCore
+  ASSERT_EQ(S_OK, library.Registration());
+  QMR_RunInterrupt engines = QMR_SetRunInterrupt(InterruptForTest);
+  SetEnvironmentVariableA("QMTEST.END", NULL);
+  ASSERT_TRUE(qmtest::WriteTextFile(dir / "ticks.vbs", "Function main(arg)\r\n  Dim core, s\r\n"
+                                    "  Set core = NewCore()\r\n  core.SetTimer 100\r\n"
+                                    "  Do While NextTick(core, s)\r\n  Loop\r\n  main = \"stopped\"\r\nEnd Function\r\n"));
+  ASSERT_TRUE(qmtest::WriteTextFile(dir / "spin.vbs", "Function main(arg)\r\n  Dim core\r\n  Set core = NewCore()\r\n"
+                                    "  Do While core.GetEnvironmentVariable(1, \"QMTEST.END\") = \"\"\r\n  Loop\r\n"
+                                    "  main = \"spun\"\r\nEnd Function\r\n"));
+  ASSERT_EQ(S_OK, core->SetTimeLimit(1, &previous));
+  EXPECT_EQ(2, previous);
+  for (const char *script : {"ticks.vbs", "spin.vbs"}) {
+    VARIANT value;
+    VariantInit(&value);
+    EXPECT_EQ(S_OK, core->Run(0, Text(script), Text(""), &value)) << script;
+    VariantClear(&value);
+    EXPECT_EQ("timed out", outcome()) << script;
+  }
+  QMR_SetRunInterrupt(engines);
+  EXPECT_EQ(1, g_interrupts) << "only the script that ignored the stop request";
+  EXPECT_TRUE(g_realInterrupt == S_OK ||
+              qmtest::WineDiffers(g_realInterrupt == E_NOTIMPL, "Wine's InterruptScriptThread is a stub"));
+  ASSERT_EQ(S_OK, core->SetTimeLimit(0, &previous));
+  VARIANT value;
+  VariantInit(&value);
+  EXPECT_EQ(S_OK, core->Run(0, Text("spin.vbs"), Text(""), &value)) << "QMTEST.END is still set";
+  EXPECT_EQ("returned", outcome()) << "no limit";
+  VariantClear(&value);
+  EXPECT_EQ(S_FALSE, core->SetTimeLimit(-1, &previous));
+  SetEnvironmentVariableA("QMTEST.END", NULL);
+}
+
+// The job table of StdLib, driven through its replaceable clock
+// (QM.JOB_CLOCK) by a schedule script that Run starts afresh for every
+// "start" of the program: what the jobs keep lives on in stored variables.
+class JobTableTest : public RunTest {
+protected:
+  void SetUp() override {
+    RunTest::SetUp();
+    ASSERT_EQ(S_OK, library.Registration());
+    // count.vbs: notes its argument; answers False while QMTEST.FAIL counts
+    // down. slow.vbs: moves the clock on by six minutes the first
+    // QMTEST.SLOW times, as a run that long would.
+    ASSERT_TRUE(qmtest::WriteTextFile(dir / "count.vbs",
+        "Function main(arg)\r\n  Dim core, fail\r\n  Set core = NewCore()\r\n"
+        "  core.SetEnvironmentVariable VAR_PROCESS, \"QMTEST.RUNS\", core.GetEnvironmentVariable(VAR_PROCESS, \"QMTEST.RUNS\") & arg & \";\"\r\n"
+        "  fail = core.GetEnvironmentVariable(VAR_PROCESS, \"QMTEST.FAIL\")\r\n"
+        "  main = (fail = \"\" Or fail = \"0\")\r\n"
+        "  If Not main Then core.SetEnvironmentVariable VAR_PROCESS, \"QMTEST.FAIL\", CStr(CLng(fail) - 1)\r\n"
+        "End Function\r\n"));
+    ASSERT_TRUE(qmtest::WriteTextFile(dir / "slow.vbs",
+        "Function main(arg)\r\n  Dim core, slow\r\n  Set core = NewCore()\r\n"
+        "  core.SetEnvironmentVariable VAR_PROCESS, \"QMTEST.RUNS\", core.GetEnvironmentVariable(VAR_PROCESS, \"QMTEST.RUNS\") & \"slow \" & arg & \";\"\r\n"
+        "  slow = core.GetEnvironmentVariable(VAR_PROCESS, \"QMTEST.SLOW\")\r\n"
+        "  If slow <> \"\" And slow <> \"0\" Then\r\n"
+        "    core.SetEnvironmentVariable VAR_PROCESS, \"QMTEST.SLOW\", CStr(CLng(slow) - 1)\r\n"
+        "    core.SetEnvironmentVariable VAR_PROCESS, \"QM.JOB_CLOCK\", FormatIsoDateTime(DateAdd(\"n\", 6, JobTime(JobClock(core))))\r\n"
+        "  End If\r\n  main = True\r\nEnd Function\r\n"));
+    // The schedule: "<job line>|<clock>|<clock>...": declares the job, then
+    // one pass of the table at each clock reading.
+    ASSERT_TRUE(qmtest::WriteTextFile(dir / "schedule.vbs",
+        "Function main(arg)\r\n  Dim core, parts, job, i\r\n  Set core = NewCore()\r\n"
+        "  parts = Split(arg, \"|\")\r\n  job = Split(parts(0), \",\")\r\n"
+        "  AddJob core, job(0), job(1), job(2), job(3)\r\n"
+        "  For i = 1 To UBound(parts)\r\n"
+        "    core.SetEnvironmentVariable VAR_PROCESS, \"QM.JOB_CLOCK\", parts(i)\r\n"
+        "    RunDueJobs core\r\n  Next\r\n"
+        "  main = core.GetEnvironmentVariable(VAR_PROCESS, \"QMTEST.RUNS\")\r\n"
+        "  core.SetEnvironmentVariable VAR_PROCESS, \"QMTEST.RUNS\", \"\"\r\nEnd Function\r\n"));
+    ASSERT_TRUE(qmtest::CopyInto(qmtest::ProgramDirectory() + "Scripts\\StdLib.js", dir.Path()));
+    ASSERT_TRUE(qmtest::WriteTextFile(dir / "schedule.js",
+        "function main(arg) {\r\n  var core = NewCore(), parts = arg.split(\"|\"), job = parts[0].split(\",\");\r\n"
+        "  AddJob(core, job[0], job[1], job[2], job[3]);\r\n"
+        "  for (var i = 1; i < parts.length; ++i) {\r\n"
+        "    core.SetEnvironmentVariable(VAR_PROCESS, \"QM.JOB_CLOCK\", parts[i]);\r\n"
+        "    RunDueJobs(core);\r\n  }\r\n"
+        "  var runs = core.GetEnvironmentVariable(VAR_PROCESS, \"QMTEST.RUNS\");\r\n"
+        "  core.SetEnvironmentVariable(VAR_PROCESS, \"QMTEST.RUNS\", \"\");\r\n  return runs;\r\n}\r\n"));
+    for (const char *name : {"QM.JOB_CLOCK", "QMTEST.RUNS", "QMTEST.FAIL", "QMTEST.SLOW"})
+      SetEnvironmentVariableA(name, NULL);
+    for (const char *job : {"nightly", "nightlyjs", "nocatch", "skipper", "queuer", "flaky", "flakyjs", "hung"})
+      for (const char *part : {".DUE", ".LAST", ".SPEC", ".DISABLED", ".RUN"}) {
+        std::string name = std::string("QM.JOB.") + job + part;
+        SetEnvironmentVariableA(name.c_str(), NULL);
+        qmtest::DeleteRegistryValue(HKEY_LOCAL_MACHINE, kStore, name);
+      }
+  }
+
+  // One start of the schedule: what the jobs' actions noted.
+  // The JScript twin of the table runs a job whose name ends in "js".
+  std::string Start(const std::string &job, const std::string &clocks) {
+    VARIANT value;
+    VariantInit(&value);
+    bool js = job.find("js,") != std::string::npos;
+    EXPECT_EQ(S_OK, core->Run(0, Text(js ? "schedule.js" : "schedule.vbs"), Text(job + "|" + clocks), &value));
+    std::string text = V_VT(&value) == VT_BSTR ? qmtest::Narrow(V_BSTR(&value)) : "(no text)";
+    VariantClear(&value);
+    return text;
+  }
+
+  std::string Stored(const std::string &name) { return qmtest::ReadRegistryText(HKEY_LOCAL_MACHINE, kStore, name); }
+
+  static constexpr const char *kStore = "software\\Brenlow Software\\Quillmoth\\QM.ENVIRONMENT";
+  qmtest::RegisteredCoreLibrary library;
+};
+
+TEST_F(JobTableTest, CatchUpOnceAfterDownTimeAndNeverTwiceForOneDueTime) {
+  for (std::string name : {"nightly", "nightlyjs"}) {
+    const std::string nightly = name + ",0 2 * * *,count.vbs nightly,catchup=1";
+    EXPECT_EQ("nightly;", Start(nightly, "2026-12-05 01:59:30|2026-12-05 02:00:10|2026-12-05 02:00:50")) << name;
+    EXPECT_EQ("2026-12-05 02:00:00", Stored("QM.JOB." + name + ".DUE"));
+    EXPECT_EQ("", Start(nightly, "2026-12-05 02:00:40")) << "a restart within the due minute runs nothing again";
+    EXPECT_EQ("nightly;", Start(nightly, "2026-12-08 09:00:00|2026-12-08 09:00:01"))
+        << "three nights missed: one run at the start";
+    EXPECT_EQ("2026-12-08 02:00:00", Stored("QM.JOB." + name + ".DUE"));
+  }
+  const std::string nocatch = "nocatch,0 2 * * *,count.vbs nocatch,";
+
+  EXPECT_EQ("nocatch;", Start(nocatch, "2026-12-05 02:00:10"));
+  EXPECT_EQ("", Start(nocatch, "2026-12-08 09:00:00")) << "catchup=0: the missed night is said, not run";
+  EXPECT_EQ("2026-12-08 02:00:00", Stored("QM.JOB.nocatch.DUE")) << "and counted as dealt with";
+}
+
+TEST_F(JobTableTest, OverlapSkipsOrQueuesAndFailuresAndTimeOutsAreTriedAgain) {
+  SetEnvironmentVariableA("QMTEST.SLOW", "1");
+  EXPECT_EQ("slow 2026-12-09 10:00:00;", Start("skipper,*/5 * * * *,slow.vbs,overlap=skip",
+                                                "2026-12-09 09:59:00|2026-12-09 10:00:00|2026-12-09 10:06:30"))
+      << "the 10:05 run fell while the 10:00 run went on";
+  EXPECT_EQ("2026-12-09 10:05:00", Stored("QM.JOB.skipper.DUE"));
+  std::string folder(MAX_PATH, '\0');
+  ASSERT_TRUE(QMR_GetDataFolder(&folder[0], MAX_PATH, TRUE));
+  folder.resize(strlen(folder.c_str()));
+  SYSTEMTIME today;
+  GetLocalTime(&today);
+  char day[32];
+  snprintf(day, sizeof day, "History\\%04u-%02u-%02u.csv", today.wYear, today.wMonth, today.wDay);
+  std::string history = qmtest::ReadTextFile(folder + day);
+  EXPECT_NE(std::string::npos, history.find("skipped: still running")) << history;
+
+  SetEnvironmentVariableA("QMTEST.SLOW", "1");
+  EXPECT_EQ("slow 2026-12-09 10:00:00;slow 2026-12-09 10:05:00;",
+            Start("queuer,*/5 * * * *,slow.vbs,overlap=queue", "2026-12-09 09:59:00|2026-12-09 10:00:00"))
+      << "one queued run right after";
+
+  for (std::string name : {"flaky", "flakyjs"}) {
+    SetEnvironmentVariableA("QMTEST.FAIL", "5");
+    EXPECT_EQ("flaky;flaky;flaky;", Start(name + ",0 3 * * *,count.vbs flaky,retries=2; retrydelay=300",
+                                          "2026-12-09 02:59:00|2026-12-09 03:00:10|2026-12-09 03:04:00|"
+                                          "2026-12-09 03:05:20|2026-12-09 03:10:00|2026-12-09 03:10:30|"
+                                          "2026-12-09 03:30:00"))
+        << "the run and two tries, each after its delay: " << name;
+    char left[8] = "";
+    GetEnvironmentVariableA("QMTEST.FAIL", left, sizeof left);
+    EXPECT_STREQ("2", left) << "three failed runs, no fourth";
+    EXPECT_NE(std::string::npos, Stored("QM.JOB." + name + ".LAST").find("returned failure"));
+  }
+
+  // A hung program past the job's limit: ended, recorded, tried again.
+  std::string hang = "\"" + child + "\" hang " + (dir / "grandchild.txt");
+  EXPECT_EQ("", Start("hung,0 4 * * *," + hang + ",timeout=1; retries=1; retrydelay=60",
+                      "2026-12-09 03:59:00|2026-12-09 04:00:05|2026-12-09 04:01:10"));
+  EXPECT_NE(std::string::npos, Stored("QM.JOB.hung.LAST").find("2026-12-09 04:01:10 timed out"))
+      << "the retry ran and timed out too: " << Stored("QM.JOB.hung.LAST");
+}
+
 // The platform's security calls replaced: every call is written to a log,
 // tokens and window stations are tags, and the process is the real helper.
 struct Recorder {

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "CronDue.h"
 #include "CronEvaluate.h"
 #include "CronFields.h"
 #include "CronLatch.h"
@@ -712,3 +713,50 @@ TEST(CompileCronSpecTest, FieldCountOutsideFiveToEightIsBadFormat) {
 }
 
 } // namespace
+
+namespace {
+
+// CronLastDue between two texts; "" when nothing fell due.
+std::string LastDue(const char *spec, const char *after, const char *now) {
+  CronTime first, last, due;
+  if (!CronParseTime(after, &first) || !CronParseTime(now, &last))
+    return "bad time";
+  if (!CronLastDue(spec, first, last, &due))
+    return "";
+  char text[24];
+  CronFormatTime(due, text, sizeof text);
+  return text;
+}
+
+} // namespace
+
+// The catch-up of declared jobs: which due time passed between two checks,
+// as a schedule ticking every minute (or second) would have met it.
+TEST(CronDueTest, LastDueTimeBetweenTwoChecks) {
+  EXPECT_EQ("2026-12-09 02:00:00", LastDue("0 2 * * *", "2026-12-06 01:00:00", "2026-12-09 10:00:00"))
+      << "three missed nights give the last one alone";
+  EXPECT_EQ("", LastDue("0 2 * * *", "2026-12-09 02:00:00", "2026-12-09 23:59:59")) << "already run";
+  EXPECT_EQ("", LastDue("_ 2", "2026-12-09 02:00:00", "2026-12-09 02:30:00"))
+      << "an hour-level specification fires once in its hour, the latch primed at the first time";
+  EXPECT_EQ("2026-12-09 02:00:00", LastDue("_ 2", "2026-12-09 01:59:00", "2026-12-09 02:30:00"));
+  EXPECT_EQ("2026-12-09 10:10:00", LastDue("*/5 * * * *", "2026-12-09 10:00:00", "2026-12-09 10:12:30"));
+  EXPECT_EQ("2026-12-09 10:01:30", LastDue("_ _ _ _ _ _ _ 30", "2026-12-09 10:00:00", "2026-12-09 10:01:45"))
+      << "a second field: checked every second";
+  EXPECT_EQ("2027-01-01 00:00:00", LastDue("0 0 1 * *", "2026-12-31 23:00:00", "2027-01-01 00:05:00"));
+  EXPECT_EQ("2028-02-29 12:00:00", LastDue("0 12 29 2 *", "2028-02-28 00:00:00", "2028-03-01 00:00:00"));
+  EXPECT_EQ("2026-03-02 09:00:00", LastDue("0 9 * * 2", "2026-02-20 00:00:00", "2026-03-03 08:00:00"))
+      << "weekday 2 is Monday";
+  EXPECT_EQ("", LastDue("0 2 * * *", "2026-12-09 10:00:00", "2026-12-09 09:00:00")) << "backwards";
+  EXPECT_EQ("", LastDue("1 2 3 4 5 6 7 8 9", "2026-12-01 00:00:00", "2026-12-09 00:00:00")) << "nine fields";
+  EXPECT_EQ("bad time", LastDue("0 2", "2026-02-30 00:00:00", "2026-12-09 00:00:00"));
+  EXPECT_EQ("bad time", LastDue("0 2", "2026-12-09 00:00", "2026-12-09 00:00:00"));
+
+  CronTime after, until, next;
+  ASSERT_TRUE(CronParseTime("2026-12-09 02:00:00", &after));
+  ASSERT_TRUE(CronParseTime("2027-01-09 02:00:00", &until));
+  ASSERT_TRUE(CronNextDue("0 2 * * *", after, until, &next)) << "the next night";
+  EXPECT_EQ(10, next.day);
+  ASSERT_TRUE(CronNextDue("_ _ _ _ _ _ _ 30", after, until, &next)) << "the bound cuts the end, not the start";
+  EXPECT_EQ(2, next.hour);
+  EXPECT_EQ(30, next.second);
+}

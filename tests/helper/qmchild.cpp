@@ -7,6 +7,9 @@
 //   qmchild whoami           ends with 1 when started as a .com file, else 2
 //   qmchild idle FILE MS     sleeps, writes FILE, then waits for input for
 //                            two seconds with a window of its own
+//   qmchild hang FILE        starts "qmchild sleep 600000 0" (detached), writes
+//                            its process id to FILE and sleeps forever: a
+//                            hung program with a grandchild
 //   qmchild close WINDOW     asks the window (its number in decimal) to close;
 //                            ends with 0 when the request was posted, else 1
 #include <windows.h>
@@ -51,6 +54,31 @@ int IdleAfter(const char *marker, int milliseconds) {
   return 0;
 }
 
+// The grandchild's id goes to the file only once it runs.
+int HangWithChild(const char *idFile) {
+  char self[MAX_PATH] = "";
+  GetModuleFileNameA(NULL, self, MAX_PATH);
+  char line[MAX_PATH + 40];
+  wsprintfA(line, "\"%s\" sleep 600000 0", self);
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION info = {};
+  if (!CreateProcessA(NULL, line, NULL, NULL, FALSE, DETACHED_PROCESS, NULL, NULL, &startup, &info))
+    return 3;
+  CloseHandle(info.hThread);
+  CloseHandle(info.hProcess);
+  char id[16];
+  int length = wsprintfA(id, "%lu", info.dwProcessId);
+  HANDLE file = CreateFileA(idFile, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+  DWORD written = 0;
+  if (file != INVALID_HANDLE_VALUE) {
+    WriteFile(file, id, static_cast<DWORD>(length), &written, NULL);
+    CloseHandle(file);
+  }
+  Sleep(INFINITE);
+  return 0;
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
@@ -73,6 +101,8 @@ int main(int argc, char **argv) {
     HWND window = reinterpret_cast<HWND>(static_cast<LONG_PTR>(strtol(argv[2], NULL, 10)));
     return IsWindow(window) && PostMessageA(window, WM_CLOSE, 0, 0) ? 0 : 1;
   }
+  if (strcmp(mode, "hang") == 0 && argc >= 3)
+    return HangWithChild(argv[2]);
   if (strcmp(mode, "idle") == 0 && argc >= 4)
     return IdleAfter(argv[2], Number(argc, argv, 3, 0));
   return 0;

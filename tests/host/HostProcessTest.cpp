@@ -30,6 +30,8 @@ const std::string kHelpText =
     "-monitor\t\twatch the installed service: its transcript, state and last run\n"
     "-status\t\tshow the service, the engine and the last runs\n"
     "-history [count] [filter]\tshow the latest runs (20), of scripts or programs whose name holds filter\n"
+    "-jobs\t\tshow the declared jobs: schedule, next due time, last result\n"
+    "-run-job name, -disable-job name, -enable-job name\tact on a job at the schedule's next tick\n"
     "-account\t\tUser account. Used with -install (NT/W2K only)\n"
     "-password\t\tAccount Password. Used with -install (NT/W2K only)\n";
 

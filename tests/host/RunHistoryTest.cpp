@@ -185,3 +185,38 @@ TEST(RunHistory, TwoProcessesOfSixteenThreadsLoseAndSplitNoRecord) {
 }
 
 } // namespace
+
+// Declared jobs seen and driven from outside the running engine: -jobs lists
+// what AddJob declared, -run-job runs one at the schedule's next tick,
+// -disable-job and -enable-job switch it.
+TEST(RunHistory, JobCommandsListAndActOnTheRunningSchedule) {
+  qmtest::ProgramUnderTest program("jobs");
+  ASSERT_TRUE(program.Prepared());
+  const std::string scripts = program.Folder() + "Scripts\\";
+  ASSERT_TRUE(qmtest::WriteTextFile(scripts + "Ping.vbs", "Function main(x)\r\n  NewCore().Print \"ping ran\"\r\n"
+                                                          "End Function\r\n"));
+  ASSERT_TRUE(qmtest::WriteTextFile(scripts + "AutoRun.vbs",
+                                    "Function main(x)\r\n  Dim core, suspended\r\n  Set core = NewCore()\r\n"
+                                    "  AddJob core, \"ping\", \"0 0 1 1 _ 2001\", \"Ping.vbs\", \"timeout=60\"\r\n"
+                                    "  core.SetTimer 200\r\n  suspended = False\r\n"
+                                    "  Do While NextTick(core, suspended)\r\n  Loop\r\nEnd Function\r\n"));
+  ASSERT_TRUE(program.Start(""));
+  std::string output;
+  ASSERT_TRUE(WaitUntil([&] { return program.Command("-jobs", &output) == 0 && output.find("ping") != std::string::npos; }))
+      << output;
+  EXPECT_NE(std::string::npos, output.find("0 0 1 1 _ 2001")) << output;
+  EXPECT_NE(std::string::npos, output.find("enabled")) << output;
+
+  EXPECT_EQ(1, program.Command("-run-job nosuch", &output)) << output;
+  EXPECT_EQ(0, program.Command("-run-job PING", &output)) << "names are case-blind: " << output;
+  EXPECT_TRUE(WaitUntil([&] { return program.Output().find("ping ran") != std::string::npos; })) << program.Output();
+  EXPECT_EQ(0, program.Command("-jobs", &output));
+  EXPECT_NE(std::string::npos, output.find("returned")) << "the last result: " << output;
+
+  EXPECT_EQ(0, program.Command("-disable-job ping", &output)) << output;
+  EXPECT_EQ(0, program.Command("-jobs", &output));
+  EXPECT_NE(std::string::npos, output.find("disabled")) << output;
+  EXPECT_EQ(0, program.Command("-enable-job ping", &output)) << output;
+  EXPECT_EQ(0, program.Command("-jobs", &output));
+  EXPECT_EQ(std::string::npos, output.find("disabled")) << output;
+}

@@ -415,6 +415,13 @@ Text::Text(const std::string &text) : m_text(SysAllocStringLen(nullptr, static_c
     m_text[i] = static_cast<unsigned char>(text[i]);
 }
 
+std::string Narrow(const wchar_t *text) {
+  std::string out;
+  for (; text && *text; ++text)
+    out += static_cast<char>(*text);
+  return out;
+}
+
 std::string SystemText(DWORD code) {
   char *text = nullptr;
   FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, NULL,

@@ -170,6 +170,8 @@ private:
 // The system's own text for an error code, looked up here independently of
 // the code under test, without its line end.
 std::string SystemText(DWORD code);
+// An automation string of plain (ASCII) text as 8-bit text; "" for null.
+std::string Narrow(const wchar_t *text);
 
 // A service's state (SERVICE_RUNNING...) and process id; 0 when it cannot be
 // asked.
