@@ -814,7 +814,7 @@ HRESULT CCore::RecordSkippedRun(BSTR ran, long *pVal) {
     if (!what.Take("RecordSkippedRun", "what would have run", ran, kRequiredText))
       return S_FALSE;
     QMR_RecordSkippedRun(what.text);
-    *pVal = 1;
+    *pVal = kTrue;
     return S_OK;
   });
 }

@@ -789,6 +789,8 @@ TEST_F(CoreScriptTest, MethodsAnswerTheFailureValuesTheReferenceStates) {
       {"FtpTest", "core.FtpTest(987654, \"x\")"},
       {"FtpClose", "core.FtpClose(987654)"},
       {"FreeHandle", "core.FreeHandle(0)"},
+      {"CronLastDue", "core.CronLastDue(\"61\", \"2026-12-01 00:00:00\", \"2026-12-02 00:00:00\")"},
+      {"RecordSkippedRun", "core.RecordSkippedRun(\"\")"},
   };
   std::string body, expected;
   for (const auto &call : failing) {
