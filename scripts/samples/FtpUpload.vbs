@@ -1,6 +1,6 @@
 ' FtpUpload.vbs - Quillmoth sample: every night, sends the files of a folder
-' that changed since the last successful upload (the first time: since
-' yesterday 00:00) to an FTP server, and keeps a log.
+' that it has not sent yet, or that changed since it sent them, to an FTP
+' server, and keeps a log.
 '
 ' To use it: copy this file into the Scripts folder (the Sample Scripts
 ' folder is replaced by every upgrade), change the settings below, and start
@@ -13,13 +13,25 @@
 ' editing this file, by a process variable named "FtpUpload.<constant>",
 ' for example "FtpUpload.FOLDER". Set it in AutoRun.vbs before the Run line
 '     core.SetEnvironmentVariable VAR_PROCESS, "FtpUpload.FOLDER", "D:\Exports\"
-' or as a system environment variable before Quillmoth starts. A variable
-' that is not set, or empty, leaves the constant in force. (This is also how
-' the tests run the sample at once, with the schedule "* * * * *".)
+' A variable that is not set, or empty, leaves the constant in force. (This
+' is also how the tests run the sample at once, with the schedule "* * * * *".)
 '
-' The time of the last successful upload is kept in the stored variable
-' "FtpUpload.LAST_RUN" (in the registry, so it survives restarts); delete it
-' to send everything of the last day again.
+' The password is no setting: it is read from the enciphered stored variable
+' "FtpUpload.PASSWORD". Store it once, as the service's account or an
+' administrator (with the console's Load... button, for example), with
+'     core.SetEnvironmentVariable VAR_STORED + VAR_ENCRYPTED, "FtpUpload.PASSWORD", "the password"
+' (see "Variables and enciphered variables" in the guide).
+'
+' What was sent is recorded in FtpUpload.sent beside the log: a file is sent
+' when the record does not hold it, or holds another size or time of last
+' change - whatever its time stamp says, so a file moved in with an old date
+' goes too. A file that could not be sent is not recorded and goes at the
+' next run; the files that were sent do not go again. Delete the record to
+' send everything again.
+'
+' Each file goes to a temporary name on the server (its name with ".part"
+' added) and is renamed once it is complete, so whoever reads the server's
+' folder never sees half a file under the final name.
 Option Explicit
 
 ' --- settings ---------------------------------------------------------------
@@ -32,14 +44,13 @@ Const FOLDER = "C:\Exports\"
 Const EXTENSIONS = ""
 Const FTP_HOST = "ftp.example.com"
 Const FTP_PORT = 21
-' An empty user and password log in anonymously. A password can also be kept
-' enciphered in a stored variable (README: "Enciphered variables") and read
-' with core.GetEnvironmentVariable(VAR_STORED + VAR_ENCRYPTED, name).
+' An empty user logs in anonymously (with the stored password, if any, as
+' the anonymous password).
 Const FTP_USER = ""
-Const FTP_PASSWORD = ""
 ' The server's folder for the files; "" = the folder the login starts in.
 Const REMOTE_FOLDER = ""
-' The log file; "" = FtpUpload.log beside Quillmoth.exe.
+' The log file; "" = FtpUpload.log beside Quillmoth.exe. The record of what
+' was sent is kept beside it, with the extension .sent.
 Const LOG_FILE = ""
 ' ---------------------------------------------------------------------------
 
@@ -85,20 +96,6 @@ Function main(startedAt)
   WriteLog "stopped"
 End Function
 
-' "2026-12-09 01:00:00" (as FormatIsoDateTime writes it) as a date; Empty
-' for any other text.
-Function ParseIsoDateTime(text)
-  Dim parts, i
-  ParseIsoDateTime = Empty
-  If Len(text) <> 19 Then Exit Function
-  parts = Array(Mid(text, 1, 4), Mid(text, 6, 2), Mid(text, 9, 2), Mid(text, 12, 2), Mid(text, 15, 2), Mid(text, 18, 2))
-  For i = 0 To 5
-    If Not IsNumeric(parts(i)) Then Exit Function
-  Next
-  ParseIsoDateTime = DateSerial(CInt(parts(0)), CInt(parts(1)), CInt(parts(2))) + _
-                     TimeSerial(CInt(parts(3)), CInt(parts(4)), CInt(parts(5)))
-End Function
-
 ' Whether the file's extension is one of the list ("" takes every file).
 Function Wanted(fso, path, extList)
   Dim ext
@@ -118,8 +115,66 @@ Function FtpReason()
               "error " & core.GetEnvironmentVariable(VAR_PROCESS, "FTP.REPLY_CODE")))
 End Function
 
+' How the record describes a file as it is now: its size and last change.
+Function Fingerprint(file)
+  Fingerprint = file.Size & vbTab & FormatIsoDateTime(file.DateLastModified)
+End Function
+
+' What the record file says was sent: file name -> fingerprint.
+Function ReadRecord(fso, path)
+  Dim record, stream, fields
+  Set record = CreateObject("Scripting.Dictionary")
+  record.CompareMode = vbTextCompare
+  If fso.FileExists(path) Then
+    Set stream = fso.OpenTextFile(path, 1)
+    Do While Not stream.AtEndOfStream
+      fields = Split(stream.ReadLine, vbTab)
+      If UBound(fields) = 2 Then record.Item(fields(0)) = fields(1) & vbTab & fields(2)
+    Loop
+    stream.Close
+  End If
+  Set ReadRecord = record
+End Function
+
+' Writes the record anew, to a temporary file that then takes its place, so
+' a stop in the middle never leaves half a record.
+Sub WriteRecord(fso, path, record)
+  Dim stream, name
+  Set stream = fso.CreateTextFile(path & ".new", True)
+  For Each name In record.Keys
+    stream.WriteLine name & vbTab & record.Item(name)
+  Next
+  stream.Close
+  If fso.FileExists(path) Then fso.DeleteFile path, True
+  fso.MoveFile path & ".new", path
+End Sub
+
+' Sends one file under a temporary name and renames it when it is complete;
+' False, with the reason in the log, when a step failed.
+Function SendFile(session, fso, path, name)
+  Dim putLine
+  SendFile = False
+  ' FtpPut sends a local file under a name on the server (True: binary).
+  If Not core.FtpPut(session, path, name & ".part", True) Then
+    WriteLog "could not send " & name & ": " & FtpReason()
+    Exit Function
+  End If
+  putLine = core.GetEnvironmentVariable(VAR_PROCESS, "FTP.LASTLINE")
+  ' A server that does not rename over an existing file gets it removed first.
+  If Not core.FtpRename(session, name & ".part", name) Then
+    core.FtpDel session, name
+    If Not core.FtpRename(session, name & ".part", name) Then
+      WriteLog "sent " & name & ".part but could not rename it to " & name & ": " & FtpReason()
+      core.FtpDel session, name & ".part"
+      Exit Function
+    End If
+  End If
+  WriteLog "sent " & name & " (" & fso.GetFile(path).Size & " bytes): " & putLine
+  SendFile = True
+End Function
+
 Sub Upload()
-  Dim fso, folderPath, extList, port, since, startedAt, files, file, name, session, sent, failed
+  Dim fso, folderPath, extList, port, user, password, recordFile, record, files, file, before, session, sent, failed
   Set fso = CreateObject("Scripting.FileSystemObject")
   folderPath = Setting("FOLDER", FOLDER)
   extList = Setting("EXTENSIONS", EXTENSIONS)
@@ -137,21 +192,24 @@ Sub Upload()
     WriteLog "the folder " & folderPath & " does not exist; nothing sent"
     Exit Sub
   End If
+  user = Setting("FTP_USER", FTP_USER)
+  password = core.GetEnvironmentVariable(VAR_STORED + VAR_ENCRYPTED, SETTINGS & ".PASSWORD")
+  If password = "" And user <> "" Then
+    WriteLog "no password is stored for " & user & " (the enciphered stored variable " & SETTINGS & _
+             ".PASSWORD); nothing sent"
+    Exit Sub
+  End If
 
-  ' VAR_STORED + VAR_REGISTRY reads the registry itself, so a value stored by
-  ' another Quillmoth process counts too.
-  since = ParseIsoDateTime(core.GetEnvironmentVariable(VAR_STORED + VAR_REGISTRY, SETTINGS & ".LAST_RUN"))
-  If IsEmpty(since) Then since = Date - 1
-  ' Files that change while they are being sent go out again next time.
-  startedAt = Now
-
+  recordFile = fso.BuildPath(fso.GetParentFolderName(logFile), fso.GetBaseName(logFile) & ".sent")
+  Set record = ReadRecord(fso, recordFile)
   Set files = CreateObject("Scripting.Dictionary")
   For Each file In fso.GetFolder(folderPath).Files
-    If file.DateLastModified >= since And Wanted(fso, file.Path, extList) Then files.Add file.Path, file.Name
+    If Wanted(fso, file.Path, extList) Then
+      If record.Item(file.Name) <> Fingerprint(file) Then files.Add file.Path, file.Name
+    End If
   Next
   If files.Count = 0 Then
-    WriteLog "no file of " & folderPath & " changed since " & FormatIsoDateTime(since)
-    core.SetEnvironmentVariable VAR_STORED, SETTINGS & ".LAST_RUN", FormatIsoDateTime(startedAt)
+    WriteLog "every file of " & folderPath & " was sent already"
     Exit Sub
   End If
 
@@ -159,8 +217,7 @@ Sub Upload()
   ' it failed. Its port parameter is 16-bit: ports above 32767 are passed
   ' as the port minus 65536.
   If port > 32767 Then port = port - 65536
-  session = core.FtpConnect(Setting("FTP_HOST", FTP_HOST), port, Setting("FTP_USER", FTP_USER), _
-                            Setting("FTP_PASSWORD", FTP_PASSWORD))
+  session = core.FtpConnect(Setting("FTP_HOST", FTP_HOST), port, user, password)
   If session = 0 Then
     WriteLog "cannot reach " & Setting("FTP_HOST", FTP_HOST) & ": " & FtpReason() & "; " & files.Count & " file(s) wait for the next run"
     Exit Sub
@@ -175,18 +232,17 @@ Sub Upload()
   sent = 0
   failed = 0
   For Each file In files.Keys
-    name = files.Item(file)
-    ' FtpPut sends a local file under a name on the server (True: binary).
-    If core.FtpPut(session, file, name, True) Then
-      WriteLog "sent " & name & " (" & fso.GetFile(file).Size & " bytes): " & core.GetEnvironmentVariable(VAR_PROCESS, "FTP.LASTLINE")
+    ' The file as it was before it was sent: one that changes meanwhile
+    ' goes again next time.
+    before = Fingerprint(fso.GetFile(file))
+    If SendFile(session, fso, file, files.Item(file)) Then
+      record.Item(files.Item(file)) = before
+      WriteRecord fso, recordFile, record
       sent = sent + 1
     Else
-      WriteLog "could not send " & name & ": " & FtpReason()
       failed = failed + 1
     End If
   Next
   core.FtpClose session
   WriteLog sent & " file(s) sent, " & failed & " failed"
-  ' After a failure the same files are tried again at the next run.
-  If failed = 0 Then core.SetEnvironmentVariable VAR_STORED, SETTINGS & ".LAST_RUN", FormatIsoDateTime(startedAt)
 End Sub

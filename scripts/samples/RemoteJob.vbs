@@ -1,8 +1,13 @@
 ' RemoteJob.vbs - Quillmoth sample: places a job in the network job scheduler
 ' of another computer (or of this one), so that computer runs a command at
 ' the given time even when Quillmoth does not run there. A job with the same
-' command already there is left as it is, so the script can run at every
-' start of Quillmoth without piling up jobs.
+' command and the same schedule already there is left as it is, so the
+' script can run at every start of Quillmoth without piling up jobs; a job
+' with the same command on another schedule (the setting was changed) is
+' replaced. The scheduler cannot tell a job's schedule back, so the schedule
+' each job was placed with is kept in the stored variable
+' "RemoteJob.<computer>.<job number>"; a job with the command but no such
+' record counts as another schedule.
 '
 ' To use it: copy this file into the Scripts folder (the Sample Scripts
 ' folder is replaced by every upgrade), change the settings below, and run
@@ -11,7 +16,7 @@
 ' (0 = wait until it is done: it places the job and ends). The account
 ' Quillmoth runs as needs the right to schedule jobs on that computer, and
 ' since Windows 8 the scheduler carries the job out as a Task Scheduler task
-' (README: "Network jobs as Task Scheduler tasks").
+' (see "Network jobs" in the guide's reference).
 '
 ' Settings: each constant of the block below can also be given, without
 ' editing this file, by a process variable named "RemoteJob.<constant>",
@@ -52,6 +57,11 @@ Sub WriteLog(text)
   LogLine core, logFile, SETTINGS, text
 End Sub
 
+' The stored variable that keeps the schedule a job was placed with.
+Function ScheduleRecord(shownAs, id)
+  ScheduleRecord = SETTINGS & "." & shownAs & "." & id
+End Function
+
 ' The job number of a job with this command on the server, or -1. 0 when the
 ' jobs could not be read.
 Function ExistingJob(server, commandLine)
@@ -84,7 +94,7 @@ Function NextRun(server, id)
 End Function
 
 Function main(startedAt)
-  Dim server, shownAs, cronSpec, commandLine, flags, id
+  Dim server, shownAs, cronSpec, commandLine, flags, id, placedWith
   Set core = NewCore()
   If core Is Nothing Then
     main = "RemoteJob.vbs needs the Core object (QuillmothLib.dll is not registered)"
@@ -109,9 +119,21 @@ Function main(startedAt)
     Exit Function
   End If
   If id > 0 Then
-    WriteLog "job " & id & " on " & shownAs & " already runs " & commandLine & "; next run " & NextRun(server, id)
-    main = id
-    Exit Function
+    placedWith = core.GetEnvironmentVariable(VAR_STORED + VAR_REGISTRY, ScheduleRecord(shownAs, id))
+    If placedWith = flags & " " & cronSpec Then
+      WriteLog "job " & id & " on " & shownAs & " already runs " & commandLine & "; next run " & NextRun(server, id)
+      main = id
+      Exit Function
+    End If
+    ' Another schedule, or one this script did not place: replaced.
+    If Not core.NetScheduleJobDel(server, id, id) Then
+      WriteLog "job " & id & " on " & shownAs & " runs " & commandLine & " on another schedule (" & _
+               DefaultIfEmpty(placedWith, "not recorded") & ") and could not be removed; no job added"
+      Exit Function
+    End If
+    core.SetEnvironmentVariable VAR_STORED, ScheduleRecord(shownAs, id), ""
+    WriteLog "removed job " & id & " on " & shownAs & ", which ran " & commandLine & " on another schedule (" & _
+             DefaultIfEmpty(placedWith, "not recorded") & ")"
   End If
 
   ' NetScheduleJobAdd turns the schedule into the scheduler's time and day
@@ -122,6 +144,7 @@ Function main(startedAt)
     WriteLog "could not add the job """ & cronSpec & """ " & commandLine & " on " & shownAs & " (the console shows why)"
     Exit Function
   End If
+  core.SetEnvironmentVariable VAR_STORED, ScheduleRecord(shownAs, id), flags & " " & cronSpec
   WriteLog "added job " & id & " on " & shownAs & ": """ & cronSpec & """ " & commandLine & "; next run " & NextRun(server, id)
   main = id
 End Function

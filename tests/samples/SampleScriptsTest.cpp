@@ -104,36 +104,60 @@ TEST_F(SampleScripts, WeekdayRunStartsTheProgramAndLogsItsExitCode) {
   EXPECT_TRUE(Contains(Log(), "stopped")) << "the loop ended on the stop request: " << Describe();
 }
 
-TEST_F(SampleScripts, FtpUploadSendsOnlyTheFilesChangedSinceYesterday) {
+TEST_F(SampleScripts, FtpUploadSendsWhatItHasNotSentUnderATemporaryNameWithTheStoredPassword) {
   qmtest::FtpServer server;
   std::string why;
   ASSERT_TRUE(server.Start(&why)) << why;
-  ForgetStored("FtpUpload.LAST_RUN");
+  const char kPassPhraseKey[] = "software\\Brenlow Software\\Quillmoth\\Security";
+  bool phraseBefore = false;
+  qmtest::ReadRegistryText(HKEY_LOCAL_MACHINE, kPassPhraseKey, "PassPhrase", &phraseBefore);
+  // The password is kept enciphered, stored once by a script of its own.
+  ASSERT_TRUE(qmtest::WriteTextFile(program.Folder() + "Scripts\\store.vbs",
+                                    "Function main(x)\r\n"
+                                    "  NewCore().SetEnvironmentVariable VAR_STORED + VAR_ENCRYPTED, \"FtpUpload.PASSWORD\", \"" +
+                                        std::string(qmtest::FtpServer::Password()) + "\"\r\n"
+                                    "  NewCore().Print \"password stored\"\r\n"
+                                    "End Function\r\n"));
+  ASSERT_TRUE(program.Start("-load store.vbs"));
+  ASSERT_TRUE(WaitUntil([&] { return Contains(program.Output(), "password stored"); })) << program.Output();
+  EXPECT_TRUE(program.Stop());
+  EXPECT_NE(std::string(qmtest::FtpServer::Password()), Stored("FtpUpload.PASSWORD")) << "not as plain text";
+
   std::string outbox = work / "outbox\\";
   ASSERT_TRUE(qmtest::MakeDirectory(outbox));
   const std::string tonight = "id;amount\r\n1;" + std::string(5000, '7') + "\r\n";
   ASSERT_TRUE(qmtest::WriteTextFile(outbox + "tonight.csv", tonight));
-  ASSERT_TRUE(qmtest::WriteTextFile(outbox + "lastweek.csv", "old\r\n"));
+  ASSERT_TRUE(qmtest::WriteTextFile(outbox + "lastweek.csv", "moved in with an old date\r\n"));
   ASSERT_TRUE(qmtest::WriteTextFile(outbox + "notes.txt", "not a csv\r\n"));
   ASSERT_TRUE(Age(outbox + "lastweek.csv", 3));
-
   SampleSettings settings("FtpUpload", {{"SCHEDULE", "* * * * *"},
                                         {"FOLDER", outbox},
                                         {"EXTENSIONS", "csv"},
                                         {"FTP_HOST", "127.0.0.1"},
                                         {"FTP_PORT", std::to_string(server.Port())},
                                         {"FTP_USER", "anonymous"},
-                                        {"FTP_PASSWORD", qmtest::FtpServer::Password()},
                                         {"LOG_FILE", logFile}});
   ASSERT_TRUE(RunUntilLogged("FtpUpload", "file(s) sent")) << Describe();
-  EXPECT_TRUE(Contains(Log(), "sent tonight.csv (" + std::to_string(tonight.size()) + " bytes): 226")) << Describe();
-  EXPECT_TRUE(Contains(Log(), "1 file(s) sent, 0 failed")) << Describe();
-  EXPECT_EQ(tonight, qmtest::ReadTextFile(server.Root() + "tonight.csv")) << "the server holds the file";
-  EXPECT_FALSE(Exists(server.Root() + "lastweek.csv")) << "changed before yesterday";
-  EXPECT_FALSE(Exists(server.Root() + "notes.txt")) << "not one of the extensions";
-  EXPECT_EQ(19u, Stored("FtpUpload.LAST_RUN").size()) << "the time of this run is stored: " << Stored("FtpUpload.LAST_RUN");
   EXPECT_TRUE(program.Stop());
-  ForgetStored("FtpUpload.LAST_RUN");
+  EXPECT_TRUE(Contains(Log(), "sent tonight.csv (" + std::to_string(tonight.size()) + " bytes): 226")) << Describe();
+  EXPECT_TRUE(Contains(Log(), "2 file(s) sent, 0 failed")) << Describe();
+  EXPECT_EQ(tonight, qmtest::ReadTextFile(server.Root() + "tonight.csv")) << "the server holds the file";
+  EXPECT_TRUE(Exists(server.Root() + "lastweek.csv")) << "never sent, whatever its date";
+  EXPECT_FALSE(Exists(server.Root() + "tonight.csv.part")) << "renamed once complete";
+  EXPECT_FALSE(Exists(server.Root() + "notes.txt")) << "not one of the extensions";
+
+  // The next run sends what changed since, and nothing else.
+  const std::string changed = tonight + "2;1\r\n";
+  ASSERT_TRUE(qmtest::WriteTextFile(outbox + "tonight.csv", changed));
+  ASSERT_TRUE(DeleteFileA(logFile.c_str()));
+  ASSERT_TRUE(RunUntilLogged("FtpUpload", "file(s) sent")) << Describe();
+  EXPECT_TRUE(program.Stop());
+  EXPECT_TRUE(Contains(Log(), "1 file(s) sent, 0 failed")) << Describe();
+  EXPECT_FALSE(Contains(Log(), "sent lastweek.csv")) << Describe();
+  EXPECT_EQ(changed, qmtest::ReadTextFile(server.Root() + "tonight.csv"));
+  ForgetStored("FtpUpload.PASSWORD");
+  if (!phraseBefore)
+    qmtest::DeleteRegistryValue(HKEY_LOCAL_MACHINE, kPassPhraseKey, "PassPhrase");
 }
 
 TEST_F(SampleScripts, CleanOldFilesDeletesOnlyOldFilesOfTheListedKinds) {
@@ -328,8 +352,25 @@ TEST_F(SampleScripts, RemoteJobPlacesItsJobOnceInTheScheduler) {
   EXPECT_EQ(jobs, JobsWithCommand(wideCommand));
   EXPECT_TRUE(Contains(Log(), "job " + std::to_string(jobs[0]) + " on \\\\" + name + " already runs " + command))
       << Describe();
-  for (DWORD id : jobs)
+
+  // A changed schedule replaces the job rather than being ignored.
+  {
+    SampleSettings changed("RemoteJob", {{"SCHEDULE", "0 4 1 _ _"}});
+    ASSERT_TRUE(DeleteFileA(logFile.c_str()));
+    ASSERT_TRUE(RunUntilLogged("RemoteJob", "added job ")) << Describe();
+    EXPECT_TRUE(program.Stop());
+  }
+  EXPECT_TRUE(Contains(Log(), "removed job " + std::to_string(jobs[0]) + " on \\\\" + name + ", which ran " + command +
+                                  " on another schedule (0 30 2 _ _ 2-6)")) << Describe();
+  std::vector<DWORD> replaced = JobsWithCommand(wideCommand);
+  ASSERT_EQ(1u, replaced.size()) << Describe();
+  EXPECT_TRUE(Contains(Log(), "added job " + std::to_string(replaced[0]) + " on \\\\" + name + ": \"0 4 1 _ _\" " +
+                                  command)) << Describe();
+  EXPECT_EQ("0 0 4 1 _ _", Stored("RemoteJob.\\\\" + std::string(name) + "." + std::to_string(replaced[0])));
+  for (DWORD id : replaced) {
     NetScheduleJobDel(nullptr, id, id);
+    ForgetStored("RemoteJob.\\\\" + std::string(name) + "." + std::to_string(id));
+  }
   qmtest::SetScheduleService(false); // asked for; Wine's ends with the bench's server
 }
 
