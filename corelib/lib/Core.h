@@ -84,6 +84,7 @@ public:
   HRESULT STDMETHODCALLTYPE LastOutcome(BSTR *pVal) override;
   HRESULT STDMETHODCALLTYPE CronLastDue(BSTR cron, BSTR after, BSTR now, BSTR *pVal) override;
   HRESULT STDMETHODCALLTYPE RecordSkippedRun(BSTR ran, long *pVal) override;
+  HRESULT STDMETHODCALLTYPE CloseWindow(long window, long *pVal) override;
 
   // Made by Create (or by tests that call methods directly): reference 1.
   explicit CCore(IUnknown *outer);

@@ -90,6 +90,7 @@ struct ICore : public IDispatch {
   virtual HRESULT STDMETHODCALLTYPE LastOutcome(BSTR *pVal) = 0;
   virtual HRESULT STDMETHODCALLTYPE CronLastDue(BSTR cron, BSTR after, BSTR now, BSTR *pVal) = 0;
   virtual HRESULT STDMETHODCALLTYPE RecordSkippedRun(BSTR ran, long *pVal) = 0;
+  virtual HRESULT STDMETHODCALLTYPE CloseWindow(long window, long *pVal) = 0;
 };
 
 #endif

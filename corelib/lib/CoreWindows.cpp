@@ -163,3 +163,20 @@ HRESULT CCore::SetForegroundWindow(long window, long *pVal) {
     return S_FALSE;
   });
 }
+
+// A request, not a kill: the window's program may ask to save first, or
+// refuse. Posted, so a program that does not answer holds up no script.
+HRESULT CCore::CloseWindow(long window, long *pVal) {
+  return CoreGuarded("CloseWindow", [&]() -> HRESULT {
+    if (!pVal)
+      return E_POINTER;
+    HWND target = static_cast<HWND>(LongToHandle(window));
+    if (window != 0 && IsWindow(target) && PostMessageA(target, WM_CLOSE, 0, 0)) {
+      *pVal = kTrue;
+      return S_OK;
+    }
+    *pVal = kFalse;
+    CoreVariables().SetLastErrorText("Unable to close the window.");
+    return S_FALSE;
+  });
+}

@@ -17,10 +17,17 @@
 ' or as a system environment variable before Quillmoth starts. A variable
 ' that is not set, or empty, leaves the constant in force.
 '
-' The window is closed by bringing it to the front and pressing keys in it
-' (WScript.Shell's SendKeys), which needs the interactive desktop: a service
-' that does not interact with the desktop cannot do it. CLOSE_COMMAND runs a
-' program of your choice instead (the tests use one that posts WM_CLOSE).
+' The window is asked to close as its close button would ask it (the
+' message WM_CLOSE, with core.CloseWindow), never with keys: keys go to
+' whatever window is in front, and an {ENTER} meant for a reminder may press
+' "Restart now" in another. The program that owns the window decides; a
+' dialog box without a close button may stay. CLOSE_COMMAND runs a program of
+' your choice instead.
+'
+' It needs a desktop session: started by Quillmoth as an application, it
+' sees the windows of the user who started it. A service runs in a session
+' of its own since Windows Vista and sees none of the user's windows; run
+' this sample in an application started at logon.
 Option Explicit
 
 ' --- settings ---------------------------------------------------------------
@@ -37,11 +44,8 @@ Const TITLE_PATTERN = "^Update available$"
 Const CLASS_PATTERN = "^#32770$"
 ' Seconds between two looks.
 Const INTERVAL = 5
-' The keys pressed in the window: % is Alt, so "%{F4}" is Alt+F4; "{ENTER}"
-' presses the default button of a dialog box.
-Const CLOSE_KEYS = "%{F4}"
-' Instead of keys: a command line that closes the window; {window} stands
-' for the window's number. "" = press CLOSE_KEYS.
+' Instead of asking the window to close: a command line that closes it;
+' {window} stands for the window's number. "" = ask the window.
 Const CLOSE_COMMAND = ""
 ' The log file; "" = WindowWatch.log beside Quillmoth.exe.
 Const LOG_FILE = ""
@@ -70,6 +74,10 @@ Function main(startedAt)
   End If
   logFile = Setting("LOG_FILE", LOG_FILE)
   If logFile = "" Then logFile = ProcessVariable("QM.ROOT_DIR") & SETTINGS & ".log"
+  If ProcessVariable("QM.IS_SERVICE") = "1" Then
+    WriteLog "runs in the service, which sees no user's windows: start it in Quillmoth as an application " & _
+             "in the user's session instead"
+  End If
   titlePattern = Setting("TITLE_PATTERN", TITLE_PATTERN)
   classPattern = Setting("CLASS_PATTERN", CLASS_PATTERN)
   seconds = CStr(Setting("INTERVAL", INTERVAL))
@@ -129,7 +137,7 @@ Function main(startedAt)
 End Function
 
 Sub CloseWindow(window, report)
-  Dim commandLine, code, keys
+  Dim commandLine, code
   commandLine = Setting("CLOSE_COMMAND", CLOSE_COMMAND)
   If commandLine <> "" Then
     ' CreateProcess waits for the command and answers its exit code (-1:
@@ -138,19 +146,11 @@ Sub CloseWindow(window, report)
     If report Then WriteLog "window " & window & " matched; the close command ended with code " & code
     Exit Sub
   End If
-  keys = Setting("CLOSE_KEYS", CLOSE_KEYS)
-  ' The keys go to the window in front: bring this one there first.
-  If Not core.SetForegroundWindow(window) Then
-    If report Then WriteLog "window " & window & " matched but could not be brought to the front: " & _
-      core.GetEnvironmentVariable(VAR_PROCESS, "QM.LAST_ERROR")
-    Exit Sub
-  End If
-  On Error Resume Next
-  CreateObject("WScript.Shell").SendKeys keys
-  If Err.Number <> 0 Then
-    If report Then WriteLog "window " & window & " matched but the keys could not be pressed: " & _
-      DefaultIfEmpty(Err.Description, "error " & Err.Number)
+  ' CloseWindow posts WM_CLOSE to this very window, wherever it is.
+  If core.CloseWindow(window) Then
+    If report Then WriteLog "window " & window & " matched; asked it to close"
   ElseIf report Then
-    WriteLog "window " & window & " matched; pressed " & keys & " in it"
+    WriteLog "window " & window & " matched but could not be asked to close: " & _
+      core.GetEnvironmentVariable(VAR_PROCESS, "QM.LAST_ERROR")
   End If
 End Sub

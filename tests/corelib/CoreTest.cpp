@@ -791,6 +791,7 @@ TEST_F(CoreScriptTest, MethodsAnswerTheFailureValuesTheReferenceStates) {
       {"FreeHandle", "core.FreeHandle(0)"},
       {"CronLastDue", "core.CronLastDue(\"61\", \"2026-12-01 00:00:00\", \"2026-12-02 00:00:00\")"},
       {"RecordSkippedRun", "core.RecordSkippedRun(\"\")"},
+      {"CloseWindow", "core.CloseWindow(0)"},
   };
   std::string body, expected;
   for (const auto &call : failing) {
@@ -915,12 +916,12 @@ TEST(CoreRegistrationTest, TypeLibraryAndRegistryEntries) {
   EXPECT_EQ(TKIND_INTERFACE, attributes->typekind);
   EXPECT_EQ(TYPEFLAG_FDUAL | TYPEFLAG_FNONEXTENSIBLE | TYPEFLAG_FOLEAUTOMATION,
             attributes->wTypeFlags & (TYPEFLAG_FDUAL | TYPEFLAG_FNONEXTENSIBLE | TYPEFLAG_FOLEAUTOMATION));
-  EXPECT_EQ(50, attributes->cFuncs);
-  EXPECT_EQ(57u * sizeof(void *), attributes->cbSizeVft) << "IUnknown, IDispatch and 50 methods";
+  EXPECT_EQ(51, attributes->cFuncs);
+  EXPECT_EQ(58u * sizeof(void *), attributes->cbSizeVft) << "IUnknown, IDispatch and 51 methods";
   info->ReleaseTypeAttr(attributes);
 
   struct Row { const char *name; int params; VARTYPE last; };
-  const Row table[50] = {
+  const Row table[51] = {
       {"Print", 1, VT_BSTR}, {"CheckTime", 4, VT_I4}, {"Run", 4, VT_VARIANT}, {"LogonUser", 6, VT_I4},
       {"ImpersonateLoggedOnUser", 2, VT_I4}, {"GetMessageLParam", 2, VT_I4}, {"CreateProcessAsUser", 6, VT_I4},
       {"RevertToSelf", 1, VT_I4}, {"ShellExecute", 5, VT_I4}, {"CreateProcess", 3, VT_I4},
@@ -936,8 +937,8 @@ TEST(CoreRegistrationTest, TypeLibraryAndRegistryEntries) {
       {"FtpDel", 3, VT_I4}, {"FtpGet", 5, VT_I4}, {"FtpMkDir", 3, VT_I4}, {"FtpPut", 5, VT_I4},
       {"FtpRmDir", 3, VT_I4}, {"FtpRename", 4, VT_I4}, {"FtpTest", 3, VT_I4}, {"FindWindow", 3, VT_I4},
       {"SetForegroundWindow", 2, VT_I4}, {"SetTimeLimit", 2, VT_I4}, {"LastOutcome", 1, VT_BSTR},
-      {"CronLastDue", 4, VT_BSTR}, {"RecordSkippedRun", 2, VT_I4}};
-  for (UINT i = 0; i < 50; ++i) {
+      {"CronLastDue", 4, VT_BSTR}, {"RecordSkippedRun", 2, VT_I4}, {"CloseWindow", 2, VT_I4}};
+  for (UINT i = 0; i < 51; ++i) {
     FUNCDESC *func = nullptr;
     ASSERT_EQ(S_OK, info->GetFuncDesc(i, &func));
     BSTR funcName = nullptr, help = nullptr;

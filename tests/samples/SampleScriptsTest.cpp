@@ -267,22 +267,19 @@ TEST_F(SampleScripts, WindowWatchClosesTheMatchingWindowOnly) {
     EXPECT_TRUE(program.Stop());
   }
 
-  // Without a close command the sample brings the window to the front and
-  // presses Alt+F4 in it with WScript.Shell's SendKeys: the window goes.
+  // Without a close command the sample asks the matched window itself to
+  // close (WM_CLOSE), wherever it is: another window stays in front, and
+  // the matched one goes.
   values.erase("CLOSE_COMMAND");
   HWND again = windows.Open("QmSampleNag", "Nag: trial ends");
+  HWND front = windows.Open("QmSampleOther", "In front");
+  SetForegroundWindow(front);
   SampleSettings settings("WindowWatch", values);
   ASSERT_TRUE(program.Start("-load WindowWatch.vbs"));
   std::string matched = "window " + std::to_string(reinterpret_cast<LONG_PTR>(again)) + " matched";
-  EXPECT_TRUE(PumpUntil([&] { return Contains(Log(), matched + " but") || Contains(Log(), matched + "; pressed"); },
-                        60000)) << Describe();
-  EXPECT_TRUE((Contains(Log(), matched + "; pressed %{F4} in it") && PumpUntil([&] { return !IsWindow(again); })) ||
-              qmtest::WineDiffers(Contains(Log(), matched + " but the keys could not be pressed: Object doesn't "
-                                                            "support this action") &&
-                                      IsWindow(again),
-                                  "Wine's WScript.Shell has no SendKeys (error 445): the sample says so and the "
-                                  "window stays; on Windows the keys close it"))
+  EXPECT_TRUE(PumpUntil([&] { return !IsWindow(again) && Contains(Log(), matched + "; asked it to close"); }, 60000))
       << Describe();
+  EXPECT_TRUE(IsWindow(front));
   EXPECT_TRUE(IsWindow(mention));
   EXPECT_TRUE(IsWindow(otherClass));
 }
