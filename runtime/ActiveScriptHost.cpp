@@ -176,9 +176,10 @@ public:
       return E_UNEXPECTED;
     EXCEPINFO info = {};
     HRESULT hr = m_parse->ParseScriptText(code, NULL, NULL, NULL, 0, 0, SCRIPTTEXT_ISVISIBLE, NULL, &info);
-    if (FAILED(hr))
+    if (FAILED(hr)) {
       m_site->NoteFailure(&info);
-    else
+      m_failedCode = true;
+    } else
       TakeExcepInfo(&info, &m_discarded);
     return hr;
   }
@@ -188,7 +189,11 @@ public:
     HRESULT hr = m_script ? m_script->GetScriptDispatch(NULL, &global) : E_UNEXPECTED;
     if (FAILED(hr) || !global)
       return FAILED(hr) ? hr : E_POINTER;
-    hr = ListFromTypeInfo(global, names);
+    // The JScript engine of Wine faults reading its own type information
+    // once global code of it ended in a run-time error (the code's record
+    // is half gone): after a failed load the members are listed instead,
+    // which reads no code.
+    hr = m_failedCode ? E_NOTIMPL : ListFromTypeInfo(global, names);
     if (FAILED(hr)) {
       names->clear();
       hr = ListFromMembers(global, names, m_language != "VBScript");
@@ -298,7 +303,10 @@ private:
     }
   }
 
-  void Close() { CloseEngine(&m_script, &m_parse); }
+  void Close() {
+    CloseEngine(&m_script, &m_parse);
+    m_failedCode = false;
+  }
   void CloseSpare() {
     CloseEngine(&m_spare, &m_spareParse);
     m_spareLanguage.clear();
@@ -388,6 +396,7 @@ private:
   std::string m_clsidLanguage; // the language whose class m_clsid is
   CLSID m_clsid;
   ScriptEngineError m_discarded;
+  bool m_failedCode = false; // code added to this engine failed
 };
 
 } // namespace
