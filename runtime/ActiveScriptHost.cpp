@@ -35,11 +35,21 @@ void TakeExcepInfo(EXCEPINFO *info, ScriptEngineError *error) {
 }
 
 // The engine's view of its host: where errors are reported and where its
-// dialog boxes find their owner. No named items: scripts reach the system
-// by creating objects themselves.
+// dialog boxes find their owner. One named item, the host's object
+// (WScript), which scripts reach by its name.
 class ScriptSite : public IActiveScriptSite, public IActiveScriptSiteWindow {
 public:
-  ScriptSite() : m_references(1), m_allowUI(false), m_hasError(false) {}
+  ScriptSite() : m_references(1), m_allowUI(false), m_hasError(false), m_hostObject(NULL) {}
+
+  void SetHostObject(const wchar_t *name, IDispatch *object) {
+    if (object)
+      object->AddRef();
+    if (m_hostObject)
+      m_hostObject->Release();
+    m_hostObject = object;
+    m_hostName = name ? name : L"";
+  }
+  const wchar_t *HostObjectName() const { return m_hostObject ? m_hostName.c_str() : NULL; }
 
   void AllowUI(bool allow) { m_allowUI = allow; }
 
@@ -89,12 +99,20 @@ public:
 
   // IActiveScriptSite
   STDMETHODIMP GetLCID(LCID *) override { return E_NOTIMPL; }
-  STDMETHODIMP GetItemInfo(LPCOLESTR, DWORD, IUnknown **unknown, ITypeInfo **info) override {
+  STDMETHODIMP GetItemInfo(LPCOLESTR name, DWORD mask, IUnknown **unknown, ITypeInfo **info) override {
     if (unknown)
       *unknown = NULL;
     if (info)
       *info = NULL;
-    return TYPE_E_ELEMENTNOTFOUND;
+    if (!m_hostObject || !name || lstrcmpiW(name, m_hostName.c_str()) != 0)
+      return TYPE_E_ELEMENTNOTFOUND;
+    if (mask & SCRIPTINFO_ITYPEINFO)
+      return TYPE_E_ELEMENTNOTFOUND; // the object describes itself by its names alone
+    if ((mask & SCRIPTINFO_IUNKNOWN) && unknown) {
+      m_hostObject->AddRef();
+      *unknown = m_hostObject;
+    }
+    return S_OK;
   }
   STDMETHODIMP GetDocVersionString(BSTR *) override { return E_NOTIMPL; }
   STDMETHODIMP OnScriptTerminate(const VARIANT *, const EXCEPINFO *) override { return S_OK; }
@@ -132,11 +150,16 @@ public:
   STDMETHODIMP EnableModeless(BOOL) override { return S_OK; }
 
 private:
-  virtual ~ScriptSite() {}
+  virtual ~ScriptSite() {
+    if (m_hostObject)
+      m_hostObject->Release();
+  }
   volatile LONG m_references;
   bool m_allowUI;
   bool m_hasError;
   ScriptEngineError m_error;
+  IDispatch *m_hostObject; // the one named item
+  std::wstring m_hostName;
 };
 
 class ActiveScriptEngine : public ScriptEngine {
@@ -262,6 +285,15 @@ public:
 
   bool TakeError(ScriptEngineError *error) override { return m_site->TakeError(error); }
 
+  HRESULT SetHostObject(const wchar_t *name, IDispatch *object) override {
+    m_site->SetHostObject(name, object);
+    HRESULT hr = S_OK;
+    if (m_script)
+      hr = m_script->AddNamedItem(name, SCRIPTITEM_ISVISIBLE | SCRIPTITEM_NOCODE);
+    CloseSpare(); // made without it
+    return hr;
+  }
+
   HRESULT Open(const std::string &language) { return Make(language, &m_script, &m_parse); }
 
   // A started engine of the language with our site, connected from the
@@ -283,6 +315,8 @@ public:
       hr = (*parse)->InitNew();
     if (SUCCEEDED(hr))
       hr = (*script)->SetScriptSite(m_site);
+    if (SUCCEEDED(hr) && m_site->HostObjectName())
+      hr = (*script)->AddNamedItem(m_site->HostObjectName(), SCRIPTITEM_ISVISIBLE | SCRIPTITEM_NOCODE);
     if (SUCCEEDED(hr))
       hr = (*script)->SetScriptState(SCRIPTSTATE_CONNECTED);
     if (FAILED(hr))

@@ -10,7 +10,21 @@ namespace {
 class ScriptControlEngine : public ScriptEngine {
 public:
   explicit ScriptControlEngine(IScriptControl *control) : m_control(control) {}
-  ~ScriptControlEngine() override { m_control->Release(); }
+  ~ScriptControlEngine() override {
+    m_control->Release();
+    if (m_hostObject)
+      m_hostObject->Release();
+  }
+
+  HRESULT SetHostObject(const wchar_t *name, IDispatch *object) override {
+    if (object)
+      object->AddRef();
+    if (m_hostObject)
+      m_hostObject->Release();
+    m_hostObject = object;
+    m_hostName = name;
+    return AddHostObject();
+  }
 
   const char *HostName() const override { return "Script Control"; }
 
@@ -22,6 +36,8 @@ public:
       hr = m_control->Reset();
     if (SUCCEEDED(hr))
       m_language = language;
+    if (SUCCEEDED(hr))
+      hr = AddHostObject();
     return hr;
   }
 
@@ -85,6 +101,8 @@ public:
     }
     SysFreeString(other);
     SysFreeString(language);
+    if (SUCCEEDED(hr))
+      hr = AddHostObject();
     return hr;
   }
 
@@ -114,8 +132,21 @@ public:
   }
 
 private:
+  // The control forgets its objects with its code: added again after each
+  // reset and change of language.
+  HRESULT AddHostObject() {
+    if (!m_hostObject)
+      return S_OK;
+    BSTR name = SysAllocString(m_hostName.c_str());
+    HRESULT hr = name ? m_control->AddObject(name, m_hostObject, VARIANT_FALSE) : E_OUTOFMEMORY;
+    SysFreeString(name);
+    return hr;
+  }
+
   IScriptControl *m_control;
   std::string m_language;
+  IDispatch *m_hostObject = NULL;
+  std::wstring m_hostName;
 };
 
 } // namespace
