@@ -294,6 +294,13 @@ protected:
       ArgumentsObject *view = new (std::nothrow) ArgumentsObject(m_set, id == ID_NAMED ? NAMED : UNNAMED);
       if (!view)
         return E_OUTOFMEMORY;
+      // Unnamed(0), as JScript calls it: the index goes to the collection.
+      if (PositionalCount(params) > 0) {
+        HRESULT hr = view->Invoke(DISPID_VALUE, IID_NULL, 0, DISPATCH_METHOD | DISPATCH_PROPERTYGET, params, result,
+                                  info, NULL);
+        view->Release();
+        return hr;
+      }
       if (result) {
         V_VT(result) = VT_DISPATCH;
         V_DISPATCH(result) = view;

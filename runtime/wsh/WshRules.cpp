@@ -81,7 +81,9 @@ std::vector<Argument> NamedArguments(const std::vector<Argument> &all) {
     bool replaced = false;
     for (Argument &known : named)
       if (SameName(known.name, argument.name)) {
-        known = argument;
+        known.text = argument.text;
+        known.value = argument.value;
+        known.hasValue = argument.hasValue;
         replaced = true;
       }
     if (!replaced)

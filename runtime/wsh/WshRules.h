@@ -25,8 +25,9 @@ struct Argument {
 // is a quote inside a word. Then each word is looked at for a name.
 std::vector<Argument> ParseArguments(const std::u16string &text);
 
-// The named arguments, the last one of each name (names compared without
-// regard to ASCII case) in the place of its first mention.
+// The named arguments, the last value of each name (names compared without
+// regard to ASCII case) under its first spelling, in the place of its first
+// mention.
 std::vector<Argument> NamedArguments(const std::vector<Argument> &all);
 
 // Finds the named argument, case-blind; null when absent.
