@@ -17,6 +17,8 @@ const HRESULT kQuitError = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, 0x5157);
 const HRESULT kSubscriptOutOfRange = 0x800A0009;
 const HRESULT kTypeMismatch = 0x800A000D;
 const HRESULT kPastEndOfFile = 0x800A003E;
+// How soon Sleep sees a stop that its wait missed.
+const DWORD kSleepSliceMs = 50;
 
 // The run's arguments, shared by the collections a script took from it; a
 // collection kept past its run keeps its own run's arguments.
@@ -707,8 +709,10 @@ HRESULT WScriptObject::Sleep(long milliseconds, EXCEPINFO *info) {
     if (elapsed >= total)
       return S_OK;
     // Wakes for messages that arrive after this point; those already queued
-    // stay for the worker's own loop.
-    MsgWaitForMultipleObjectsEx(0, NULL, total - elapsed, QS_SENDMESSAGE | QS_POSTMESSAGE, 0);
+    // stay for the worker's own loop. A post that came between the looks
+    // above and the wait does not wake it, so it waits in short slices.
+    DWORD slice = total - elapsed < kSleepSliceMs ? total - elapsed : kSleepSliceMs;
+    MsgWaitForMultipleObjectsEx(0, NULL, slice, QS_SENDMESSAGE | QS_POSTMESSAGE, 0);
     PeekMessageW(&msg, NULL, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
   }
 }
