@@ -44,9 +44,7 @@ HRESULT Fail(EXCEPINFO *info, HRESULT code, const wchar_t *description) {
 UINT PositionalCount(const DISPPARAMS *params) {
   if (!params || params->cArgs < params->cNamedArgs)
     return 0;
-  UINT count = params->cArgs - params->cNamedArgs;
-  // A property put's value is the one named argument; counted apart.
-  return count;
+  return params->cArgs - params->cNamedArgs;
 }
 
 const VARIANT *Positional(const DISPPARAMS *params, UINT index) {
