@@ -35,11 +35,21 @@ void TakeExcepInfo(EXCEPINFO *info, ScriptEngineError *error) {
 }
 
 // The engine's view of its host: where errors are reported and where its
-// dialog boxes find their owner. No named items: scripts reach the system
-// by creating objects themselves.
+// dialog boxes find their owner. One named item, the host's object
+// (WScript), which scripts reach by its name.
 class ScriptSite : public IActiveScriptSite, public IActiveScriptSiteWindow {
 public:
-  ScriptSite() : m_references(1), m_allowUI(false), m_hasError(false) {}
+  ScriptSite() : m_references(1), m_allowUI(false), m_hasError(false), m_hostObject(NULL) {}
+
+  void SetHostObject(const wchar_t *name, IDispatch *object) {
+    if (object)
+      object->AddRef();
+    if (m_hostObject)
+      m_hostObject->Release();
+    m_hostObject = object;
+    m_hostName = name ? name : L"";
+  }
+  const wchar_t *HostObjectName() const { return m_hostObject ? m_hostName.c_str() : NULL; }
 
   void AllowUI(bool allow) { m_allowUI = allow; }
 
@@ -89,12 +99,20 @@ public:
 
   // IActiveScriptSite
   STDMETHODIMP GetLCID(LCID *) override { return E_NOTIMPL; }
-  STDMETHODIMP GetItemInfo(LPCOLESTR, DWORD, IUnknown **unknown, ITypeInfo **info) override {
+  STDMETHODIMP GetItemInfo(LPCOLESTR name, DWORD mask, IUnknown **unknown, ITypeInfo **info) override {
     if (unknown)
       *unknown = NULL;
     if (info)
       *info = NULL;
-    return TYPE_E_ELEMENTNOTFOUND;
+    if (!m_hostObject || !name || lstrcmpiW(name, m_hostName.c_str()) != 0)
+      return TYPE_E_ELEMENTNOTFOUND;
+    if (mask & SCRIPTINFO_ITYPEINFO)
+      return TYPE_E_ELEMENTNOTFOUND; // the object describes itself by its names alone
+    if ((mask & SCRIPTINFO_IUNKNOWN) && unknown) {
+      m_hostObject->AddRef();
+      *unknown = m_hostObject;
+    }
+    return S_OK;
   }
   STDMETHODIMP GetDocVersionString(BSTR *) override { return E_NOTIMPL; }
   STDMETHODIMP OnScriptTerminate(const VARIANT *, const EXCEPINFO *) override { return S_OK; }
@@ -132,11 +150,16 @@ public:
   STDMETHODIMP EnableModeless(BOOL) override { return S_OK; }
 
 private:
-  virtual ~ScriptSite() {}
+  virtual ~ScriptSite() {
+    if (m_hostObject)
+      m_hostObject->Release();
+  }
   volatile LONG m_references;
   bool m_allowUI;
   bool m_hasError;
   ScriptEngineError m_error;
+  IDispatch *m_hostObject; // the one named item
+  std::wstring m_hostName;
 };
 
 class ActiveScriptEngine : public ScriptEngine {
@@ -176,9 +199,10 @@ public:
       return E_UNEXPECTED;
     EXCEPINFO info = {};
     HRESULT hr = m_parse->ParseScriptText(code, NULL, NULL, NULL, 0, 0, SCRIPTTEXT_ISVISIBLE, NULL, &info);
-    if (FAILED(hr))
+    if (FAILED(hr)) {
       m_site->NoteFailure(&info);
-    else
+      m_failedCode = true;
+    } else
       TakeExcepInfo(&info, &m_discarded);
     return hr;
   }
@@ -188,7 +212,11 @@ public:
     HRESULT hr = m_script ? m_script->GetScriptDispatch(NULL, &global) : E_UNEXPECTED;
     if (FAILED(hr) || !global)
       return FAILED(hr) ? hr : E_POINTER;
-    hr = ListFromTypeInfo(global, names);
+    // The JScript engine of Wine faults reading its own type information
+    // once global code of it ended in a run-time error (the code's record
+    // is half gone): after a failed load the members are listed instead,
+    // which reads no code.
+    hr = m_failedCode ? E_NOTIMPL : ListFromTypeInfo(global, names);
     if (FAILED(hr)) {
       names->clear();
       hr = ListFromMembers(global, names, m_language != "VBScript");
@@ -264,6 +292,15 @@ public:
     return script ? script->InterruptScriptThread(SCRIPTTHREADID_ALL, &info, 0) : E_UNEXPECTED;
   }
 
+  HRESULT SetHostObject(const wchar_t *name, IDispatch *object) override {
+    m_site->SetHostObject(name, object);
+    HRESULT hr = S_OK;
+    if (m_script)
+      hr = m_script->AddNamedItem(name, SCRIPTITEM_ISVISIBLE | SCRIPTITEM_NOCODE);
+    CloseSpare(); // made without it
+    return hr;
+  }
+
   HRESULT Open(const std::string &language) { return Make(language, &m_script, &m_parse); }
 
   // A started engine of the language with our site, connected from the
@@ -285,6 +322,8 @@ public:
       hr = (*parse)->InitNew();
     if (SUCCEEDED(hr))
       hr = (*script)->SetScriptSite(m_site);
+    if (SUCCEEDED(hr) && m_site->HostObjectName())
+      hr = (*script)->AddNamedItem(m_site->HostObjectName(), SCRIPTITEM_ISVISIBLE | SCRIPTITEM_NOCODE);
     if (SUCCEEDED(hr))
       hr = (*script)->SetScriptState(SCRIPTSTATE_CONNECTED);
     if (FAILED(hr))
@@ -305,7 +344,10 @@ private:
     }
   }
 
-  void Close() { CloseEngine(&m_script, &m_parse); }
+  void Close() {
+    CloseEngine(&m_script, &m_parse);
+    m_failedCode = false;
+  }
   void CloseSpare() {
     CloseEngine(&m_spare, &m_spareParse);
     m_spareLanguage.clear();
@@ -395,6 +437,7 @@ private:
   std::string m_clsidLanguage; // the language whose class m_clsid is
   CLSID m_clsid;
   ScriptEngineError m_discarded;
+  bool m_failedCode = false; // code added to this engine failed
 };
 
 } // namespace

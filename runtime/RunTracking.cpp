@@ -150,6 +150,21 @@ void NoteRunStart(MurrelContext *context, const std::string &argument) {
   }
 }
 
+void NoteLateLoadError(MurrelContext *context, const std::string &error) {
+  Locked lock;
+  if (!g_runs)
+    return;
+  auto found = g_runs->find(context->threadId);
+  if (found == g_runs->end() || !found->second.loadError.empty())
+    return;
+  try {
+    found->second.loadError = error;
+    found->second.record.error = AnsiToUtf8(error);
+    found->second.record.outcome = RunOutcome::LoadError;
+  } catch (...) {
+  }
+}
+
 void NoteRunEnd(MurrelContext *context, bool succeeded, const std::string &errorText) {
   RunRecord record;
   std::string script, failure;

@@ -12,6 +12,9 @@ struct MurrelContext;
 void NoteLoad(const std::string &name, const std::string &path, const std::string &error);
 // The run begins: main is about to be called with the argument.
 void NoteRunStart(MurrelContext *context, const std::string &argument);
+// The script's global code, added at the run's start, failed while the
+// script defines main: the run is recorded as a load error, as before.
+void NoteLateLoadError(MurrelContext *context, const std::string &error);
 // The run ended: succeeded tells whether main returned; errorText is the
 // engine's error otherwise. Writes the record.
 void NoteRunEnd(MurrelContext *context, bool succeeded, const std::string &errorText);

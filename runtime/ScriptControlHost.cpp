@@ -10,7 +10,21 @@ namespace {
 class ScriptControlEngine : public ScriptEngine {
 public:
   explicit ScriptControlEngine(IScriptControl *control) : m_control(control) {}
-  ~ScriptControlEngine() override { m_control->Release(); }
+  ~ScriptControlEngine() override {
+    m_control->Release();
+    if (m_hostObject)
+      m_hostObject->Release();
+  }
+
+  HRESULT SetHostObject(const wchar_t *name, IDispatch *object) override {
+    if (object)
+      object->AddRef();
+    if (m_hostObject)
+      m_hostObject->Release();
+    m_hostObject = object;
+    m_hostName = name;
+    return AddHostObject();
+  }
 
   const char *HostName() const override { return "Script Control"; }
 
@@ -22,6 +36,9 @@ public:
       hr = m_control->Reset();
     if (SUCCEEDED(hr))
       m_language = language;
+    m_failedCode = false;
+    if (SUCCEEDED(hr))
+      hr = AddHostObject();
     return hr;
   }
 
@@ -31,9 +48,19 @@ public:
     return m_control->put_AllowUI(allow ? VARIANT_TRUE : VARIANT_FALSE);
   }
 
-  HRESULT AddCode(BSTR code) override { return m_control->AddCode(code); }
+  HRESULT AddCode(BSTR code) override {
+    HRESULT hr = m_control->AddCode(code);
+    if (FAILED(hr))
+      m_failedCode = true;
+    return hr;
+  }
 
   HRESULT ListProcedures(std::vector<std::string> *names) override {
+    // The control lists procedures from the engine's type information, and
+    // Wine's JScript engine faults reading it once global code ended in an
+    // error: after a failed load of JScript no procedure is known.
+    if (m_failedCode && m_language == "JScript")
+      return E_FAIL;
     IScriptProcedureCollection *procedures = NULL;
     HRESULT hr = m_control->get_Procedures(&procedures);
     if (FAILED(hr) || !procedures)
@@ -76,6 +103,7 @@ public:
   // globals across Reset; choosing the language anew always starts an empty
   // engine, so the next script never meets its predecessor's names.
   HRESULT Reset() override {
+    m_failedCode = false;
     HRESULT hr = m_control->Reset();
     BSTR other = SysAllocString(m_language == "JScript" ? L"VBScript" : L"JScript");
     BSTR language = BstrFromAnsi(m_language.c_str(), -1);
@@ -85,6 +113,8 @@ public:
     }
     SysFreeString(other);
     SysFreeString(language);
+    if (SUCCEEDED(hr))
+      hr = AddHostObject();
     return hr;
   }
 
@@ -114,8 +144,22 @@ public:
   }
 
 private:
+  // The control forgets its objects with its code: added again after each
+  // reset and change of language.
+  HRESULT AddHostObject() {
+    if (!m_hostObject)
+      return S_OK;
+    BSTR name = SysAllocString(m_hostName.c_str());
+    HRESULT hr = name ? m_control->AddObject(name, m_hostObject, VARIANT_FALSE) : E_OUTOFMEMORY;
+    SysFreeString(name);
+    return hr;
+  }
+
   IScriptControl *m_control;
   std::string m_language;
+  IDispatch *m_hostObject = NULL;
+  std::wstring m_hostName;
+  bool m_failedCode = false; // code added since the last reset failed
 };
 
 } // namespace

@@ -42,6 +42,9 @@ public:
   virtual HRESULT Interrupt() { return E_NOTIMPL; }
   // Moves the last error out of the engine; false when there is none.
   virtual bool TakeError(ScriptEngineError *error) = 0;
+  // An object every script finds by the name, in this engine and in every
+  // one a reset makes. The engine keeps a reference.
+  virtual HRESULT SetHostObject(const wchar_t *name, IDispatch *object) = 0;
 };
 
 // Which hosts to try, in order: our own first unless the process variable

@@ -1,4 +1,5 @@
 #include "ScriptFileCache.h"
+#include "WshRules.h"
 
 #include "ScriptEngine.h"
 
@@ -71,8 +72,20 @@ BSTR ReadScriptFile(const std::string &path) {
   if (size != INVALID_FILE_SIZE && high == 0 && size <= kScriptFileMax) {
     char *text = static_cast<char *>(calloc(size + 1, 1));
     DWORD read = 0;
-    if (text && ReadFile(file, text, size, &read, NULL) && read == size)
-      code = BstrFromAnsi(text, static_cast<int>(size));
+    if (text && ReadFile(file, text, size, &read, NULL) && read == size) {
+      // A file that says what it is (a byte-order mark) is read as that;
+      // others in the system's code page, as they always were.
+      const unsigned char *bytes = reinterpret_cast<const unsigned char *>(text);
+      size_t mark = 0;
+      wsh::TextMark kind = wsh::DetectMark(bytes, size, &mark);
+      if (kind == wsh::TextMark::None) {
+        code = BstrFromAnsi(text, static_cast<int>(size));
+      } else {
+        std::u16string decoded = wsh::DecodeMarked(kind, bytes + mark, size - mark);
+        code = SysAllocStringLen(reinterpret_cast<const OLECHAR *>(decoded.data()),
+                                 static_cast<UINT>(decoded.size()));
+      }
+    }
     free(text);
   }
   CloseHandle(file);

@@ -1,6 +1,7 @@
 #include "ScriptObject.h"
 
 #include "ScriptLanguage.h"
+#include "WScriptObject.h"
 
 #include <stdio.h>
 #include <string.h>
@@ -57,19 +58,88 @@ std::string ComErrorText(HRESULT hr) {
 }
 
 CScriptObject::CScriptObject()
-    : m_engine(NULL), m_codeLoaded(false), m_vbscriptMissing(false), m_creation(S_OK) {
+    : m_engine(NULL), m_wscript(NULL), m_codeLoaded(false), m_vbscriptMissing(false), m_creation(S_OK) {
   m_engine = CreateScriptEngine(kJScript, &m_creation);
   if (m_engine) {
     m_language = kJScript;
     m_creation = S_OK;
+    m_wscript = CreateWScriptObject();
+    m_creation = m_wscript ? m_engine->SetHostObject(kWScriptName, WScriptDispatch(m_wscript)) : E_OUTOFMEMORY;
   }
 }
 
-CScriptObject::~CScriptObject() { delete m_engine; }
+CScriptObject::~CScriptObject() {
+  delete m_engine;
+  ReleaseWScriptObject(m_wscript);
+}
+
+namespace {
+
+std::wstring WideFromAnsi(const std::string &text) {
+  int wide = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), NULL, 0);
+  std::wstring out(wide > 0 ? wide : 0, L'\0');
+  if (wide > 0)
+    MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &out[0], wide);
+  return out;
+}
+
+} // namespace
+
+CScriptObject::RunStart CScriptObject::StartRun(const std::string &argument) {
+  RunStart start;
+  std::vector<std::string> files;
+  files.swap(m_deferred);
+  BeginWScriptRun(m_wscript, WideFromAnsi(files.empty() ? std::string() : files.back()), WideFromAnsi(argument));
+  if (!m_engine || files.empty())
+    return start;
+  start.hadCode = true;
+  for (const std::string &path : files) {
+    BSTR code = m_files.Text(path);
+    if (!code) {
+      m_pendingError = "Error: " + path + " can't be read.";
+      start.failed = true;
+      break;
+    }
+    bool ok = SUCCEEDED(m_engine->AddCode(code));
+    if (!ok) {
+      start.failed = true;
+      break;
+    }
+  }
+  RefreshProcedures();
+  start.quit = TakeQuit(&start.quitCode, &start.stopped);
+  if (start.quit)
+    start.failed = false;
+  return start;
+}
+
+bool CScriptObject::TakeQuit(long *code, bool *stopped) {
+  if (!WScriptQuitRequested(m_wscript, code))
+    return false;
+  *stopped = WScriptStopped(m_wscript);
+  ScriptEngineError dropped;
+  if (m_engine)
+    m_engine->TakeError(&dropped);
+  m_pendingError.clear();
+  return true;
+}
+
+void CScriptObject::EndRun() { EndWScriptRun(m_wscript); }
+
+bool CScriptObject::HasProcedure(const char *name, std::string *defined) const {
+  for (const std::string &listed : m_procedures)
+    if (lstrcmpiA(listed.c_str(), name) == 0) {
+      if (defined)
+        *defined = listed;
+      return true;
+    }
+  return false;
+}
 
 HRESULT CScriptObject::SetLanguage(const char *language) {
   m_language.assign(language, strnlen(language, 40));
   m_procedures.clear();
+  m_deferred.clear();
   m_codeLoaded = false;
   m_vbscriptMissing = false;
   if (!m_engine)
@@ -90,7 +160,7 @@ HRESULT CScriptObject::SetAllowUI(bool allow) {
   return m_engine ? m_engine->SetAllowUI(allow) : E_POINTER;
 }
 
-bool CScriptObject::LoadFile(const std::string &path) {
+bool CScriptObject::LoadFile(const std::string &path, bool deferred) {
   if (!m_engine)
     return false;
   const char *language = ScriptLanguageOf(path);
@@ -106,6 +176,11 @@ bool CScriptObject::LoadFile(const std::string &path) {
   BSTR code = m_files.Text(path);
   if (!code)
     return false;
+  if (deferred) {
+    m_deferred.push_back(path);
+    m_codeLoaded = true;
+    return true;
+  }
   bool ok = SUCCEEDED(m_engine->AddCode(code));
   // Code that failed half-way may still have defined names.
   m_codeLoaded = true;
@@ -147,6 +222,7 @@ void CScriptObject::ResetEngine() {
   if (m_engine && !m_vbscriptMissing)
     m_engine->Reset();
   m_procedures.clear();
+  m_deferred.clear();
   m_codeLoaded = false;
   m_pendingError.clear();
 }

@@ -23,8 +23,30 @@ public:
   HRESULT SetTimeout(long milliseconds);
   HRESULT SetAllowUI(bool allow);
   // Loads a file into the engine; a .vbs or .js file into an empty engine
-  // first selects its language.
-  bool LoadFile(const std::string &path);
+  // first selects its language. A deferred file is checked and read now
+  // but its code goes into the engine at the run's start (StartRun), as its
+  // global code may be the job itself.
+  bool LoadFile(const std::string &path, bool deferred = false);
+
+  // How the deferred code went at the run's start.
+  struct RunStart {
+    bool hadCode = false; // a deferred file was loaded
+    bool failed = false;  // its code failed (the error waits in ErrorText)
+    bool quit = false;    // it called WScript.Quit (or was stopped while sleeping)
+    bool stopped = false; // a stop request ended it
+    long quitCode = 0;
+  };
+  // A run begins: the WScript object learns the script and the argument
+  // text, and the deferred code is added (its global code runs).
+  RunStart StartRun(const std::string &argument);
+  // Quit was called during main: the run's code; the error Quit left is
+  // dropped.
+  bool TakeQuit(long *code, bool *stopped);
+  // The run ended: the WScript object's unfinished output lines go out.
+  void EndRun();
+  // True when the loaded code defines the procedure (case-blind); its name
+  // as defined in *defined.
+  bool HasProcedure(const char *name, std::string *defined = NULL) const;
   bool RefreshProcedures();
   bool CallProcedure(const std::string &name, SAFEARRAY *arguments, VARIANT *result);
   void ResetEngine();
@@ -52,6 +74,8 @@ private:
   CScriptObject &operator=(const CScriptObject &) = delete;
 
   ScriptEngine *m_engine;
+  class WScriptObject *m_wscript;
+  std::vector<std::string> m_deferred; // files whose code waits for the run
   ScriptFileCache m_files;
   std::vector<std::string> m_procedures;
   std::string m_language;

@@ -120,6 +120,14 @@ void OnStartup(MurrelContext *context) {
     QMR_DebugMessage(__LINE__, "ThreadProc", "Failed to allocate CScriptObject.");
 }
 
+// The standard library's code runs at its load; a script's waits for the
+// run, where its global code may be the whole job.
+bool IsStandardLibraryName(const std::string &name) {
+  size_t slash = name.find_last_of("\\/");
+  std::string file = slash == std::string::npos ? name : name.substr(slash + 1);
+  return lstrcmpiA(file.c_str(), "StdLib.vbs") == 0 || lstrcmpiA(file.c_str(), "StdLib.js") == 0;
+}
+
 void OnLoad(MurrelContext *context, WPARAM atom) {
   const char where[] = "ThreadProc::QMR_LOAD";
   std::string name = TakeAtom(atom, "");
@@ -133,7 +141,7 @@ void OnLoad(MurrelContext *context, WPARAM atom) {
     error = "Unable to locate " + location.path;
   } else if (!context->script) {
     error = kNoEngine;
-  } else if (!context->script->LoadFile(location.path)) {
+  } else if (!context->script->LoadFile(location.path, !IsStandardLibraryName(name))) {
     error = context->script->ErrorText();
   }
   if (!error.empty())
@@ -208,6 +216,50 @@ int ExecuteProcedure(MurrelContext *context, const char *procedure, const std::s
   return result;
 }
 
+void SetQuitCode(MurrelContext *context, long code) {
+  if (!context->returnValue)
+    return;
+  VariantClear(context->returnValue);
+  V_VT(context->returnValue) = VT_I4;
+  V_I4(context->returnValue) = code;
+}
+
+// The script's code for the run: its global code, then main when it
+// defines one (its return value the result); without main the global code
+// was the job, its WScript.Quit code (else 0) the result.
+int RunScriptCode(MurrelContext *context, const std::string &argument) {
+  CScriptObject *script = context->script;
+  if (!script)
+    return ExecuteProcedure(context, "main", argument);
+  CScriptObject::RunStart start = script->StartRun(argument == "\r" ? std::string() : argument);
+  bool hasMain = script->HasProcedure("main");
+  if (start.quit) {
+    SetQuitCode(context, start.quitCode);
+    return EXEC_OK;
+  }
+  if (!start.hadCode || hasMain) {
+    // A failure of the global code beside main is a load error, as it
+    // always was: told, recorded, and main still called.
+    if (start.failed) {
+      std::string error = script->ErrorText();
+      Report(__LINE__, "ThreadProc::QMR_LOAD", error);
+      NoteLateLoadError(context, error);
+    }
+    int result = ExecuteProcedure(context, "main", argument);
+    long code = 0;
+    bool stopped = false;
+    if (result == EXEC_FAILED && script->TakeQuit(&code, &stopped)) {
+      SetQuitCode(context, code);
+      result = EXEC_OK;
+    }
+    return result;
+  }
+  if (start.failed)
+    return EXEC_FAILED;
+  SetQuitCode(context, 0);
+  return EXEC_OK;
+}
+
 void OnRun(MurrelContext *context, WPARAM atom) {
   std::string argument = TakeAtom(atom, "\r");
   char *handedOver = static_cast<char *>(
@@ -217,10 +269,12 @@ void OnRun(MurrelContext *context, WPARAM atom) {
     argument = owned.get();
   }
   NoteRunStart(context, argument);
-  int result = ExecuteProcedure(context, "main", argument);
+  int result = RunScriptCode(context, argument);
   std::string text;
   if (result != EXEC_OK)
     text = context->script ? context->script->ErrorText() : std::string(kNoEngine);
+  if (context->script)
+    context->script->EndRun();
   // A script that impersonated a user (Core's ImpersonateLoggedOnUser) and
   // did not revert leaves the pooled thread as that user: the next script
   // must run, and keep its variables, as the service's account.

@@ -118,6 +118,40 @@ protected:
   bool hostRules = true;
 };
 
+// Splits output into its lines (CR LF or LF); no empty line after the last.
+inline std::vector<std::string> OutputLines(const std::string &text) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    std::string line = text.substr(start, end == std::string::npos ? std::string::npos : end - start);
+    if (!line.empty() && line.back() == '\r')
+      line.pop_back();
+    lines.push_back(line);
+    if (end == std::string::npos)
+      break;
+    start = end + 1;
+  }
+  return lines;
+}
+
+// Runs a script file under the prefix's console script host (cscript.exe),
+// standard output and error together; its exit code, or -1 when it did not
+// end within a minute.
+inline int RunUnderConsoleHost(const std::string &file, const std::string &arguments,
+                               std::vector<std::string> *lines) {
+  char system[MAX_PATH] = "";
+  GetSystemDirectoryA(system, MAX_PATH);
+  ChildProcess host;
+  if (!host.Start(std::string(system) + "\\cscript.exe", "//nologo \"" + file + "\" " + arguments, std::string(),
+                  true))
+    return -1;
+  DWORD code = 0;
+  bool ended = host.WaitExit(60000, &code);
+  *lines = OutputLines(host.ReadOutput());
+  return ended ? static_cast<int>(code) : -1;
+}
+
 // The host named by the runtime's last "Script host:" line in the log.
 inline std::string LastLoggedHost(const std::string &logName) {
   std::string log = ReadTextFile(ProgramDirectory() + logName);

@@ -2,8 +2,9 @@
 // tools/bench/runtime-bench.sh). Prints, side by side, the median time to
 // run a trivial script (a) on a claimed pooled worker, (b) on a new unpooled
 // worker and (c) as a new cscript.exe process, pooled runs of scripts that
-// fail (d) at run time and (e) at load, and the memory an idle pooled worker
-// costs. The relay window lives on the thread that waits for the runs, as in
+// fail (d) at run time and (e) at load, a script written for the console
+// host (w) pooled and (x) under cscript.exe, and the memory an idle pooled
+// worker costs. The relay window lives on the thread that waits for the runs, as in
 // the program. With "breakdown" after the host name it also drives one
 // pooled worker step by step through the exports (claim, reset, the two
 // loads, the run) and prints the median time of each step. Then the waits
@@ -287,6 +288,11 @@ int ConsoleBench() {
   bench::WriteTextFile(dir + "StdLib.vbs", "Function Twice(x)\r\n  Twice = x & x\r\nEnd Function\r\n");
   // AutoRun's pooled worker stays: the engine runs until it is stopped.
   bench::WriteTextFile(dir + "AutoRun.vbs", "Sub main(startedAt)\r\nEnd Sub\r\n");
+  // A script written for the console host: no main, its arguments read
+  // through WScript, its result the Quit code.
+  bench::WriteTextFile(dir + "console-style.vbs",
+                       "n = WScript.Arguments.Count\r\nIf WScript.Arguments.Named.Exists(\"v\") Then n = n + 1\r\n"
+                       "WScript.Quit n\r\n");
   char path[32768];
   GetEnvironmentVariableA("PATH", path, sizeof path);
   SetEnvironmentVariableA("PATH", (dir + ";" + path).c_str());
@@ -370,6 +376,11 @@ int main(int argc, char **argv) {
   bench::WriteTextFile(dir + "trivial-cscript.vbs",
             "Function Twice(x)\r\n  Twice = x & x\r\nEnd Function\r\n"
             "Function main(x)\r\n  main = Twice(x)\r\nEnd Function\r\nmain \"a\"\r\n");
+  // A script written for the console host: no main, its arguments read
+  // through WScript, its result the Quit code.
+  bench::WriteTextFile(dir + "console-style.vbs",
+                       "n = WScript.Arguments.Count\r\nIf WScript.Arguments.Named.Exists(\"v\") Then n = n + 1\r\n"
+                       "WScript.Quit n\r\n");
   char path[32768];
   GetEnvironmentVariableA("PATH", path, sizeof path);
   SetEnvironmentVariableA("PATH", (dir + ";" + path).c_str());
@@ -442,6 +453,21 @@ int main(int argc, char **argv) {
     process.push_back(Now() - t);
   }
 
+  // The same console-style file pooled and as a new cscript.exe each time.
+  std::vector<double> consolePooled, consoleProcess;
+  for (int i = 0; i < runs; ++i) {
+    PumpMessages();
+    double t = Now();
+    QMR_RunScript(QMR_FLAG_POOLED, "console-style.vbs", "a /v", NULL);
+    consolePooled.push_back(Now() - t);
+  }
+  std::string consoleStyle = "cscript.exe //nologo \"" + dir + "console-style.vbs\" a /v";
+  for (int i = 0; i < 10; ++i) {
+    double t = Now();
+    if (!RunProcess(consoleStyle))
+      break;
+    consoleProcess.push_back(Now() - t);
+  }
 
   double a = Median(pooled), b = Median(unpooled), c = Median(process);
   printf("Script host %s. Trivial script, median of %d runs (milliseconds):\n", host, runs);
@@ -453,6 +479,10 @@ int main(int argc, char **argv) {
   double d = Median(runError), e = Median(loadError);
   printf("  (d) pooled, run-time error  %8.2f   (d)/(a) = %.1f\n", d, a > 0 ? d / a : 0.0);
   printf("  (e) pooled, syntax error    %8.2f   (e)/(a) = %.1f\n", e, a > 0 ? e / a : 0.0);
+  double w = Median(consolePooled), x = Median(consoleProcess);
+  printf("Console-style script (WScript.Arguments, WScript.Quit, no main), the same file:\n");
+  printf("  (w) claimed pooled worker   %8.2f\n", w);
+  printf("  (x) new cscript.exe process %8.2f   (x)/(w) = %.1f\n", x, w > 0 ? x / w : 0.0);
   printf("Idle pooled workers: %d; per worker: working set +%.0f KiB, private bytes +%.0f KiB", idle,
          static_cast<double>(after.workingSet - before.workingSet) / 1024.0 / idle,
          static_cast<double>(after.privateBytes - before.privateBytes) / 1024.0 / idle);
