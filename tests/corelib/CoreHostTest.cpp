@@ -163,6 +163,35 @@ INSTANTIATE_TEST_SUITE_P(VBScript, JScriptInTheProgram, ::testing::Values(false,
                            return std::string(info.param ? "Missing" : "Present");
                          });
 
+// The whole scripts of the guide (those that define main) run in the program
+// beside the shipped AutoRun, and end when Stop is pressed, without an error.
+TEST(CoreInTheProgram, TheGuidesWholeScriptsRunUntilStopIsPressed) {
+  size_t run = 0;
+  for (const qmtest::GuideBlock &example : qmtest::GuideBlocks("example")) {
+    bool jscript = example.classes.find("jscript") != std::string::npos;
+    if (example.text.find(jscript ? "function main(" : "Function main(") == std::string::npos)
+      continue;
+    qmtest::ProgramUnderTest program("guide-script");
+    ASSERT_TRUE(program.Prepared());
+    std::string file = program.Folder() + "Scripts\\example" + (jscript ? ".js" : ".vbs");
+    std::string text;
+    for (char c : example.text)
+      text += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    ASSERT_TRUE(qmtest::WriteTextFile(file, text));
+    ASSERT_TRUE(program.Start("-load \"" + file + "\""));
+    HWND console = program.Console();
+    EXPECT_TRUE(WaitUntil([&] { return qmtest::ControlText(console, IDC_COUNT) == "2"; }))
+        << example.page << ": the example runs beside AutoRun: " << program.Output();
+    SendMessageA(GetDlgItem(console, IDC_STOP), BM_CLICK, 0, 0);
+    EXPECT_TRUE(WaitUntil([&] { return qmtest::ControlText(console, IDC_COUNT) == "0"; }))
+        << example.page << ": the example ends on the stop request: " << program.Output();
+    EXPECT_EQ(std::string::npos, program.Output().find("Error")) << example.page << ": " << program.Output();
+    EXPECT_TRUE(program.Stop());
+    ++run;
+  }
+  EXPECT_GE(run, 2u) << "the assembled guide beside the tests";
+}
+
 struct WindowSearch {
   DWORD id;
   std::vector<HWND> found;

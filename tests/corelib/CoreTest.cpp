@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <map>
 #include <set>
 #include <vector>
 
@@ -675,6 +676,90 @@ TEST_F(CoreScriptTest, ScriptsStartProgramsAndScripts) {
       "  main = main & core.Run(0, \"echo.vbs\", \"x\") & \"|\"\r\n"
       "  main = main & core.RevertToSelf()\r\n"));
   EXPECT_TRUE(Seen("CreateProcess: The command line names no program")) << Joined();
+}
+
+// Every script example of the guide compiles in the real engines, as the
+// reader will paste it: a fragment inside a procedure of its own, a whole
+// script (one that defines procedures) as it is.
+TEST_F(CoreScriptTest, EveryScriptExampleOfTheGuideCompiles) {
+  std::vector<qmtest::GuideBlock> examples = qmtest::GuideBlocks("example");
+  ASSERT_GE(examples.size(), 45u) << "the assembled guide beside the tests";
+  const UINT load = RegisterWindowMessageA(QMR_MSG_LOAD);
+  int number = 0;
+  for (const qmtest::GuideBlock &example : examples) {
+    bool jscript = example.classes.find("jscript") != std::string::npos;
+    if (example.classes.find("powershell") != std::string::npos)
+      continue;
+    std::string text;
+    for (char c : example.text)
+      text += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    bool whole = jscript ? text.find("function ") != std::string::npos
+                         : text.find("Function ") == 0 || text.find("\nFunction ") != std::string::npos ||
+                               text.find("Sub ") == 0 || text.find("\nSub ") != std::string::npos;
+    if (!whole)
+      text = jscript ? "function guideExample() {\r\n" + text + "\r\n}\r\n"
+                     : "Sub GuideExample()\r\n" + text + "\r\nEnd Sub\r\n";
+    std::string name = "example" + std::to_string(++number) + (jscript ? ".js" : ".vbs");
+    ASSERT_TRUE(qmtest::WriteTextFile(dir / name, text));
+    relay.entries.clear();
+    MurrelContext *worker = QMR_Create(0);
+    ASSERT_TRUE(worker);
+    EXPECT_TRUE(QMR_Message(worker, RegisterWindowMessageA(QMR_MSG_STARTUP), 0, 10000));
+    EXPECT_TRUE(QMR_Message(worker, load, GlobalAddAtomA(name.c_str()), 10000));
+    qmtest::PumpPending();
+    EXPECT_TRUE(Printed().empty()) << example.page << ":\n" << example.text << "\n" << Joined();
+    EXPECT_TRUE(QMR_Message(worker, RegisterWindowMessageA(QMR_MSG_SHUTDOWN), 0, 10000));
+    EXPECT_TRUE(QMR_Destroy(worker));
+  }
+}
+
+// The failure values the reference states, from the one place the reference
+// is made from, against the built library: each method with a cheap way to
+// fail is made to fail.
+TEST_F(CoreScriptTest, MethodsAnswerTheFailureValuesTheReferenceStates) {
+  std::map<std::string, std::string> stated = qmtest::GuideFailureValues();
+  ASSERT_GE(stated.size(), 40u) << "the assembled reference beside the tests";
+  const std::vector<std::pair<std::string, std::string>> failing = {
+      {"GetMessageId", "core.GetMessageId(987654)"},
+      {"GetMessageWParam", "core.GetMessageWParam(987654)"},
+      {"GetMessageLParam", "core.GetMessageLParam(987654)"},
+      {"KillTimer", "core.KillTimer(12345)"},
+      {"CheckTime", "core.CheckTime(1, False, \"\")"},
+      {"GetEnvironmentVariable", "core.GetEnvironmentVariable(1, \"QM.NO_SUCH_VARIABLE\")"},
+      {"CreateProcess", "core.CreateProcess(0, \"\")"},
+      {"ShellExecute", "core.ShellExecute(0, \"\", \"\", \"\")"},
+      {"CreateProcessAsUser", "core.CreateProcessAsUser(0, \"nobody\", \".\", \"\", \"cmd\")"},
+      {"LogonUser", "core.LogonUser(\"\", \"\", \"\", 2, 0)"},
+      {"ImpersonateLoggedOnUser", "core.ImpersonateLoggedOnUser(987654)"},
+      {"FindWindow", "core.FindWindow(\"^no such window here$\", \"\")"},
+      {"SetForegroundWindow", "core.SetForegroundWindow(0)"},
+      {"NetScheduleJobGetInfoTime", "core.NetScheduleJobGetInfoTime(987654)"},
+      {"NetScheduleJobGetInfoError", "core.NetScheduleJobGetInfoError(987654)"},
+      {"NetScheduleJobGetInfoCommand", "core.NetScheduleJobGetInfoCommand(987654)"},
+      {"NetScheduleJobGetInfoJobId", "core.NetScheduleJobGetInfoJobId(987654)"},
+      {"NetScheduleJobEnumCount", "core.NetScheduleJobEnumCount(987654)"},
+      {"NetScheduleJobEnumGet", "core.NetScheduleJobEnumGet(987654, 1)"},
+      {"FtpConnect", "core.FtpConnect(\"127.0.0.1\", 1, \"user\", \"secret\")"},
+      {"FtpCd", "core.FtpCd(987654, \"x\")"},
+      {"FtpPut", "core.FtpPut(987654, \"a\", \"b\", True)"},
+      {"FtpGet", "core.FtpGet(987654, \"a\", \"b\", True)"},
+      {"FtpDel", "core.FtpDel(987654, \"x\")"},
+      {"FtpRename", "core.FtpRename(987654, \"x\", \"y\")"},
+      {"FtpMkDir", "core.FtpMkDir(987654, \"x\")"},
+      {"FtpRmDir", "core.FtpRmDir(987654, \"x\")"},
+      {"FtpTest", "core.FtpTest(987654, \"x\")"},
+      {"FtpClose", "core.FtpClose(987654)"},
+      {"FreeHandle", "core.FreeHandle(0)"},
+  };
+  std::string body, expected;
+  for (const auto &call : failing) {
+    ASSERT_EQ(1u, stated.count(call.first)) << "the reference states no failure value for " << call.first;
+    std::string value = stated[call.first];
+    value = value == "True" ? "-1" : value == "False" ? "0" : value == "\"\"" ? "" : value;
+    body += "  main = main & \"" + call.first + "=\" & " + call.second + " & \"|\"\r\n";
+    expected += call.first + "=" + value + "|";
+  }
+  EXPECT_EQ(expected, Run(body));
 }
 
 // --- the object and its registration, without scripts ---

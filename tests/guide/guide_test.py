@@ -137,6 +137,19 @@ class GeneratorRefusesDrift(unittest.TestCase):
         self.assertIn("FtpRename has no parameter newname", error)
         self.assertIn("parameter newName of FtpRename has no text", error)
 
+    def test_a_failure_value_is_required_and_must_fit_the_result(self):
+        texts = self.read(os.path.join(ARGS.source, "core-methods.txt"))
+        without = re.sub(r"^@failure -1 when <code>hMsg</code>.*\n", "", texts, count=1, flags=re.M)
+        self.assertNotEqual(texts, without)
+        code, error = self.generate(texts=without)
+        self.assertNotEqual(0, code)
+        self.assertIn("GetMessageId has no @failure", error)
+
+        wrong = texts.replace("@failure -1 when <code>hMsg</code>", '@failure "" when <code>hMsg</code>', 1)
+        code, error = self.generate(texts=wrong)
+        self.assertNotEqual(0, code)
+        self.assertIn('GetMessageId: failure value "" is no Long', error)
+
 
 def main():
     global ARGS

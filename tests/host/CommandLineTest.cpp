@@ -2,6 +2,9 @@
 #include <gtest/gtest.h>
 
 #include "MyCommandLineInfo.h"
+#include "WineTestSupport.h"
+
+#include <string.h>
 
 namespace {
 
@@ -87,3 +90,25 @@ TEST(CommandLineParse, LoneSwitchCharactersAreHarmless) {
 }
 
 } // namespace
+
+// Every command of the guide that starts the program is one its parser takes.
+TEST(CommandLineParse, EveryCommandTheGuideShowsIsKnown) {
+  size_t checked = 0;
+  for (const qmtest::GuideBlock &block : qmtest::GuideBlocks("command")) {
+    size_t start = 0;
+    while (start < block.text.size()) {
+      size_t end = block.text.find('\n', start);
+      std::string line = block.text.substr(start, end == std::string::npos ? std::string::npos : end - start);
+      start = end == std::string::npos ? block.text.size() : end + 1;
+      size_t program = line.find("Quillmoth.exe");
+      if (program == std::string::npos)
+        continue;
+      size_t arguments = program + strlen("Quillmoth.exe");
+      if (arguments < line.size() && line[arguments] == '"')
+        ++arguments;
+      EXPECT_FALSE(Parse(line.substr(arguments).c_str()).m_unknownOption) << block.page << ": " << line;
+      ++checked;
+    }
+  }
+  EXPECT_GE(checked, 4u) << "the assembled guide beside the tests";
+}

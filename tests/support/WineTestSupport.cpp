@@ -2,6 +2,7 @@
 
 #include <ctype.h>
 #include <stdio.h>
+#include <string.h>
 
 namespace qmtest {
 
@@ -467,6 +468,87 @@ HRESULT RegisteredCoreLibrary::Unregister() {
     return S_OK;
   m_registered = false;
   return CallExport(m_library, "DllUnregisterServer");
+}
+
+namespace {
+
+std::string Unescaped(const std::string &html) {
+  static const struct {
+    const char *reference;
+    char character;
+  } kReferences[] = {{"&lt;", '<'}, {"&gt;", '>'}, {"&quot;", '"'}, {"&#x27;", '\''}, {"&#39;", '\''}, {"&amp;", '&'}};
+  std::string out;
+  for (size_t i = 0; i < html.size();) {
+    bool replaced = false;
+    if (html[i] == '&')
+      for (const auto &r : kReferences)
+        if (html.compare(i, strlen(r.reference), r.reference) == 0) {
+          out += r.character;
+          i += strlen(r.reference);
+          replaced = true;
+          break;
+        }
+    if (!replaced)
+      out += html[i++];
+  }
+  return out;
+}
+
+std::vector<std::string> GuidePages() {
+  std::vector<std::string> pages;
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA((ProgramDirectory() + "Guide\\*.html").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE)
+    return pages;
+  do
+    pages.push_back(found.cFileName);
+  while (FindNextFileA(search, &found));
+  FindClose(search);
+  return pages;
+}
+
+} // namespace
+
+std::vector<GuideBlock> GuideBlocks(const std::string &firstClass) {
+  std::vector<GuideBlock> blocks;
+  const std::string open = "<pre class=\"";
+  for (const std::string &page : GuidePages()) {
+    std::string text = ReadTextFile(ProgramDirectory() + "Guide\\" + page);
+    for (size_t at = text.find(open); at != std::string::npos; at = text.find(open, at + 1)) {
+      size_t classEnd = text.find('"', at + open.size());
+      size_t body = text.find('>', at);
+      size_t end = text.find("</pre>", at);
+      if (classEnd == std::string::npos || body == std::string::npos || end == std::string::npos || body > end)
+        break;
+      std::string classes = text.substr(at + open.size(), classEnd - at - open.size());
+      if (classes != firstClass && classes.rfind(firstClass + " ", 0) != 0)
+        continue;
+      std::string block = Unescaped(text.substr(body + 1, end - body - 1));
+      std::string plain; // the pages are written with CR LF
+      for (char c : block)
+        if (c != '\r')
+          plain += c;
+      blocks.push_back({page, classes, plain});
+    }
+  }
+  return blocks;
+}
+
+std::map<std::string, std::string> GuideFailureValues() {
+  std::map<std::string, std::string> values;
+  std::string page = ReadTextFile(ProgramDirectory() + "Guide\\reference.html");
+  const std::string section = "<section class=\"method\" id=\"", value = "<p class=\"failure\" data-value=\"";
+  for (size_t at = page.find(section); at != std::string::npos; at = page.find(section, at + 1)) {
+    size_t nameEnd = page.find('"', at + section.size());
+    size_t end = page.find("</section>", at);
+    size_t failure = page.find(value, at);
+    if (nameEnd == std::string::npos || failure == std::string::npos || failure > end)
+      continue;
+    size_t valueEnd = page.find('"', failure + value.size());
+    values[page.substr(at + section.size(), nameEnd - at - section.size())] =
+        Unescaped(page.substr(failure + value.size(), valueEnd - failure - value.size()));
+  }
+  return values;
 }
 
 } // namespace qmtest

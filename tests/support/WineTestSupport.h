@@ -6,6 +6,7 @@
 #include <windows.h>
 #include <oleauto.h>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -251,6 +252,20 @@ void PumpPending();
 // calling thread's messages meanwhile, for tests whose thread owns windows.
 bool WaitUntil(const std::function<bool()> &done, DWORD milliseconds = 30000);
 bool PumpUntil(const std::function<bool()> &done, DWORD milliseconds = 30000);
+
+// A <pre> block of the assembled guide (Guide beside the tests): its page,
+// its class list and its text with the page's character references undone.
+struct GuideBlock {
+  std::string page;
+  std::string classes;
+  std::string text;
+};
+// The blocks whose class list begins with the given class ("example",
+// "command"), page by page.
+std::vector<GuideBlock> GuideBlocks(const std::string &firstClass);
+// The failure value the reference states for each method that has one
+// (data-value of its "failure" line), by method name.
+std::map<std::string, std::string> GuideFailureValues();
 
 } // namespace qmtest
 

@@ -7,8 +7,11 @@ names, parameters and types always are those of the built library.
 
 The per-method texts live in guide/core-methods.txt, keyed by method name.
 A method of the interface without a text, a text for a method the interface
-no longer has, a parameter without a text, or a text for a parameter the
-method does not have fails the build.
+no longer has, a parameter without a text, a text for a parameter the
+method does not have, or a result without its failure value (or one that is
+no value of the result's type) fails the build. The failure values are
+written into the page (data-value) for the tests that check them against the
+built library.
 """
 import argparse
 import html
@@ -119,7 +122,7 @@ def parse_texts(path):
                     raise GuideError("%s:%d: method %s before any @group" % (path, number, name))
                 if name in texts:
                     raise GuideError("%s:%d: a second text for %s" % (path, number, name))
-                current = {"description": [], "result": [], "example": [], "params": {}, "line": number}
+                current = {"description": [], "result": [], "failure": [], "example": [], "params": {}, "line": number}
                 texts[name] = current
                 groups[-1]["methods"].append(name)
                 section = "description"
@@ -132,7 +135,7 @@ def parse_texts(path):
                 section = ("param", fields[0])
                 continue
             directive = line.split(None, 1)[0] if line.strip() else ""
-            if directive in ("@result", "@example"):
+            if directive in ("@result", "@failure", "@example"):
                 if current is None:
                     raise GuideError("%s:%d: %s outside a method" % (path, number, directive))
                 section = directive[1:]
@@ -156,6 +159,41 @@ def parse_texts(path):
 
 def joined(lines):
     return "\n".join(lines).strip()
+
+
+FAILURE_VALUE = re.compile(r'^(none\b:?|-?\d+\b|True\b|False\b|""(?=\s|$))\s*(.*)$', re.S)
+
+# Which failure values a result of each type can have; the truth values of
+# Long results are the script's True (-1) and False (0).
+FAILURE_FITS = {
+    "short": lambda v: re.match(r'^-?\d+$', v),
+    "long": lambda v: re.match(r'^(-?\d+|True|False)$', v),
+    "VARIANT_BOOL": lambda v: v in ("True", "False"),
+    "BSTR": lambda v: v == '""',
+    "VARIANT": lambda v: True,
+}
+
+
+def failure_of(name, result, text):
+    """(value, when) of the method's @failure; value None for "none"."""
+    failure = joined(text["failure"])
+    if not result:
+        if failure:
+            raise GuideError("%s answers nothing and cannot have a failure value" % name)
+        return None, ""
+    if not failure:
+        raise GuideError("%s has no @failure (its value on failure, or none)" % name)
+    match = FAILURE_VALUE.match(failure)
+    if not match:
+        raise GuideError("%s: @failure must begin with a number, True, False, \"\" or none" % name)
+    value, when = match.group(1).rstrip(":"), match.group(2).strip()
+    if value == "none":
+        return None, when
+    if not FAILURE_FITS[result[1]](value):
+        raise GuideError("%s: failure value %s is no %s" % (name, value, TYPE_NAMES[result[1]]))
+    if not when:
+        raise GuideError("%s: @failure %s needs the case in which it is answered" % (name, value))
+    return value, when
 
 
 def call_form(name, inputs, result):
@@ -187,6 +225,12 @@ def render_method(dispid, name, inputs, result, text):
         out.append('<p class="result"><strong>Result</strong> (%s): %s</p>' % (TYPE_NAMES[result[1]], result_text))
     elif result_text:
         out.append('<p class="result"><strong>Result</strong>: %s</p>' % result_text)
+    value, when = failure_of(name, result, text)
+    if value is not None:
+        out.append('<p class="failure" data-value="%s"><strong>On failure</strong>: <code>%s</code> %s</p>'
+                   % (html.escape(value), html.escape(value), when))
+    elif when:
+        out.append('<p class="failure"><strong>On failure</strong>: %s</p>' % when)
     example = joined(text["example"])
     if not example:
         raise GuideError("%s has no example" % name)
