@@ -88,12 +88,12 @@ std::string CQuillmothDlg::ArgumentText() const {
   return out;
 }
 
-bool CQuillmothDlg::RunScript(DWORD flags, const char *script) {
+bool CQuillmothDlg::RunScript(DWORD flags, const char *script, const std::string &arguments) {
   if (m_shuttingDown)
     return false;
   if (NumberVariable("QM.POOL_SIZE") != 0)
     flags |= QMR_FLAG_POOLED;
-  std::string argument = ArgumentText();
+  std::string argument = arguments.empty() ? ArgumentText() : arguments;
   PoolCall call(this);
   return QMR_RunScript(flags, script, argument.c_str(), NULL) != NULL;
 }
@@ -161,12 +161,35 @@ static const char *AutoRunScript() {
   return "AutoRun.vbs";
 }
 
+// -load's text is the script's name, then what the script gets as its
+// arguments (WScript.Arguments, or main's argument): -load "Copy.vbs /to:D:\x".
+// A text that names a file as it stands is a name alone, so a path with
+// blanks needs no quotes; a quoted name may be followed by arguments.
+static void SplitLoadText(const std::string &text, std::string *script, std::string *arguments) {
+  char found[MAX_PATH];
+  *script = text;
+  arguments->clear();
+  if (text.empty() || GetFileAttributesA(text.c_str()) != INVALID_FILE_ATTRIBUTES ||
+      SearchPathA(NULL, text.c_str(), NULL, MAX_PATH, found, NULL) != 0)
+    return;
+  size_t end = text[0] == '"' ? text.find('"', 1) : text.find_first_of(" \t");
+  if (end == std::string::npos)
+    return;
+  *script = text[0] == '"' ? text.substr(1, end - 1) : text.substr(0, end);
+  size_t rest = text.find_first_not_of(" \t", end + 1);
+  if (rest != std::string::npos)
+    *arguments = text.substr(rest);
+}
+
 void CQuillmothDlg::OnAutoRun() {
   if (m_shuttingDown)
     return;
   RunScript(QMR_FLAG_ASYNC, AutoRunScript());
-  if (!m_options.loadFile.empty())
-    RunScript(QMR_FLAG_ASYNC, m_options.loadFile.c_str());
+  if (!m_options.loadFile.empty()) {
+    std::string script, arguments;
+    SplitLoadText(m_options.loadFile, &script, &arguments);
+    RunScript(QMR_FLAG_ASYNC, script.c_str(), arguments);
+  }
   SetState(STATE_RUNNING, STATE_IDLE | STATE_STOPPED | STATE_SUSPENDED);
 }
 

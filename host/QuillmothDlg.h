@@ -72,7 +72,9 @@ public:
   void UpdateStatus();
 
   // Engine.
-  bool RunScript(DWORD flags, const char *script);
+  // The script gets the argument text when one is given, else the start's
+  // date and time (what main(startedAt) of AutoRun expects).
+  bool RunScript(DWORD flags, const char *script, const std::string &arguments = std::string());
   void OnStop();
 
   DWORD EngineStateBits() const { return m_engineState; }

@@ -192,6 +192,20 @@ TEST(CoreInTheProgram, TheGuidesWholeScriptsRunUntilStopIsPressed) {
   EXPECT_GE(run, 2u) << "the assembled guide beside the tests";
 }
 
+// -load carries the script's argument text after its name; a script written
+// for the console host reads it as WScript.Arguments.
+TEST(CoreInTheProgram, LoadHandsTheTextAfterTheScriptsNameToItsArguments) {
+  qmtest::ProgramUnderTest program("load-arguments");
+  ASSERT_TRUE(program.Prepared());
+  ASSERT_TRUE(qmtest::WriteTextFile(program.Folder() + "Scripts\\args.vbs",
+                                    "WScript.Echo \"to \" & WScript.Arguments.Named(\"to\") & \", first \" & "
+                                    "WScript.Arguments.Unnamed(0) & \", count \" & WScript.Arguments.Count\r\n"));
+  ASSERT_TRUE(program.Start("-load \"args.vbs /to:D:\\x one\""));
+  EXPECT_TRUE(WaitUntil([&] { return program.Output().find("to D:\\x, first one, count 2") != std::string::npos; }))
+      << program.Output();
+  EXPECT_TRUE(program.Stop());
+}
+
 struct WindowSearch {
   DWORD id;
   std::vector<HWND> found;
