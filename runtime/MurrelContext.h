@@ -39,6 +39,9 @@ struct MurrelContext {
   // whoever lets go last, and the wait ends as failed.
   volatile LONG holds;
   volatile LONG destroyed;
+  // The time limit of the run about to start, in seconds (0: none), set by
+  // the thread that waits for it and shown as WScript.Timeout.
+  volatile LONG runLimitSeconds;
 };
 
 // The worker thread procedure.

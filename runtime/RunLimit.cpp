@@ -33,6 +33,7 @@ RunWatch::RunWatch(MurrelContext *context, bool async)
     : m_context(context), m_limit(NULL), m_grace(NULL), m_timedOut(0) {
   t_lastOutcome[0] = '\0';
   DWORD limit = t_limitMs;
+  InterlockedExchange(&context->runLimitSeconds, async ? 0 : static_cast<LONG>(limit / 1000));
   if (async || limit == 0)
     return;
   DWORD grace = limit < kRunLimitGraceMaxMs ? limit : kRunLimitGraceMaxMs;

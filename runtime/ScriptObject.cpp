@@ -85,11 +85,12 @@ std::wstring WideFromAnsi(const std::string &text) {
 
 } // namespace
 
-CScriptObject::RunStart CScriptObject::StartRun(const std::string &argument) {
+CScriptObject::RunStart CScriptObject::StartRun(const std::string &argument, long timeLimitSeconds) {
   RunStart start;
   std::vector<std::string> files;
   files.swap(m_deferred);
-  BeginWScriptRun(m_wscript, WideFromAnsi(files.empty() ? std::string() : files.back()), WideFromAnsi(argument));
+  BeginWScriptRun(m_wscript, WideFromAnsi(files.empty() ? std::string() : files.back()), WideFromAnsi(argument),
+                  timeLimitSeconds);
   if (!m_engine || files.empty())
     return start;
   start.hadCode = true;

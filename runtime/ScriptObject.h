@@ -38,7 +38,7 @@ public:
   };
   // A run begins: the WScript object learns the script and the argument
   // text, and the deferred code is added (its global code runs).
-  RunStart StartRun(const std::string &argument);
+  RunStart StartRun(const std::string &argument, long timeLimitSeconds);
   // Quit was called during main: the run's code; the error Quit left is
   // dropped.
   bool TakeQuit(long *code, bool *stopped);

@@ -365,8 +365,9 @@ public:
     m_set = std::make_shared<ArgumentSet>();
   }
 
-  void BeginRun(const std::wstring &scriptPath, const std::wstring &arguments) {
+  void BeginRun(const std::wstring &scriptPath, const std::wstring &arguments, long timeLimitSeconds) {
     m_scriptPath = scriptPath;
+    m_timeLimitSeconds = timeLimitSeconds;
     std::shared_ptr<ArgumentSet> set = std::make_shared<ArgumentSet>();
     set->all = wsh::ParseArguments(U16(arguments));
     for (const wsh::Argument &argument : set->all)
@@ -472,6 +473,7 @@ private:
 
   std::wstring m_hostFolder;
   std::wstring m_scriptPath;
+  long m_timeLimitSeconds = 0;
   std::shared_ptr<const ArgumentSet> m_set;
   std::wstring m_pending[2]; // StdOut, StdErr text without its line end yet
   bool m_quit = false;
@@ -652,8 +654,9 @@ HRESULT WScriptObject::Call(DISPID id, WORD flags, DISPPARAMS *params, VARIANT *
       SetBool(result, false);
     return S_OK;
   case ID_TIMEOUT:
+    // The run's limit; setting it has no effect (the limit is the caller's).
     if (!put)
-      SetNumber(result, 0);
+      SetNumber(result, m_timeLimitSeconds);
     return S_OK;
   case ID_CREATEOBJECT:
     return Create(params, result, info);
@@ -793,9 +796,10 @@ void ReleaseWScriptObject(WScriptObject *object) {
     object->Release();
 }
 
-void BeginWScriptRun(WScriptObject *object, const std::wstring &scriptPath, const std::wstring &arguments) {
+void BeginWScriptRun(WScriptObject *object, const std::wstring &scriptPath, const std::wstring &arguments,
+                     long timeLimitSeconds) {
   if (object)
-    object->BeginRun(scriptPath, arguments);
+    object->BeginRun(scriptPath, arguments, timeLimitSeconds);
 }
 
 void EndWScriptRun(WScriptObject *object) {

@@ -21,8 +21,10 @@ WScriptObject *CreateWScriptObject();
 IDispatch *WScriptDispatch(WScriptObject *object);
 void ReleaseWScriptObject(WScriptObject *object);
 
-// A run begins: the script's full path and the run's argument text.
-void BeginWScriptRun(WScriptObject *object, const std::wstring &scriptPath, const std::wstring &arguments);
+// A run begins: the script's full path, the run's argument text and its time
+// limit in seconds (0: none).
+void BeginWScriptRun(WScriptObject *object, const std::wstring &scriptPath, const std::wstring &arguments,
+                     long timeLimitSeconds);
 // The run ended: output written without a line end is printed now.
 void EndWScriptRun(WScriptObject *object);
 

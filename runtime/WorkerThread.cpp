@@ -231,7 +231,8 @@ int RunScriptCode(MurrelContext *context, const std::string &argument) {
   CScriptObject *script = context->script;
   if (!script)
     return ExecuteProcedure(context, "main", argument);
-  CScriptObject::RunStart start = script->StartRun(argument == "\r" ? std::string() : argument);
+  CScriptObject::RunStart start =
+      script->StartRun(argument == "\r" ? std::string() : argument, context->runLimitSeconds);
   bool hasMain = script->HasProcedure("main");
   if (start.quit) {
     SetQuitCode(context, start.quitCode);

@@ -707,13 +707,17 @@ TEST_F(CoreScriptTest, ABusyScriptFindsTheStopRequestWhenItLooks) {
 TEST_F(CoreScriptTest, ScriptsStartProgramsAndScripts) {
   std::string child = qmtest::ProgramDirectory() + "qmchild.exe";
   ASSERT_TRUE(qmtest::WriteTextFile(dir / "echo.vbs", "Function main(arg)\r\n  main = \"got \" & arg\r\nEnd Function\r\n"));
-  EXPECT_EQ("42|-1|0|5|got x|-1", Run(
+  // A script written for the console host reads the run's limit as WScript.Timeout.
+  ASSERT_TRUE(qmtest::WriteTextFile(dir / "limit.vbs", "WScript.Quit WScript.Timeout\r\n"));
+  EXPECT_EQ("42|-1|0|5|got x|-1|0|30", Run(
       "  main = core.CreateProcess(0, \"\"\"" + child + "\"\" exit 42\") & \"|\"\r\n"
       "  main = main & core.CreateProcess(0, \" ,, \") & \"|\"\r\n"
       "  main = main & core.CreateProcess(4, \"" + child + " exit 3\") & \"|\"\r\n"
       "  main = main & core.ShellExecute(0, \"\", \"" + child + "\", \"exit 5\") & \"|\"\r\n"
       "  main = main & core.Run(0, \"echo.vbs\", \"x\") & \"|\"\r\n"
-      "  main = main & core.RevertToSelf()\r\n"));
+      "  main = main & core.RevertToSelf() & \"|\" & core.Run(0, \"limit.vbs\", \"\")\r\n"
+      "  core.SetTimeLimit 30\r\n"
+      "  main = main & \"|\" & core.Run(0, \"limit.vbs\", \"\")\r\n"));
   EXPECT_TRUE(Seen("CreateProcess: The command line names no program")) << Joined();
 }
 
