@@ -193,6 +193,43 @@ void CQuillmothDlg::OnAutoRun() {
   SetState(STATE_RUNNING, STATE_IDLE | STATE_STOPPED | STATE_SUSPENDED);
 }
 
+namespace {
+
+// The Load button's second question: the chosen script's argument text.
+struct ArgumentsAnswer {
+  std::string text;
+};
+
+INT_PTR CALLBACK ArgumentsProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_INITDIALOG) {
+    SetWindowLongPtrA(window, DWLP_USER, lParam);
+    SendDlgItemMessageA(window, IDC_ARGUMENTS, EM_LIMITTEXT, 1023, 0);
+    return TRUE;
+  }
+  if (message == WM_COMMAND && (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL)) {
+    INT_PTR result = LOWORD(wParam);
+    if (result == IDOK) {
+      char text[1024] = "";
+      GetDlgItemTextA(window, IDC_ARGUMENTS, text, sizeof text);
+      ArgumentsAnswer *answer = reinterpret_cast<ArgumentsAnswer *>(GetWindowLongPtrA(window, DWLP_USER));
+      try {
+        answer->text = text;
+      } catch (...) {
+        result = IDCANCEL; // out of memory: nothing runs
+      }
+    }
+    EndDialog(window, result);
+    return TRUE;
+  }
+  if (message == WM_CLOSE) {
+    EndDialog(window, IDCANCEL);
+    return TRUE;
+  }
+  return FALSE;
+}
+
+} // namespace
+
 void CQuillmothDlg::OnLoad() {
   char file[MAX_PATH] = "";
   std::string initial;
@@ -216,8 +253,12 @@ void CQuillmothDlg::OnLoad() {
                  OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST;
   if (!GetOpenFileNameA(&dialog))
     return;
+  ArgumentsAnswer arguments;
+  if (DialogBoxParamA(m_resources, MAKEINTRESOURCEA(IDD_ARGUMENTS), m_hWnd, ArgumentsProc,
+                      reinterpret_cast<LPARAM>(&arguments)) != IDOK)
+    return;
 
-  RunScript(QMR_FLAG_ASYNC, file);
+  RunScript(QMR_FLAG_ASYNC, file, arguments.text);
   SetState(STATE_RUNNING, STATE_IDLE | STATE_STOPPED | STATE_SUSPENDED);
   g_variables.SetVariable(NULL, "QM.DEFAULT_DIR", ModulePath(file).Directory().c_str(),
                           VAR_MODE_STORED);

@@ -12,6 +12,7 @@
 #define IDI_TRAY_IDLE 144
 #define IDD_LINK 157
 #define IDD_MONITOR 158
+#define IDD_ARGUMENTS 159
 
 // Console controls.
 #define IDC_SUSPEND 1000
@@ -22,6 +23,7 @@
 #define IDC_ABOUT 1005
 #define IDC_HELPBUTTON 1006
 #define IDC_LOAD 1012
+#define IDC_ARGUMENTS 1013
 #define IDC_STATUS 1028
 #define IDC_LINK_TEXT 1031
 #define IDC_LINK_MARK 1033

@@ -22,6 +22,7 @@ enum {
   IDC_INDICATOR = 1004,
   IDC_ABOUT = 1005,
   IDC_LOAD = 1012,
+  IDC_ARGUMENTS = 1013,
   IDC_STATUS = 1028,
   IDC_COUNT = 1081
 };
@@ -262,7 +263,7 @@ TEST(HostConsole, LoadButtonRunsTheChosenScriptAndRemembersItsFolder) {
   app.Script("AutoRun.vbs", kIdleScript);
   ASSERT_TRUE(qmtest::MakeDirectory(app.dir / "Jobs"));
   ASSERT_TRUE(qmtest::WriteTextFile(app.dir / "Jobs\\chosen.vbs",
-                                    "Sub main(x)\r\n  Err.Raise 1002, \"chosen\", \"the chosen script ran\"\r\nEnd Sub\r\n"));
+                                    "Sub main(x)\r\n  Err.Raise 1002, \"chosen\", \"the chosen script ran with \" & x\r\nEnd Sub\r\n"));
   app.Start();
   HWND open = app.OpenDialog(IDC_LOAD, "Open");
   ASSERT_TRUE(open) << "the open-file dialog appears";
@@ -273,7 +274,14 @@ TEST(HostConsole, LoadButtonRunsTheChosenScriptAndRemembersItsFolder) {
   ASSERT_TRUE(name);
   SendMessageA(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(file.c_str()));
   PostMessageA(open, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(open, IDOK)));
-  EXPECT_TRUE(app.WaitForOutput("Error: the chosen script ran, ")) << app.Output();
+  // Then its argument text, which the script gets as main's argument (or
+  // as WScript.Arguments).
+  HWND arguments = qmtest::WaitForWindow(app.child.Id(), "#32770", "Arguments", 30000);
+  ASSERT_TRUE(arguments) << "the arguments box appears";
+  ASSERT_TRUE(WaitUntil([&] { return IsWindowVisible(arguments) != FALSE; }));
+  SendMessageA(GetDlgItem(arguments, IDC_ARGUMENTS), WM_SETTEXT, 0, reinterpret_cast<LPARAM>("/to:x \"a b\""));
+  PostMessageA(arguments, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(arguments, IDOK)));
+  EXPECT_TRUE(app.WaitForOutput("Error: the chosen script ran with /to:x \"a b\", ")) << app.Output();
   const char key[] = "software\\Brenlow Software\\Quillmoth\\QM.ENVIRONMENT";
   EXPECT_EQ(app.dir / "Jobs\\", qmtest::ReadRegistryText(HKEY_LOCAL_MACHINE, key, "QM.DEFAULT_DIR"));
   EXPECT_EQ("1", qmtest::ReadRegistryText(HKEY_LOCAL_MACHINE, key, "QM.FILTER_INDEX"));

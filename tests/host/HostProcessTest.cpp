@@ -137,7 +137,10 @@ TEST(HostProcess, InstallRunAndUninstallTheService) {
     ASSERT_TRUE(child.Start(install.exe, "-application"));
     HWND monitor = qmtest::WaitForWindow(child.Id(), "#32770", "Quillmoth service monitor", 30000);
     ASSERT_TRUE(monitor) << "the monitor appears";
-    EXPECT_NE(std::string::npos, qmtest::ControlText(monitor, 1003).find("-application -force"));
+    // The window can be found a moment before its initialisation fills it.
+    EXPECT_TRUE(qmtest::WaitUntil(
+        [&] { return qmtest::ControlText(monitor, 1003).find("-application -force") != std::string::npos; }))
+        << qmtest::ControlText(monitor, 1003);
     PostMessageA(monitor, WM_CLOSE, 0, 0);
     EXPECT_TRUE(child.WaitExit(30000));
   }
