@@ -112,15 +112,15 @@ struct Member {
   DISPID id;
 };
 
-// IDispatch with names looked up without regard to case, as the console
-// host resolves them (JScript's WScript.echo works), and no type info.
-class DispatchBase : public IDispatch {
+// IUnknown of an object with one interface, made with one reference and
+// deleted at its last release.
+template <typename Interface, const IID *kInterfaceId> class OneInterface : public Interface {
 public:
   STDMETHODIMP QueryInterface(REFIID iid, void **out) override {
     if (!out)
       return E_POINTER;
-    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch)) {
-      *out = static_cast<IDispatch *>(this);
+    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, *kInterfaceId)) {
+      *out = static_cast<Interface *>(this);
       AddRef();
       return S_OK;
     }
@@ -134,6 +134,19 @@ public:
       delete this;
     return left;
   }
+
+protected:
+  OneInterface() : m_references(1) {}
+  virtual ~OneInterface() {}
+
+private:
+  volatile LONG m_references;
+};
+
+// IDispatch with names looked up without regard to case, as the console
+// host resolves them (JScript's WScript.echo works), and no type info.
+class DispatchBase : public OneInterface<IDispatch, &IID_IDispatch> {
+public:
   STDMETHODIMP GetTypeInfoCount(UINT *count) override {
     if (!count)
       return E_POINTER;
@@ -174,38 +187,15 @@ public:
   }
 
 protected:
-  DispatchBase() : m_references(1) {}
-  virtual ~DispatchBase() {}
   virtual const Member *Members() const = 0;
   virtual HRESULT Call(DISPID id, WORD flags, DISPPARAMS *params, VARIANT *result, EXCEPINFO *info) = 0;
-
-private:
-  volatile LONG m_references;
 };
 
 // For Each over a collection: its texts in order.
-class TextEnumerator : public IEnumVARIANT {
+class TextEnumerator : public OneInterface<IEnumVARIANT, &IID_IEnumVARIANT> {
 public:
-  explicit TextEnumerator(std::vector<std::wstring> texts) : m_references(1), m_texts(std::move(texts)), m_next(0) {}
+  explicit TextEnumerator(std::vector<std::wstring> texts) : m_texts(std::move(texts)), m_next(0) {}
 
-  STDMETHODIMP QueryInterface(REFIID iid, void **out) override {
-    if (!out)
-      return E_POINTER;
-    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IEnumVARIANT)) {
-      *out = static_cast<IEnumVARIANT *>(this);
-      AddRef();
-      return S_OK;
-    }
-    *out = NULL;
-    return E_NOINTERFACE;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&m_references); }
-  STDMETHODIMP_(ULONG) Release() override {
-    LONG left = InterlockedDecrement(&m_references);
-    if (left == 0)
-      delete this;
-    return left;
-  }
   STDMETHODIMP Next(ULONG wanted, VARIANT *out, ULONG *fetched) override {
     if (!out)
       return E_POINTER;
@@ -241,8 +231,6 @@ public:
   }
 
 private:
-  virtual ~TextEnumerator() {}
-  volatile LONG m_references;
   std::vector<std::wstring> m_texts;
   size_t m_next;
 };
