@@ -52,12 +52,7 @@ bool KeyExists(HKEY root, const std::string &key) {
   return true;
 }
 
-std::string Narrow(const wchar_t *text) {
-  std::string out;
-  for (; text && *text; ++text)
-    out += static_cast<char>(*text);
-  return out;
-}
+using qmtest::Narrow;
 
 class CoreScriptTest : public ::testing::Test {
 protected:

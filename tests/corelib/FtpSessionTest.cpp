@@ -22,12 +22,7 @@ using qmtest::RelayWindow;
 
 namespace {
 
-std::string Narrow(const wchar_t *text) {
-  std::string out;
-  for (; text && *text; ++text)
-    out += static_cast<char>(*text);
-  return out;
-}
+using qmtest::Narrow;
 
 // What a script sees of the outcome: the FTP variables and the last error
 // (the system message only as present or not: its wording is the system's).
