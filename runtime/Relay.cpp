@@ -22,46 +22,26 @@ BOOL AskText(HWND window, char *text, WPARAM size, bool *hung) {
   return answered;
 }
 
-// A thread's texts reach the console in the order it gave them. A text
-// whose send timed out is posted instead, and a posted text is read only
-// after every text sent later; so once a thread has had to post, it goes on
-// posting until its last posted text has been read (the reader deletes the
-// atom). Empty and over-long texts travel as atom 0 and are not ordered.
-thread_local ATOM t_postedAtom = 0;
-thread_local char t_postedText[256];
-
-// True while the atom still stands for the text, that is, was not read yet.
-bool Unread(ATOM atom, const char *text) {
-  char now[256];
-  return GlobalGetAtomNameA(atom, now, sizeof now) && strcmp(now, text) == 0;
-}
-
-// Waits up to one send's limit for the thread's last posted text to be
-// read; the wait keeps the thread from flooding a slow console.
-bool PostedTextsRead() {
-  const DWORD start = GetTickCount();
-  while (t_postedAtom && Unread(t_postedAtom, t_postedText)) {
-    if (GetTickCount() - start >= kSendTimeout)
-      return false;
-    WaitAnsweringSends(NULL, 5);
-  }
-  t_postedAtom = 0;
-  return true;
-}
-
-bool DeliverText(HWND relay, ATOM atom, const char *text, LPARAM category) {
-  bool posted = false;
-  if (atom && !PostedTextsRead()) {
-    if (!PostMessageA(relay, g_qmrMsg.print, atom, category))
-      return false;
-    posted = true;
-  } else if (DeliverMessage(relay, g_qmrMsg.print, atom, category, atom ? text : NULL, &posted) !=
-             static_cast<LRESULT>(QMR_DONE)) {
+// A thread's texts reach the console in the order it gave them, each once.
+// The text goes to the relay as a notification: it joins the relay's queue
+// of sent messages, which is read in order, and it stays there however long
+// the relay is busy. (A send that times out is withdrawn only if the relay
+// has not taken it yet, and the sender cannot tell which happened; posting
+// the text again then delivered one atom twice, and since freed atom numbers
+// are handed out again, the stale copy could print another thread's text
+// ahead of its turn.) A ping sent after the text comes back once the relay
+// has read that far; waiting for it, at most one send's limit, keeps a busy
+// worker from flooding a slow console.
+bool DeliverText(HWND relay, ATOM atom, LPARAM category) {
+  if (!SendNotifyMessageA(relay, g_qmrMsg.print, atom, category))
     return false;
-  }
-  if (posted && atom) {
-    t_postedAtom = atom;
-    lstrcpynA(t_postedText, text, sizeof t_postedText);
+  const DWORD start = GetTickCount();
+  DWORD_PTR reply = 0;
+  if (!SendMessageTimeoutA(relay, g_qmrMsg.relayPing, 0, 0, SMTO_ABORTIFHUNG, kSendTimeout, &reply)) {
+    // A hung relay refuses at once; the worker still waits its turn.
+    DWORD elapsed = GetTickCount() - start;
+    if (elapsed < kSendTimeout)
+      WaitAnsweringSends(NULL, kSendTimeout - elapsed);
   }
   return true;
 }
@@ -90,7 +70,7 @@ extern "C" BOOL QMR_API QMR_NotifyMessage(DWORD category, const char *format, ..
   // An atom holds at most 255 characters; a longer or empty text gives 0,
   // which is sent all the same.
   ATOM atom = text[0] ? GlobalAddAtomA(text) : 0;
-  if (!DeliverText(relay, atom, text, category)) {
+  if (!DeliverText(relay, atom, category)) {
     if (atom)
       GlobalDeleteAtom(atom);
     QMR_DebugMessage(__LINE__, "QMR_NotifyMessage", "Unable to send message, message lost.");
@@ -102,24 +82,6 @@ void PostToRelay(UINT message, WPARAM wParam, LPARAM lParam) {
   HWND relay = QMR_GetNotificationWindow();
   if (relay)
     PostMessageA(relay, message, wParam, lParam);
-}
-
-LRESULT DeliverMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam, const char *atomText,
-                       bool *posted) {
-  DWORD_PTR reply = 0;
-  if (SendMessageTimeoutA(window, message, wParam, lParam, SMTO_ABORTIFHUNG, kSendTimeout, &reply))
-    return static_cast<LRESULT>(reply);
-  // Read just as the send gave up: posting the atom again would hand the
-  // receiver an atom that is gone, or by then another text's.
-  if (atomText && !Unread(static_cast<ATOM>(wParam), atomText))
-    return static_cast<LRESULT>(QMR_DONE);
-  if (PostMessageA(window, message, wParam, lParam)) {
-    if (posted)
-      *posted = true;
-    return static_cast<LRESULT>(QMR_DONE);
-  }
-  QMR_DebugMessage(__LINE__, "DeliverMessage", "Unable to post message, message lost.");
-  return 0;
 }
 
 thread_local bool t_workerThread = false;

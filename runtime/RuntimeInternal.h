@@ -12,14 +12,6 @@ struct QmrMessageIds {
 extern QmrMessageIds g_qmrMsg;
 void RegisterRuntimeMessages();
 
-// Sends with a 250 ms limit, else posts. The window's reply, QMR_DONE when the
-// message had to be posted, 0 when it could not be delivered at all. With
-// atomText, wParam is the atom of that text, and a message whose atom was
-// read just as the send gave up is not posted again (QMR_DONE). *posted, when
-// given, is set when the message was posted.
-LRESULT DeliverMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam, const char *atomText = NULL,
-                       bool *posted = NULL);
-
 // Posts a report to the host's relay window; dropped when there is none.
 void PostToRelay(UINT message, WPARAM wParam, LPARAM lParam);
 

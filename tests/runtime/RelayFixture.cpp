@@ -5,7 +5,7 @@
 
 namespace qmtest {
 
-RelayWindow::RelayWindow() : m_printReply(static_cast<LRESULT>(QMR_DONE)) {
+RelayWindow::RelayWindow() {
   char title[32];
   snprintf(title, sizeof title, "%lX:Relay", GetCurrentProcessId());
   m_window = CreateWindowExA(0, "STATIC", title, WS_POPUP, 0, 0, 0, 0, NULL, NULL, NULL, NULL);
@@ -21,9 +21,14 @@ RelayWindow::~RelayWindow() {
 
 LRESULT CALLBACK RelayWindow::Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   RelayWindow *self = reinterpret_cast<RelayWindow *>(GetWindowLongPtrA(window, GWLP_USERDATA));
+  // A sender's ping asks only whether what it gave before was read.
+  if (message == RegisterWindowMessageA(QMR_MSG_RELAY_PING))
+    return static_cast<LRESULT>(QMR_DONE);
   if (message >= 0xC000 && message <= 0xFFFF) {
-    RelayEntry entry = {message, wParam, lParam, std::string(), InSendMessage() != FALSE};
+    RelayEntry entry = {message, wParam, lParam, std::string(), InSendMessageEx(NULL) != ISMEX_NOSEND};
     if (message == Print()) {
+      if (self->onPrintArrived)
+        self->onPrintArrived();
       char text[1024] = "";
       if (wParam) {
         GlobalGetAtomNameA(static_cast<ATOM>(wParam), text, sizeof text);
@@ -33,7 +38,7 @@ LRESULT CALLBACK RelayWindow::Proc(HWND window, UINT message, WPARAM wParam, LPA
       self->entries.push_back(entry);
       if (self->onMessage)
         self->onMessage(entry);
-      return self->m_printReply;
+      return static_cast<LRESULT>(QMR_DONE);
     }
     self->entries.push_back(entry);
     if (self->onMessage)

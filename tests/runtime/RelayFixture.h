@@ -16,7 +16,7 @@ struct RelayEntry {
   WPARAM wParam;
   LPARAM lParam;
   std::string text; // the atom's text for QMR_PRINT
-  bool sent;        // sent from another thread (not posted)
+  bool sent;        // came as a send or notification from another thread (not posted)
 };
 
 class RelayWindow {
@@ -24,11 +24,11 @@ public:
   RelayWindow();
   ~RelayWindow();
   HWND Handle() const { return m_window; }
-  // The reply given to QMR_PRINT (QMR_DONE unless a test wants a refusal).
-  void SetPrintReply(LRESULT reply) { m_printReply = reply; }
   std::vector<RelayEntry> entries;
   // Called for every registered message after it was recorded.
   std::function<void(const RelayEntry &)> onMessage;
+  // Called when a QMR_PRINT arrives, before its atom is read.
+  std::function<void()> onPrintArrived;
 
   // The registered numbers, obtained by name as every deliverable does.
   static UINT Print() { return RegisterWindowMessageA(QMR_MSG_PRINT); }
@@ -47,7 +47,6 @@ private:
   static LRESULT CALLBACK Proc(HWND, UINT, WPARAM, LPARAM);
   HWND m_window;
   WNDPROC m_staticProc;
-  LRESULT m_printReply;
 };
 
 // Ends every worker of this process as the host's stop sequence does (stop,
