@@ -19,6 +19,8 @@ const char kGuideIndex[] = "Guide\\index.html";
 namespace {
 
 const size_t kLineMax = 1023;
+const size_t kBoxBatch = 8192; // characters held back from the box at most
+const UINT kBoxFlushMessage = WM_APP + 1;
 const COLORREF kLinkColour = RGB(0, 55, 200);
 
 bool RunningAsService() {
@@ -187,43 +189,73 @@ void CQuillmothDlg::SetState(DWORD set, DWORD clear) {
   UpdateStatus();
 }
 
-void CQuillmothDlg::AppendLine(const char *text, bool newline) {
+// Lines for the output box wait here while more texts are queued for the
+// console: the box lays out its text again at every change (some 10 ms a
+// change under load), so a burst goes in as one change, and a console
+// that keeps up with its scripts still reaches its posted commands.
+void CQuillmothDlg::QueueBoxLine(const std::string &line) {
+  m_boxPending += line;
+  m_boxPending += "\r\n";
+  const bool textsWaiting = (HIWORD(GetQueueStatus(QS_SENDMESSAGE)) & QS_SENDMESSAGE) != 0;
+  if (!textsWaiting || m_boxPending.size() >= kBoxBatch) {
+    FlushBox();
+  } else if (!m_boxFlushPosted) {
+    m_boxFlushPosted = PostMessageA(m_hWnd, kBoxFlushMessage, 0, 0) != FALSE;
+    if (!m_boxFlushPosted)
+      FlushBox();
+  }
+}
+
+void CQuillmothDlg::FlushBox() {
   HWND box = GetDlgItem(m_hWnd, IDC_OUTPUT);
-  if (!box || !text)
+  std::string text;
+  text.swap(m_boxPending);
+  if (!box || text.empty())
     return;
-  size_t length = strlen(text);
-  size_t current = static_cast<size_t>(GetWindowTextLengthA(box));
   size_t limit = static_cast<size_t>(SendMessageA(box, EM_GETLIMITTEXT, 0, 0));
-  if (length + current + (newline ? 2 : 0) >= limit) {
-    // The oldest quarter of the lines makes room.
+  if (limit > 4 && text.size() >= limit / 2) {
+    // More than the box should take at once: its newest lines, from a line's start.
+    size_t from = text.find("\r\n", text.size() - limit / 2);
+    text.erase(0, from == std::string::npos ? text.size() - limit / 2 : from + 2);
+  }
+  size_t current = static_cast<size_t>(GetWindowTextLengthA(box));
+  if (text.size() + current >= limit) {
+    // The oldest quarter of the lines makes room, or more where the new
+    // text needs more.
     LRESULT lines = SendMessageA(box, EM_GETLINECOUNT, 0, 0);
-    LRESULT cut = SendMessageA(box, EM_LINEINDEX, lines / 4, 0);
+    LRESULT quarter = SendMessageA(box, EM_LINEINDEX, lines / 4, 0);
+    size_t cut = quarter > 0 ? static_cast<size_t>(quarter) : 0;
+    size_t needed = text.size() + current - limit + 1;
+    if (cut < needed) {
+      LRESULT line = SendMessageA(box, EM_LINEFROMCHAR, needed, 0);
+      LRESULT next = SendMessageA(box, EM_LINEINDEX, line + 1, 0);
+      cut = next > 0 ? static_cast<size_t>(next) : current;
+    }
     if (cut > 0) {
-      SendMessageA(box, EM_SETSEL, 0, cut);
+      SendMessageA(box, EM_SETSEL, 0, static_cast<LPARAM>(cut));
       SendMessageA(box, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(""));
     }
   }
-  for (const char *part : {text, newline ? "\r\n" : NULL}) {
-    if (!part)
-      break;
-    int end = GetWindowTextLengthA(box);
-    SendMessageA(box, EM_SETSEL, end, end);
-    SendMessageA(box, EM_SCROLLCARET, 0, 0);
-    SendMessageA(box, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(part));
-  }
+  int end = GetWindowTextLengthA(box);
+  SendMessageA(box, EM_SETSEL, end, end);
+  SendMessageA(box, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text.c_str()));
 }
 
 // One console line: cut to 1,023 characters, shown unchanged, and copied to
 // standard output when the program has one (run from a terminal).
 void CQuillmothDlg::ConsoleLine(const std::string &text) {
   std::string line = text.substr(0, kLineMax);
-  AppendLine(line.c_str(), true);
   QMR_Transcript(line.c_str());
   HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
   if (out && out != INVALID_HANDLE_VALUE) {
-    line += "\r\n";
+    std::string copy = line + "\r\n";
     DWORD written = 0;
-    WriteFile(out, line.data(), static_cast<DWORD>(line.size()), &written, NULL);
+    WriteFile(out, copy.data(), static_cast<DWORD>(copy.size()), &written, NULL);
+  }
+  try {
+    QueueBoxLine(line);
+  } catch (...) {
+    m_boxPending.clear(); // out of memory: the box misses these lines, the transcript has them
   }
 }
 
@@ -446,6 +478,11 @@ bool CQuillmothDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESUL
     return true;
   }
   switch (message) {
+  case kBoxFlushMessage:
+    m_boxFlushPosted = false;
+    FlushBox();
+    *reply = 0;
+    return true;
   case WM_COMMAND:
     if (HIWORD(wParam) == BN_CLICKED || lParam == 0) {
       OnCommand(LOWORD(wParam));

@@ -66,7 +66,6 @@ public:
   ~CQuillmothDlg() override;
 
   // Output box.
-  void AppendLine(const char *text, bool newline);
   void ConsoleLine(const std::string &text);
   void PrintCategorized(const std::string &text, DWORD category);
   void UpdateStatus();
@@ -139,6 +138,11 @@ private:
   bool m_shutdownDeferred = false;
   WPARAM m_shutdownResult = 0;
   std::vector<std::pair<WPARAM, LPARAM>> m_exitsDeferred;
+
+  void QueueBoxLine(const std::string &line);
+  void FlushBox();
+  std::string m_boxPending;
+  bool m_boxFlushPosted = false;
 
   HWND m_relay = NULL;
   HWND m_link = NULL;
