@@ -194,6 +194,8 @@ void CQuillmothDlg::SetState(DWORD set, DWORD clear) {
 // change under load), so a burst goes in as one change, and a console
 // that keeps up with its scripts still reaches its posted commands.
 void CQuillmothDlg::QueueBoxLine(const std::string &line) {
+  if (!m_hWnd)
+    return; // no box yet
   m_boxPending += line;
   m_boxPending += "\r\n";
   const bool textsWaiting = (HIWORD(GetQueueStatus(QS_SENDMESSAGE)) & QS_SENDMESSAGE) != 0;
