@@ -34,7 +34,9 @@ public:
   MessageBoxView Run(const std::string &arguments, DWORD *exitCode = NULL) {
     qmtest::ChildProcess child;
     MessageBoxView view;
-    EXPECT_TRUE(child.Start(exe, arguments)) << arguments;
+    bool started = child.Start(exe, arguments);
+    DWORD startError = started ? 0 : GetLastError();
+    EXPECT_TRUE(started) << arguments << ": CreateProcess failed with error " << startError;
     EXPECT_TRUE(qmtest::WaitForMessageBox(child.Id(), 30000, &view)) << "no message box for " << arguments;
     if (view.window) {
       EXPECT_TRUE(qmtest::ClickButton(view.window, IDOK));
